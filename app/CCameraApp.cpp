@@ -1,0 +1,249 @@
+#include "CCameraApp.h"
+
+#include "CColorWarningDlg.h"
+#include "SettingsKeys.h"
+#include "SettingsModel.h"
+#include "platform/afx/afx.h"
+#include "platform/afx/log.h"
+#include "platform/win/module.h"
+#include "session/CCameraDlg.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+
+namespace {
+CCameraApp* g_app = nullptr;
+
+bool StartProcess(const QString& program, const QStringList& args, bool wait)
+{
+    if (!wait)
+        return QProcess::startDetached(program, args);
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForStarted())
+        return false;
+    // Keep the window painted while the installer runs.
+    while (!process.waitForFinished(100))
+        PumpMessages();
+    return true;
+}
+
+int ScreenBitsPerPixel()
+{
+    QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->depth() : 24;
+}
+} // namespace
+
+std::function<std::time_t()> CCameraApp::s_clock = [] { return std::time(nullptr); };
+std::function<int()> CCameraApp::s_displayBitsPerPixel = ScreenBitsPerPixel;
+std::function<bool(const QString&, const QStringList&, bool)> CCameraApp::s_startProcess =
+    StartProcess;
+std::function<QString()> CCameraApp::s_programPath = [] {
+    return QString::fromLocal8Bit(ProgramFilePath().c_str());
+};
+
+CCameraApp* AfxGetApp() { return g_app; }
+
+CCameraApp::CCameraApp()
+{
+    g_app = this;
+    m_pszAppName = QFileInfo(s_programPath()).completeBaseName();
+    if (m_pszAppName.isEmpty())
+        m_pszAppName = QStringLiteral("vizo");
+    AfxSetAppName(m_pszAppName);
+}
+
+CCameraApp::~CCameraApp()
+{
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+bool CCameraApp::InitInstance(const QStringList& arguments)
+{
+    ParseCommandLine(arguments);
+    InstallInternetExtensions();
+    if (m_upload.LoadInternetLibrary() != 0) {
+        AfxMessageBox(QStringLiteral("Failed to load Internet extensions.\n\nPlease reinstall "
+                                     "Vizo, and make sure you choose\nto install the Internet "
+                                     "System Extensions"));
+        return false;
+    }
+    m_upload.m_bDialupAvailable = m_upload.LoadDialupLibrary() == 0 ? 1 : 0;
+    SetRegistryKey(QStringLiteral("Brindlecote"));
+    LoadDialupSettings(m_upload, m_profile.get());
+    if (!m_upload.m_bDialupAvailable && m_upload.m_bUseDialup) {
+        AfxMessageBox(QStringLiteral("Failed to load dial-up networking.\n\nVizo will be limited "
+                                     "to using LAN\nnetworking (if available)."));
+        m_upload.m_bUseDialup = 0;
+    }
+    LoadRemainingSettings(m_upload, m_profile.get(), m_strAppDir);
+    m_bModalOpen = 0;
+
+    CCameraDlg dlg;
+    m_pMainWnd = &dlg;
+    dlg.m_bPaused = 0;
+    ShowGreetingIfNeeded();
+    if (!ColourCheck()) {
+        m_pMainWnd = nullptr;
+        return false;
+    }
+    m_timeLastStart = Now();
+    m_timeNextUpload = m_timeLastStart + 60;
+    dlg.m_bStartMinimized = GetProfileInt(Keys::Minimized.section, Keys::Minimized.entry,
+                                          Keys::Minimized.def);
+    dlg.m_nVideoSource = GetProfileInt(Keys::VideoSource.section, Keys::VideoSource.entry,
+                                       Keys::VideoSource.def);
+    dlg.DoModal();
+    m_pMainWnd = nullptr;
+    m_upload.FreeDialupLibrary();
+    m_upload.FreeInternetLibrary();
+    return false;
+}
+
+void CCameraApp::ParseCommandLine(const QStringList& arguments)
+{
+    for (const QString& arg : arguments) {
+        const bool flag = arg.startsWith(QLatin1Char('-')) || arg.startsWith(QLatin1Char('/'));
+        if (!flag) {
+            AfxMessageBox(QStringLiteral("Unknown command line argument '%1'.").arg(arg));
+            continue;
+        }
+        const QString text = arg.mid(1);
+        if (text.startsWith(QLatin1String("min")))
+            m_nCmdShow = 2;
+        else
+            AfxMessageBox(QStringLiteral("Unknown command line option '-%1'.").arg(text));
+    }
+}
+
+void CCameraApp::InstallInternetExtensions()
+{
+    const QString path = s_programPath();
+    int sep = path.lastIndexOf(QLatin1Char('\\'));
+    if (sep < 0)
+        sep = path.lastIndexOf(QLatin1Char('/'));
+    if (sep < 0)
+        return;
+    m_strAppDir = path.left(sep + 1);
+    static const char* const kInstallers[] = {"Wint351.exe", "Dewint.exe", "Jawint.exe",
+                                              "Twwint.exe", "Wintdist.exe"};
+    bool ran = false;
+    for (const char* name : kInstallers) {
+        const QString file = m_strAppDir + QLatin1String(name);
+        QFile probe(file);
+        if (!probe.open(QIODevice::ReadOnly))
+            continue;
+        probe.close();
+        if (!ran)
+            s_startProcess(file, {}, true);
+        QFile::remove(file);
+        ran = true;
+    }
+}
+
+void CCameraApp::SetRegistryKey(const QString& company)
+{
+    m_profile = std::make_unique<Profile>(company, m_pszAppName);
+}
+
+int CCameraApp::GetProfileInt(const char* section, const char* entry, int defaultValue)
+{
+    return m_profile ? m_profile->ReadInt(section, entry, defaultValue) : defaultValue;
+}
+
+QString CCameraApp::GetProfileString(const char* section, const char* entry,
+                                     const QString& defaultValue)
+{
+    return m_profile ? m_profile->ReadString(section, entry, defaultValue) : defaultValue;
+}
+
+bool CCameraApp::WriteProfileInt(const char* section, const char* entry, int value)
+{
+    return m_profile && m_profile->WriteInt(section, entry, value);
+}
+
+bool CCameraApp::WriteProfileString(const char* section, const char* entry, const QString& value)
+{
+    return m_profile && m_profile->WriteString(section, entry, value);
+}
+
+void CCameraApp::ShowGreetingIfNeeded()
+{
+    const CUpload& u = m_upload;
+    const bool dialupIncomplete = u.m_strDialupConnection.isEmpty() && u.m_bUseDialup;
+    const bool ftpIncomplete =
+        u.m_bUseFtp && (u.m_strFtpServer.isEmpty() || u.m_strFtpUsername.isEmpty() ||
+                        u.m_strFtpPassword.isEmpty() || u.m_strRemotePath.isEmpty());
+    if (!dialupIncomplete && !ftpIncomplete)
+        return;
+    AfxMessageBox(QStringLiteral("Welcome to Vizo!\nPlease choose the correct settings for "
+                                 "your\nInternet connection (dialup or LAN), and your\nFTP "
+                                 "session (hostname, path, username, password)."));
+    OnSettings();
+}
+
+// False when the user chose to open the display settings: the program ends.
+bool CCameraApp::ColourCheck()
+{
+    if (s_displayBitsPerPixel() >= 16)
+        return true;
+    if (GetProfileInt(Keys::NoColorWarning.section, Keys::NoColorWarning.entry,
+                      Keys::NoColorWarning.def))
+        return true;
+    CColorWarningDlg warning;
+    const int result = AfxRunModal(warning);
+    const bool openSettings = result != IDOK;
+    if (openSettings) {
+        LaunchDisplaySettings();
+        m_upload.FreeDialupLibrary();
+        m_upload.FreeInternetLibrary();
+    }
+    if (warning.m_bDontShowAgain)
+        WriteProfileInt(Keys::NoColorWarning.section, Keys::NoColorWarning.entry, 1);
+    return !openSettings;
+}
+
+// The desktop's display settings, whichever of the common ones is installed.
+void CCameraApp::LaunchDisplaySettings()
+{
+    static const char* const kTools[][2] = {{"gnome-control-center", "display"},
+                                            {"systemsettings", "kcm_kscreen"},
+                                            {"xfce4-display-settings", nullptr},
+                                            {"lxqt-config-monitor", nullptr},
+                                            {"arandr", nullptr}};
+    for (const auto& tool : kTools) {
+        const QString program = QStandardPaths::findExecutable(QLatin1String(tool[0]));
+        if (program.isEmpty())
+            continue;
+        QStringList args;
+        if (tool[1])
+            args << QLatin1String(tool[1]);
+        s_startProcess(program, args, false);
+        return;
+    }
+}
+
+void CCameraApp::SetStatus(const QString& text)
+{
+    if (m_pMainWnd)
+        m_pMainWnd->SetStatus(text);
+}
+
+void PumpMessages()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    // Quit requests are not swallowed here: QDialog::done() ends the outer
+    // loop itself once the session returns to it.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}

@@ -1,0 +1,4 @@
+// Placeholder until the settings dialog lands: nothing is shown or changed.
+#include "CCameraApp.h"
+
+void CCameraApp::OnSettings() {}

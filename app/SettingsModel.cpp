@@ -1,0 +1,194 @@
+#include "SettingsModel.h"
+
+#include "Profile.h"
+#include "SettingsKeys.h"
+#include "net/CUpload.h"
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <locale.h>
+
+namespace {
+
+int ReadInt(const Profile* store, const Keys::IntKey& k)
+{
+    return store ? store->ReadInt(k.section, k.entry, k.def) : k.def;
+}
+
+QString ReadString(const Profile* store, const Keys::StrKey& k)
+{
+    const QString def = QString::fromLatin1(k.def);
+    return store ? store->ReadString(k.section, k.entry, def) : def;
+}
+
+void WriteIfChanged(Profile& store, const Keys::StrKey& k, QString& field, const QString& value)
+{
+    if (field != value) {
+        field = value;
+        store.WriteString(k.section, k.entry, value);
+    }
+}
+
+template <typename T>
+void WriteIfChanged(Profile& store, const Keys::IntKey& k, T& field, T value)
+{
+    if (field != value) {
+        field = value;
+        store.WriteInt(k.section, k.entry, int(value));
+    }
+}
+
+} // namespace
+
+void LoadDialupSettings(CUpload& u, const Profile* store)
+{
+    u.m_strDialupConnection = ReadString(store, Keys::DialupConnection);
+    u.m_nDialupRetries = unsigned(ReadInt(store, Keys::DialupRetries));
+    u.m_bUseDialup = ReadInt(store, Keys::UseDialup);
+}
+
+void LoadRemainingSettings(CUpload& u, const Profile* store, const QString& appDir)
+{
+    u.m_strFtpServer = ReadString(store, Keys::FtpServer);
+    u.m_strFtpUsername = ReadString(store, Keys::FtpUsername);
+    u.m_strFtpPassword = ReadString(store, Keys::FtpPassword);
+    u.m_bUseFtp = ReadInt(store, Keys::UseFtp);
+    u.m_bSafeFtp = ReadInt(store, Keys::SafeFtp);
+
+    u.m_strRemotePath = ReadString(store, Keys::RemotePath);
+    u.m_nQuality = ReadInt(store, Keys::Quality);
+    u.m_strLocalPath = ReadString(store, Keys::LocalPath);
+    if (u.m_strLocalPath.isEmpty())
+        u.m_strLocalPath = appDir + QString::fromLatin1(Keys::DefaultPictureName);
+
+    u.m_nCaptionHorzPos = ReadInt(store, Keys::CaptionHorzPos);
+    u.m_nCaptionVertPos = ReadInt(store, Keys::CaptionVertPos);
+    u.m_bShowTime = ReadInt(store, Keys::ShowTime);
+    u.m_strTimeFormat = ReadString(store, Keys::TimeFormat);
+    u.m_strFontName = ReadString(store, Keys::FontName);
+    u.m_nFontPointSize = ReadInt(store, Keys::FontPointSize);
+    u.m_crCaptionColor = COLORREF(ReadInt(store, Keys::CaptionColor));
+
+    u.m_nIntervalSecs = unsigned(ReadInt(store, Keys::IntervalSecs));
+    u.m_nFromSecs = ReduceDaySeconds(std::uint32_t(ReadInt(store, Keys::FromSecs)));
+    u.m_nToSecs = ReduceDaySeconds(std::uint32_t(ReadInt(store, Keys::ToSecs)));
+    u.m_b24Hours = ReadInt(store, Keys::All24Hours);
+    u.m_nUploadMode = ReadInt(store, Keys::UploadMode);
+    u.m_nNumSeries = ReadInt(store, Keys::NumSeries);
+    u.m_fMaxFps = ParseMaxFps(ReadString(store, Keys::MaxFps));
+}
+
+int ReduceDaySeconds(std::uint32_t stored)
+{
+    const std::uint32_t v = stored % 86400u;
+    return int((v / 3600) * 3600 + (v / 60 % 60) * 60 + v % 60);
+}
+
+float ParseMaxFps(const QString& text)
+{
+    static locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    const QByteArray bytes = text.toLatin1();
+    return float(strtod_l(bytes.constData(), nullptr, cLocale));
+}
+
+QString FormatMaxFps(float fps)
+{
+    return QString::asprintf("%.2f", double(fps));
+}
+
+IntervalForm IntervalToForm(unsigned seconds)
+{
+    if (seconds % 3600 == 0)
+        return {seconds / 3600, 3600};
+    if (seconds % 60 == 0)
+        return {seconds / 60, 60};
+    return {seconds, 1};
+}
+
+unsigned IntervalFromForm(unsigned count, unsigned unit)
+{
+    return count * unit;
+}
+
+QString SpanToText(int secs)
+{
+    return QString::asprintf("%02d:%02d:%02d", secs / 3600, secs / 60 % 60, secs % 60);
+}
+
+int SpanFromText(const QString& text)
+{
+    unsigned h = 0, m = 0, s = 0;
+    std::sscanf(text.toLatin1().constData(), "%u:%u:%u", &h, &m, &s);
+    return int((h % 24) * 3600 + (m % 60) * 60 + s % 60);
+}
+
+SettingsEdit EditFromSettings(const CUpload& u)
+{
+    SettingsEdit e;
+    e.strDialupConnection = u.m_strDialupConnection;
+    e.nDialupRetries = u.m_nDialupRetries;
+    e.bUseDialup = u.m_bUseDialup;
+    e.strFtpServer = u.m_strFtpServer;
+    e.strFtpUsername = u.m_strFtpUsername;
+    e.strFtpPassword = u.m_strFtpPassword;
+    e.strRemotePath = u.m_strRemotePath;
+    e.bUseFtp = u.m_bUseFtp;
+    e.bSafeFtp = u.m_bSafeFtp;
+    e.strLocalPath = u.m_strLocalPath;
+    e.nQuality = u.m_nQuality;
+    const IntervalForm form = IntervalToForm(u.m_nIntervalSecs);
+    e.nIntervalCount = form.count;
+    e.nIntervalUnit = form.unit;
+    e.strFrom = SpanToText(u.m_nFromSecs);
+    e.strTo = SpanToText(u.m_nToSecs);
+    e.b24Hours = u.m_b24Hours;
+    e.nUploadMode = u.m_nUploadMode;
+    e.nNumSeries = u.m_nNumSeries;
+    e.fMaxFps = u.m_fMaxFps;
+    e.bShowTime = u.m_bShowTime;
+    e.nCaptionHorzPos = u.m_nCaptionHorzPos;
+    e.nCaptionVertPos = u.m_nCaptionVertPos;
+    e.strTimeFormat = u.m_strTimeFormat;
+    e.strFontName = u.m_strFontName;
+    e.nFontPointSize = u.m_nFontPointSize;
+    e.crCaptionColor = u.m_crCaptionColor;
+    return e;
+}
+
+void SaveConfirmedSettings(CUpload& u, const SettingsEdit& e, Profile& store)
+{
+    WriteIfChanged(store, Keys::DialupConnection, u.m_strDialupConnection, e.strDialupConnection);
+    WriteIfChanged(store, Keys::DialupRetries, u.m_nDialupRetries, e.nDialupRetries);
+    if (u.m_bUseDialup != e.bUseDialup || !u.m_bDialupAvailable) {
+        // Stores the switch-off made at start-up when the dial-up library is missing.
+        u.m_bUseDialup = e.bUseDialup;
+        store.WriteInt(Keys::UseDialup.section, Keys::UseDialup.entry, e.bUseDialup);
+    }
+    WriteIfChanged(store, Keys::FtpServer, u.m_strFtpServer, e.strFtpServer);
+    WriteIfChanged(store, Keys::FtpUsername, u.m_strFtpUsername, e.strFtpUsername);
+    WriteIfChanged(store, Keys::FtpPassword, u.m_strFtpPassword, e.strFtpPassword);
+    WriteIfChanged(store, Keys::UseFtp, u.m_bUseFtp, e.bUseFtp);
+    WriteIfChanged(store, Keys::SafeFtp, u.m_bSafeFtp, e.bSafeFtp);
+    WriteIfChanged(store, Keys::RemotePath, u.m_strRemotePath, e.strRemotePath);
+    WriteIfChanged(store, Keys::LocalPath, u.m_strLocalPath, e.strLocalPath);
+    WriteIfChanged(store, Keys::Quality, u.m_nQuality, e.nQuality);
+    WriteIfChanged(store, Keys::CaptionHorzPos, u.m_nCaptionHorzPos, e.nCaptionHorzPos);
+    WriteIfChanged(store, Keys::CaptionVertPos, u.m_nCaptionVertPos, e.nCaptionVertPos);
+    WriteIfChanged(store, Keys::ShowTime, u.m_bShowTime, e.bShowTime);
+    WriteIfChanged(store, Keys::TimeFormat, u.m_strTimeFormat, e.strTimeFormat);
+    WriteIfChanged(store, Keys::FontName, u.m_strFontName, e.strFontName);
+    WriteIfChanged(store, Keys::FontPointSize, u.m_nFontPointSize, e.nFontPointSize);
+    WriteIfChanged(store, Keys::CaptionColor, u.m_crCaptionColor, e.crCaptionColor);
+    WriteIfChanged(store, Keys::IntervalSecs, u.m_nIntervalSecs,
+                   IntervalFromForm(e.nIntervalCount, e.nIntervalUnit));
+    WriteIfChanged(store, Keys::FromSecs, u.m_nFromSecs, SpanFromText(e.strFrom));
+    WriteIfChanged(store, Keys::ToSecs, u.m_nToSecs, SpanFromText(e.strTo));
+    WriteIfChanged(store, Keys::All24Hours, u.m_b24Hours, e.b24Hours);
+    WriteIfChanged(store, Keys::UploadMode, u.m_nUploadMode, e.nUploadMode);
+    WriteIfChanged(store, Keys::NumSeries, u.m_nNumSeries, e.nNumSeries);
+    if (u.m_fMaxFps != e.fMaxFps) {
+        u.m_fMaxFps = e.fMaxFps;
+        store.WriteString(Keys::MaxFps.section, Keys::MaxFps.entry, FormatMaxFps(e.fMaxFps));
+    }
+}

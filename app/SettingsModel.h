@@ -1,0 +1,59 @@
+// Loading the settings record, its editing forms, and saving what the user
+// changed on confirmation. Plain functions: no window needed.
+#pragma once
+
+#include "platform/win/wintypes.h"
+
+#include <QString>
+
+class CUpload;
+class Profile;
+
+// Loading at start-up. A null store yields every default.
+void LoadDialupSettings(CUpload& u, const Profile* store);
+void LoadRemainingSettings(CUpload& u, const Profile* store, const QString& appDir);
+
+// A stored time of day, taken as unsigned and reduced to 0..86399.
+int ReduceDaySeconds(std::uint32_t stored);
+// Like strtod in the C locale: leading blanks skipped, stops at the first
+// character that cannot continue a number, 0 when there is none.
+float ParseMaxFps(const QString& text);
+// "%.2f", independent of the user's locale.
+QString FormatMaxFps(float fps);
+
+// Interval shown as a count of hours (3600), minutes (60) or seconds (1).
+struct IntervalForm {
+    unsigned count;
+    unsigned unit;
+};
+IntervalForm IntervalToForm(unsigned seconds);
+unsigned IntervalFromForm(unsigned count, unsigned unit);
+
+// "%H:%M:%S" and back, with hours reduced modulo 24 and minutes and seconds
+// modulo 60. Missing numbers count as 0.
+QString SpanToText(int secs);
+int SpanFromText(const QString& text);
+
+// What the settings dialog's pages hold while the user edits.
+struct SettingsEdit {
+    QString strDialupConnection;
+    unsigned nDialupRetries = 0;
+    int bUseDialup = 0;
+    QString strFtpServer, strFtpUsername, strFtpPassword, strRemotePath;
+    int bUseFtp = 0, bSafeFtp = 0;
+    QString strLocalPath;
+    int nQuality = 0;
+    unsigned nIntervalCount = 0, nIntervalUnit = 1;
+    QString strFrom, strTo;
+    int b24Hours = 0, nUploadMode = 0, nNumSeries = 0;
+    float fMaxFps = 0;
+    int bShowTime = 0, nCaptionHorzPos = 0, nCaptionVertPos = 0;
+    QString strTimeFormat, strFontName;
+    int nFontPointSize = 0;
+    COLORREF crCaptionColor = 0;
+};
+
+SettingsEdit EditFromSettings(const CUpload& u);
+// Compares, assigns and writes each changed value in the fixed order; Use
+// Dialup is always written while the dial-up library is missing.
+void SaveConfirmedSettings(CUpload& u, const SettingsEdit& e, Profile& store);

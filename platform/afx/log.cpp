@@ -1,0 +1,17 @@
+#include "log.h"
+
+#include <cstdio>
+#include <ctime>
+
+void LogLine(const char* kind, const QString& text)
+{
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    QString flat = text;
+    flat.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    std::fprintf(stderr, "%s %s: %s\n", stamp, kind, flat.toLocal8Bit().constData());
+    std::fflush(stderr);
+}

@@ -1,0 +1,50 @@
+// Resource and command identifiers.
+#pragma once
+
+// Dialog templates.
+#define IDD_ABOUTBOX 100
+#define IDD_VIZO_DIALOG 102
+#define IDD_SETTINGS_DIALUP 131
+#define IDD_SETTINGS_FTP 132
+#define IDD_SETTINGS_PATH 133
+#define IDD_SETTINGS_UPLOAD 134
+#define IDD_SETTINGS_TIME 135
+#define IDD_COLOR_WARNING 140
+
+// Other resources.
+#define IDR_MAINFRAME 128
+#define IDR_MENU 129
+#define IDB_LOGO 137
+#define IDB_LOGO_MASK 138
+
+// Main window controls.
+#define IDC_UPLOAD_NOW 1001
+#define IDC_ABORT 1002
+#define IDC_NEXT_UPLOAD 1004
+#define IDC_PAUSE 1054
+#define IDC_LOGO 1057
+#define IDC_NEXT_LABEL 1058
+#define IDC_WARNING_ICON 1070
+#define IDC_DONT_SHOW_AGAIN 1071
+
+// Child windows of the main window.
+#define IDC_CAPTURE_WINDOW 666
+#define IDC_STATUS_BAR 666
+#define IDT_SCHEDULE 666
+
+// Menu commands.
+#define ID_FILE_SETTINGS 32771
+#define ID_APP_EXIT 32772
+#define ID_APP_ABOUT 32773
+#define ID_SESSION_UPLOADNOW 32774
+#define ID_SESSION_ABORT 32775
+#define ID_VIDEO_FORMAT 32776
+#define ID_VIDEO_SOURCE 32777
+#define ID_VIDEO_DISPLAY 32778
+#define ID_VIDEO_PREVIEW 32779
+#define ID_VIDEO_OVERLAY 32780
+#define ID_VIDEO_DRIVER0 32781
+#define ID_VIDEO_DRIVER9 32790
+#define ID_HELP_HOMEPAGE 32791
+#define ID_HELP_FINDER 57666
+#define ID_HELP 57670

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Vizo needs to build, run and test, only when missing.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config ccache
+    qt6-base-dev libqt6dbus6 libcurl4-openssl-dev libturbojpeg0-dev
+    libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+    fonts-liberation2 libgtest-dev
+    python3 python3-pyftpdlib python3-dbusmock dbus dbus-x11 xvfb xauth imagemagick curl
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+echo "Installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test through CTest. The tests
+# start their own FTP servers and D-Bus mocks on this machine; Qt runs offscreen.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh
+export QT_QPA_PLATFORM=offscreen
+cd build
+ctest --output-on-failure --timeout 600 -j2 "$@"

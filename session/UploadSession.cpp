@@ -1,0 +1,4 @@
+// Placeholder until the upload session lands.
+#include "app/CCameraApp.h"
+
+void CCameraApp::RunUploadSession() {}

@@ -1,0 +1,89 @@
+#include "testsupport.h"
+
+#include "app/CCameraApp.h"
+
+#include <QFileInfo>
+#include <cstdlib>
+#include <ctime>
+
+MessageBoxRecorder::MessageBoxRecorder()
+{
+    m_previous = AfxSetMessageBoxHandler([this](const QString& text, unsigned type) {
+        texts << text;
+        types << type;
+        return IDOK;
+    });
+}
+
+MessageBoxRecorder::~MessageBoxRecorder() { AfxSetMessageBoxHandler(m_previous); }
+
+ModalAnswer::ModalAnswer(ModalHandler handler)
+{
+    m_previous = AfxSetModalHandler([this, handler](QDialog& dialog) {
+        ++count;
+        return handler(dialog);
+    });
+}
+
+ModalAnswer::~ModalAnswer() { AfxSetModalHandler(m_previous); }
+
+namespace {
+std::function<std::time_t()> g_savedClock;
+}
+
+FixedClock::FixedClock(std::time_t start) : now(start)
+{
+    g_savedClock = CCameraApp::s_clock;
+    CCameraApp::s_clock = [this] { return now; };
+}
+
+FixedClock::~FixedClock() { CCameraApp::s_clock = g_savedClock; }
+
+ScopedTimeZone::ScopedTimeZone(const char* tz)
+    : m_old(qgetenv("TZ")), m_had(qEnvironmentVariableIsSet("TZ"))
+{
+    qputenv("TZ", tz);
+    tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone()
+{
+    if (m_had)
+        qputenv("TZ", m_old);
+    else
+        qunsetenv("TZ");
+    tzset();
+}
+
+ScopedConfigHome::ScopedConfigHome()
+    : m_old(qgetenv("XDG_CONFIG_HOME")), m_had(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"))
+{
+    qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit());
+}
+
+ScopedConfigHome::~ScopedConfigHome()
+{
+    if (m_had)
+        qputenv("XDG_CONFIG_HOME", m_old);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
+}
+
+std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second)
+{
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+QString TestPython()
+{
+    return QFileInfo::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
+                                                                : QStringLiteral("python3");
+}
