@@ -3,8 +3,20 @@
 #include <cstdio>
 #include <ctime>
 
+namespace {
+LogObserver g_observer;
+}
+
+LogObserver SetLogObserver(LogObserver observer)
+{
+    std::swap(g_observer, observer);
+    return observer;
+}
+
 void LogLine(const char* kind, const QString& text)
 {
+    if (g_observer)
+        g_observer(kind, text);
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);

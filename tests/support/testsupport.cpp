@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "app/CCameraApp.h"
+#include "platform/afx/log.h"
 
 #include <QFileInfo>
 #include <cstdlib>
@@ -16,6 +17,16 @@ MessageBoxRecorder::MessageBoxRecorder()
 }
 
 MessageBoxRecorder::~MessageBoxRecorder() { AfxSetMessageBoxHandler(m_previous); }
+
+StatusRecorder::StatusRecorder()
+{
+    m_previous = SetLogObserver([this](const char* kind, const QString& text) {
+        if (qstrcmp(kind, "status") == 0)
+            lines << text;
+    });
+}
+
+StatusRecorder::~StatusRecorder() { SetLogObserver(m_previous); }
 
 ModalAnswer::ModalAnswer(ModalHandler handler)
 {

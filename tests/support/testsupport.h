@@ -22,6 +22,19 @@ private:
     MessageBoxHandler m_previous;
 };
 
+// Records every status line written to the log (main-window status lines).
+class StatusRecorder
+{
+public:
+    StatusRecorder();
+    ~StatusRecorder();
+    QStringList lines;
+    void clear() { lines.clear(); }
+
+private:
+    std::function<void(const char*, const QString&)> m_previous;
+};
+
 // Answers every modal dialog through a handler (which may drive the dialog).
 class ModalAnswer
 {
