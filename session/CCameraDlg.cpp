@@ -143,7 +143,7 @@ int CCameraDlg::DoModal()
         OnDestroy();
         return result();
     }
-    const int code = exec();
+    const int code = AfxRunModal(*this);
     OnDestroy();
     return code;
 }
