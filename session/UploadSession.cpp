@@ -1,4 +1,137 @@
-// Placeholder until the upload session lands.
-#include "app/CCameraApp.h"
+#include "UploadSession.h"
 
-void CCameraApp::RunUploadSession() {}
+#include "Schedule.h"
+#include "SeriesNames.h"
+#include "app/CCameraApp.h"
+#include "res/resource.h"
+#include "session/CCameraDlg.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <QWidget>
+#include <cmath>
+
+qint64 MillisecondClock()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock.elapsed();
+}
+
+void CCameraApp::RunUploadSession() { UploadSession(*this).Run(); }
+
+UploadSession::UploadSession(CCameraApp& app)
+    : m_app(app), m_u(app.m_upload), m_wnd(app.m_pMainWnd)
+{
+}
+
+void UploadSession::Run()
+{
+    Open();
+    switch (m_u.m_nUploadMode) {
+    case 0: SingleShot(); break;
+    case 1: Series(); break;
+    case 2: Stream(); break;
+    default: break;
+    }
+    Close();
+}
+
+void UploadSession::SetStatus(const QString& text) { m_app.SetStatus(text); }
+
+namespace {
+void EnableSessionCommands(CCameraDlg* wnd, bool sessionRunning)
+{
+    if (!wnd)
+        return;
+    wnd->EnableMenuItem(ID_SESSION_ABORT, sessionRunning);
+    wnd->EnableMenuItem(ID_SESSION_UPLOADNOW, !sessionRunning);
+    if (QWidget* abort = wnd->GetDlgItem(IDC_ABORT))
+        abort->setEnabled(sessionRunning);
+    if (QWidget* upload = wnd->GetDlgItem(IDC_UPLOAD_NOW))
+        upload->setEnabled(!sessionRunning);
+}
+} // namespace
+
+void UploadSession::Open()
+{
+    m_app.m_bSessionActive = 1;
+    EnableSessionCommands(m_wnd, true);
+    m_u.m_bAbort = 0;
+    m_app.m_timeLastStart = CCameraApp::Now();
+    m_app.ScheduleNextUpload();
+    SetStatus(QStringLiteral("Starting capture..."));
+    QApplication::beep();
+}
+
+void UploadSession::Close()
+{
+    EnableSessionCommands(m_wnd, false);
+    m_app.m_bSessionActive = 0;
+}
+
+void UploadSession::SingleShot()
+{
+    if (!m_wnd || !m_wnd->GrabFrame(m_u.m_strLocalPath))
+        return;
+    const QString started = FormatTimeOfDay(m_app.m_timeLastStart);
+    if (m_u.m_bUseFtp) {
+        m_u.m_bQuietTransfer = 0;
+        if (m_u.UploadFile())
+            SetStatus(QStringLiteral("Succesful upload at ") + started);
+    } else {
+        SetStatus(QStringLiteral("Succesful capture at ") + started);
+    }
+    m_app.ScheduleNextUpload();
+}
+
+// A stored rate of 0 or less would hold every frame until Abort; such a value
+// can only come from a hand-edited store, so the default rate stands in.
+double UploadSession::MaxFps() const
+{
+    const double fps = m_u.m_fMaxFps;
+    return (std::isfinite(fps) && fps > 0) ? fps : 2.0;
+}
+
+// Waits until one frame period has passed since the previous wait ended, and
+// while paused. Sleeps in the event loop; any event wakes it to look again.
+void UploadSession::FrameRateWait(qint64& start, qint64& prev, qint64& now)
+{
+    const double fps = MaxFps();
+    const double periodMs = 1000.0 / fps;
+    bool pausedSeen = false;
+    qint64 elapsed = 0;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    for (;;) {
+        PumpMessages();
+        now = MillisecondClock();
+        const bool paused = m_wnd && m_wnd->m_bPaused;
+        pausedSeen = pausedSeen || paused;
+        elapsed = now - prev;
+        const bool tooFast = elapsed == 0 || 1000.0 / double(elapsed) > fps;
+        if (!(tooFast || paused) || m_u.m_bAbort)
+            break;
+        if (!paused)
+            deadline.start(int(std::ceil(periodMs - double(elapsed))));
+        else if (!deadline.isActive())
+            deadline.start(250);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    if (pausedSeen)
+        start += elapsed - qint64(std::trunc(periodMs));
+    prev = now;
+}
+
+void UploadSession::ClearPause()
+{
+    if (!m_wnd)
+        return;
+    m_wnd->m_bPaused = 0;
+    m_wnd->UpdatePauseState();
+}
