@@ -6,6 +6,7 @@
 #include "platform/afx/afx.h"
 #include "platform/afx/log.h"
 #include "platform/win/module.h"
+#include "res/resources.h"
 #include "session/CCameraDlg.h"
 
 #include <QAbstractEventDispatcher>
@@ -54,6 +55,7 @@ CCameraApp* AfxGetApp() { return g_app; }
 CCameraApp::CCameraApp()
 {
     g_app = this;
+    InitResources();
     m_pszAppName = QFileInfo(s_programPath()).completeBaseName();
     if (m_pszAppName.isEmpty())
         m_pszAppName = QStringLiteral("vizo");
