@@ -81,6 +81,9 @@ public:
 
     static std::time_t Now() { return s_clock(); }
 
+    static const char* const s_szHomePage;
+    static const char* const s_szOnlineManual;
+
 private:
     void ParseCommandLine(const QStringList& arguments);
     bool ColourCheck();

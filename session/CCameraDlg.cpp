@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -64,6 +65,8 @@ void CCameraDlg::CreateMenu()
     help->addSeparator();
     item(help, "&About", ID_APP_ABOUT);
     EnableMenuItem(ID_SESSION_ABORT, false);
+    auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
+    connect(f1, &QShortcut::activated, this, [this] { RouteCommand(ID_HELP); });
     for (int id : {ID_VIDEO_PREVIEW, ID_VIDEO_OVERLAY})
         m_menuItems[id]->setCheckable(true);
 }
