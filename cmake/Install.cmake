@@ -1,0 +1,1 @@
+# Installation layout and packaging (placeholder until desktop integration lands).
