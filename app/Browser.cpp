@@ -4,7 +4,8 @@
 #include <QFile>
 #include <QProcess>
 
-namespace {
+namespace
+{
 
 QStringList ConfigDirs()
 {
@@ -54,9 +55,9 @@ QString DefaultHtmlEntry()
     QStringList places = ConfigDirs();
     places << ApplicationDirs();
     for (const QString& dir : places) {
-        const QString value = GroupValue(dir + QStringLiteral("/mimeapps.list"),
-                                         QStringLiteral("Default Applications"),
-                                         QStringLiteral("text/html"));
+        const QString value =
+            GroupValue(dir + QStringLiteral("/mimeapps.list"),
+                       QStringLiteral("Default Applications"), QStringLiteral("text/html"));
         const QString first = value.split(QLatin1Char(';'), Qt::SkipEmptyParts).value(0);
         if (!first.isEmpty())
             return first;

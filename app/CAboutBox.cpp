@@ -17,11 +17,7 @@ CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent)
     icon->setGeometry(du.x(11), du.y(10), 32, 32);
 
     auto text = [this, &du](const QString& s, int y, int h) {
-        auto* label = new QLabel(s, this);
-        label->setWordWrap(true);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        label->setGeometry(du.rect(40, y, 130, h));
-        return label;
+        AddStaticText(this, du, s, 40, y, 130, h);
     };
     text(QStringLiteral("Vizo Version 1.12"), 10, 8);
     text(QStringLiteral("Web camera uploader"), 22, 8);

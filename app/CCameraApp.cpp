@@ -18,7 +18,8 @@
 #include <QScreen>
 #include <QStandardPaths>
 
-namespace {
+namespace
+{
 CCameraApp* g_app = nullptr;
 
 bool StartProcess(const QString& program, const QStringList& args, bool wait)
@@ -50,7 +51,10 @@ std::function<QString()> CCameraApp::s_programPath = [] {
     return QString::fromLocal8Bit(ProgramFilePath().c_str());
 };
 
-CCameraApp* AfxGetApp() { return g_app; }
+CCameraApp* AfxGetApp()
+{
+    return g_app;
+}
 
 CCameraApp::CCameraApp()
 {
@@ -99,10 +103,10 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
     }
     m_timeLastStart = Now();
     m_timeNextUpload = m_timeLastStart + 60;
-    dlg.m_bStartMinimized = GetProfileInt(Keys::Minimized.section, Keys::Minimized.entry,
-                                          Keys::Minimized.def);
-    dlg.m_nVideoSource = GetProfileInt(Keys::VideoSource.section, Keys::VideoSource.entry,
-                                       Keys::VideoSource.def);
+    dlg.m_bStartMinimized =
+        GetProfileInt(Keys::Minimized.section, Keys::Minimized.entry, Keys::Minimized.def);
+    dlg.m_nVideoSource =
+        GetProfileInt(Keys::VideoSource.section, Keys::VideoSource.entry, Keys::VideoSource.def);
     dlg.DoModal();
     m_pMainWnd = nullptr;
     m_upload.FreeDialupLibrary();

@@ -67,8 +67,8 @@ public:
     int m_bModalOpen = 0;
 
     // Framework state.
-    QString m_pszAppName;     // program file's base name: message boxes, store name
-    int m_nCmdShow = 1;       // 2 = show minimized
+    QString m_pszAppName; // program file's base name: message boxes, store name
+    int m_nCmdShow = 1;   // 2 = show minimized
     CCameraDlg* m_pMainWnd = nullptr;
 
     // Seams: tests replace the clock, the display depth and process starting.

@@ -10,17 +10,6 @@
 #include <QPushButton>
 #include <QStyle>
 
-namespace {
-QLabel* Static(QWidget* parent, const DialogUnits& du, const char* text, QRect r)
-{
-    auto* label = new QLabel(QString::fromLatin1(text), parent);
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setGeometry(du.rect(r.x(), r.y(), r.width(), r.height()));
-    return label;
-}
-} // namespace
-
 CColorWarningDlg::CColorWarningDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Vizo Warning"));
@@ -34,17 +23,24 @@ CColorWarningDlg::CColorWarningDlg(QWidget* parent) : QDialog(parent)
     icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(side, side));
     icon->setGeometry(du.x(7), du.y(7), side, side);
 
-    Static(this, du, "Vizo has detected you are using a screen mode with 256 or less colors.",
-           QRect(35, 7, 147, 17));
-    Static(this, du,
-           "Vizo will work in this mode, but the colors of the uploaded image may be of poor "
-           "quality.",
-           QRect(35, 27, 147, 17));
-    Static(this, du,
-           "It is strongly recommended to switch your system to High Color (16-bit) or True "
-           "Color (24-bit) mode. You can do this from the Display option in the Control Panel.",
-           QRect(35, 47, 147, 33));
-    Static(this, du, "Do you want to launch the Control Panel now?", QRect(35, 82, 147, 9));
+    AddStaticText(
+        this, du,
+        QStringLiteral("Vizo has detected you are using a screen mode with 256 or less colors."),
+        35, 7, 147, 17);
+    AddStaticText(
+        this, du,
+        QStringLiteral(
+            "Vizo will work in this mode, but the colors of the uploaded image may be of poor "
+            "quality."),
+        35, 27, 147, 17);
+    AddStaticText(
+        this, du,
+        QStringLiteral(
+            "It is strongly recommended to switch your system to High Color (16-bit) or True "
+            "Color (24-bit) mode. You can do this from the Display option in the Control Panel."),
+        35, 47, 147, 33);
+    AddStaticText(this, du, QStringLiteral("Do you want to launch the Control Panel now?"), 35, 82,
+                  147, 9);
 
     auto* yes = new QPushButton(QStringLiteral("&Yes"), this);
     yes->setGeometry(du.rect(35, 96, 40, 14));

@@ -3,9 +3,9 @@
 
 #include "Browser.h"
 #include "CAboutBox.h"
+#include "platform/afx/afx.h"
 #include "res/resource.h"
 #include "session/CCameraDlg.h"
-#include "platform/afx/afx.h"
 
 #include <QFile>
 #include <QProcess>
@@ -16,21 +16,46 @@ const char* const CCameraApp::s_szOnlineManual = "https://vizo.example.org/manua
 void CCameraApp::OnCommand(int id)
 {
     switch (id) {
-    case ID_FILE_SETTINGS: OnSettings(); break;
-    case ID_APP_EXIT: OnAppExit(); break;
-    case ID_APP_ABOUT: OnAppAbout(); break;
-    case ID_SESSION_UPLOADNOW: OnUploadNow(); break;
-    case ID_SESSION_ABORT: OnAbortConnection(); break;
-    case ID_VIDEO_FORMAT: OnVideoFormat(); break;
-    case ID_VIDEO_SOURCE: OnVideoSource(); break;
-    case ID_VIDEO_DISPLAY: OnVideoDisplay(); break;
-    case ID_VIDEO_PREVIEW: OnVideoPreview(); break;
-    case ID_VIDEO_OVERLAY: OnVideoOverlay(); break;
-    case ID_HELP_HOMEPAGE: OnHomePage(); break;
+    case ID_FILE_SETTINGS:
+        OnSettings();
+        break;
+    case ID_APP_EXIT:
+        OnAppExit();
+        break;
+    case ID_APP_ABOUT:
+        OnAppAbout();
+        break;
+    case ID_SESSION_UPLOADNOW:
+        OnUploadNow();
+        break;
+    case ID_SESSION_ABORT:
+        OnAbortConnection();
+        break;
+    case ID_VIDEO_FORMAT:
+        OnVideoFormat();
+        break;
+    case ID_VIDEO_SOURCE:
+        OnVideoSource();
+        break;
+    case ID_VIDEO_DISPLAY:
+        OnVideoDisplay();
+        break;
+    case ID_VIDEO_PREVIEW:
+        OnVideoPreview();
+        break;
+    case ID_VIDEO_OVERLAY:
+        OnVideoOverlay();
+        break;
+    case ID_HELP_HOMEPAGE:
+        OnHomePage();
+        break;
     // F1 opens the same manual as Help > Contents.
     case ID_HELP_FINDER:
-    case ID_HELP: OnHelpFinder(); break;
-    default: break;
+    case ID_HELP:
+        OnHelpFinder();
+        break;
+    default:
+        break;
     }
 }
 
@@ -49,7 +74,10 @@ void CCameraApp::OnAppAbout()
     m_bModalOpen = 0;
 }
 
-void CCameraApp::OnAbortConnection() { m_upload.Abort(); }
+void CCameraApp::OnAbortConnection()
+{
+    m_upload.Abort();
+}
 
 void CCameraApp::OnHelpFinder()
 {
@@ -67,7 +95,10 @@ void CCameraApp::OnHelpFinder()
     }
 }
 
-void CCameraApp::OnHomePage() { LaunchBrowser(QString::fromLatin1(s_szHomePage)); }
+void CCameraApp::OnHomePage()
+{
+    LaunchBrowser(QString::fromLatin1(s_szHomePage));
+}
 
 // Nothing is reported when there is no handler or it cannot be started.
 void CCameraApp::LaunchBrowser(const QString& url)

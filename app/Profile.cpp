@@ -5,7 +5,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
-namespace {
+namespace
+{
 QString Key(const char* section, const char* entry)
 {
     return QString::fromLatin1(section) + QLatin1Char('/') + QString::fromLatin1(entry);

@@ -1,7 +1,8 @@
 // Every stored value: section, value name and default, in one table.
 #pragma once
 
-namespace Keys {
+namespace Keys
+{
 
 struct IntKey {
     const char* section;

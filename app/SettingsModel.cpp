@@ -9,7 +9,8 @@
 #include <cstdlib>
 #include <locale.h>
 
-namespace {
+namespace
+{
 
 int ReadInt(const Profile* store, const Keys::IntKey& k)
 {
@@ -30,8 +31,7 @@ void WriteIfChanged(Profile& store, const Keys::StrKey& k, QString& field, const
     }
 }
 
-template <typename T>
-void WriteIfChanged(Profile& store, const Keys::IntKey& k, T& field, T value)
+template <typename T> void WriteIfChanged(Profile& store, const Keys::IntKey& k, T& field, T value)
 {
     if (field != value) {
         field = value;

@@ -13,55 +13,65 @@ const char* CUpload::s_szDialupLibrary = VIZO_DIALUP_LIBRARY;
 CUpload::CUpload() = default;
 CUpload::~CUpload() = default;
 
-namespace {
-template <typename T> void Resolve(HMODULE module, const char* name, T& slot)
+namespace
 {
-    slot = reinterpret_cast<T>(GetProcAddress(module, name));
+// Looks up every name, even after one has failed; keeps the library only when
+// all were found.
+int BindEntryPoints(const char* library, HMODULE& module, const char* const* names,
+                    void** const* targets, int count)
+{
+    module = LoadLibraryA(library);
+    if (!module)
+        return -1;
+    bool complete = true;
+    for (int i = 0; i < count; ++i) {
+        *targets[i] = GetProcAddress(module, names[i]);
+        complete = complete && *targets[i];
+    }
+    if (complete)
+        return 0;
+    FreeLibrary(module);
+    module = nullptr;
+    return -2;
+}
+
+template <typename F> void** Slot(F& pointer)
+{
+    return reinterpret_cast<void**>(&pointer);
 }
 } // namespace
 
 int CUpload::LoadInternetLibrary()
 {
-    m_hWinINet = LoadLibraryA(s_szInternetLibrary);
-    if (!m_hWinINet)
-        return -1;
-    // Every lookup is made, even after one has failed.
-    Resolve(m_hWinINet, "FtpPutFileA", m_inet.FtpPutFileA);
-    Resolve(m_hWinINet, "InternetOpenA", m_inet.InternetOpenA);
-    Resolve(m_hWinINet, "FtpRenameFileA", m_inet.FtpRenameFileA);
-    Resolve(m_hWinINet, "FtpDeleteFileA", m_inet.FtpDeleteFileA);
-    Resolve(m_hWinINet, "InternetConnectA", m_inet.InternetConnectA);
-    Resolve(m_hWinINet, "InternetCloseHandle", m_inet.InternetCloseHandle);
-    Resolve(m_hWinINet, "InternetQueryOptionA", m_inet.InternetQueryOptionA);
-    if (m_inet.FtpPutFileA && m_inet.InternetOpenA && m_inet.FtpRenameFileA &&
-        m_inet.FtpDeleteFileA && m_inet.InternetConnectA && m_inet.InternetCloseHandle &&
-        m_inet.InternetQueryOptionA)
-        return 0;
-    FreeLibrary(m_hWinINet);
-    m_hWinINet = nullptr;
-    return -2;
+    static const char* const names[] = {
+        "FtpPutFileA",      "InternetOpenA",       "FtpRenameFileA",      "FtpDeleteFileA",
+        "InternetConnectA", "InternetCloseHandle", "InternetQueryOptionA"};
+    void** const targets[] = {Slot(m_inet.FtpPutFileA),         Slot(m_inet.InternetOpenA),
+                              Slot(m_inet.FtpRenameFileA),      Slot(m_inet.FtpDeleteFileA),
+                              Slot(m_inet.InternetConnectA),    Slot(m_inet.InternetCloseHandle),
+                              Slot(m_inet.InternetQueryOptionA)};
+    return BindEntryPoints(s_szInternetLibrary, m_hWinINet, names, targets, 7);
 }
 
 int CUpload::LoadDialupLibrary()
 {
-    m_hRasApi = LoadLibraryA(s_szDialupLibrary);
-    if (!m_hRasApi)
-        return -1;
-    Resolve(m_hRasApi, "RasDialA", m_ras.RasDialA);
-    Resolve(m_hRasApi, "RasEnumConnectionsA", m_ras.RasEnumConnectionsA);
-    Resolve(m_hRasApi, "RasEnumEntriesA", m_ras.RasEnumEntriesA);
-    Resolve(m_hRasApi, "RasGetConnectStatusA", m_ras.RasGetConnectStatusA);
-    Resolve(m_hRasApi, "RasGetEntryDialParamsA", m_ras.RasGetEntryDialParamsA);
-    Resolve(m_hRasApi, "RasGetErrorStringA", m_ras.RasGetErrorStringA);
-    Resolve(m_hRasApi, "RasGetProjectionInfoA", m_ras.RasGetProjectionInfoA);
-    Resolve(m_hRasApi, "RasHangUpA", m_ras.RasHangUpA);
-    if (m_ras.RasDialA && m_ras.RasEnumConnectionsA && m_ras.RasEnumEntriesA &&
-        m_ras.RasGetConnectStatusA && m_ras.RasGetEntryDialParamsA && m_ras.RasGetErrorStringA &&
-        m_ras.RasGetProjectionInfoA && m_ras.RasHangUpA)
-        return 0;
-    FreeLibrary(m_hRasApi);
-    m_hRasApi = nullptr;
-    return -2;
+    static const char* const names[] = {"RasDialA",
+                                        "RasEnumConnectionsA",
+                                        "RasEnumEntriesA",
+                                        "RasGetConnectStatusA",
+                                        "RasGetEntryDialParamsA",
+                                        "RasGetErrorStringA",
+                                        "RasGetProjectionInfoA",
+                                        "RasHangUpA"};
+    void** const targets[] = {Slot(m_ras.RasDialA),
+                              Slot(m_ras.RasEnumConnectionsA),
+                              Slot(m_ras.RasEnumEntriesA),
+                              Slot(m_ras.RasGetConnectStatusA),
+                              Slot(m_ras.RasGetEntryDialParamsA),
+                              Slot(m_ras.RasGetErrorStringA),
+                              Slot(m_ras.RasGetProjectionInfoA),
+                              Slot(m_ras.RasHangUpA)};
+    return BindEntryPoints(s_szDialupLibrary, m_hRasApi, names, targets, 8);
 }
 
 void CUpload::FreeInternetLibrary()

@@ -113,4 +113,7 @@ public:
 extern bool s_bCloseMessages;
 
 // The value Dial returns when there is no connection of ours to hang up.
-inline HRASCONN AllBitsSetConnection() { return reinterpret_cast<HRASCONN>(~UINT_PTR(0)); }
+inline HRASCONN AllBitsSetConnection()
+{
+    return reinterpret_cast<HRASCONN>(~UINT_PTR(0));
+}

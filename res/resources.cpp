@@ -4,4 +4,7 @@
 
 // The resource file is compiled into a static library, which does not register
 // it by itself.
-void InitResources() { Q_INIT_RESOURCE(res); }
+void InitResources()
+{
+    Q_INIT_RESOURCE(res);
+}

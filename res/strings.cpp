@@ -1,6 +1,7 @@
 #include "strings.h"
 
-namespace {
+namespace
+{
 struct Entry {
     int code;
     const char* text;

@@ -31,7 +31,10 @@ CCameraDlg::CCameraDlg(QWidget* parent) : QDialog(parent)
     CreateControls();
 }
 
-CCameraDlg::~CCameraDlg() { OnDestroy(); }
+CCameraDlg::~CCameraDlg()
+{
+    OnDestroy();
+}
 
 void CCameraDlg::CreateMenu()
 {
@@ -113,8 +116,14 @@ void CCameraDlg::CreateControls()
     m_controls.insert(IDC_LOGO, logo);
 }
 
-QWidget* CCameraDlg::GetDlgItem(int id) const { return m_controls.value(id, nullptr); }
-QAction* CCameraDlg::MenuItem(int id) const { return m_menuItems.value(id, nullptr); }
+QWidget* CCameraDlg::GetDlgItem(int id) const
+{
+    return m_controls.value(id, nullptr);
+}
+QAction* CCameraDlg::MenuItem(int id) const
+{
+    return m_menuItems.value(id, nullptr);
+}
 
 void CCameraDlg::EnableMenuItem(int id, bool enable)
 {

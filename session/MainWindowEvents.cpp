@@ -11,7 +11,10 @@
 #include <QPainter>
 #include <QWindowStateChangeEvent>
 
-void CCameraDlg::showEvent(QShowEvent* event) { QDialog::showEvent(event); }
+void CCameraDlg::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+}
 
 void CCameraDlg::timerEvent(QTimerEvent* event)
 {
@@ -56,7 +59,10 @@ void CCameraDlg::moveEvent(QMoveEvent* event)
         ResumeDisplay();
 }
 
-void CCameraDlg::paintEvent(QPaintEvent* event) { QDialog::paintEvent(event); }
+void CCameraDlg::paintEvent(QPaintEvent* event)
+{
+    QDialog::paintEvent(event);
+}
 
 bool CCameraDlg::eventFilter(QObject* watched, QEvent* event)
 {
@@ -98,7 +104,10 @@ void CCameraDlg::keyPressEvent(QKeyEvent* event)
 
 void CCameraDlg::accept() {}
 
-void CCameraDlg::reject() { done(IDCANCEL); }
+void CCameraDlg::reject()
+{
+    done(IDCANCEL);
+}
 
 // After this no session can start: the driver is let go and the timer stops.
 void CCameraDlg::OnDestroy()

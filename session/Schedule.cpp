@@ -56,7 +56,8 @@ bool WithinUploadPeriod(std::time_t now, const ScheduleSettings& s)
     return tod <= s.toSecs && tod >= s.fromSecs;
 }
 
-namespace {
+namespace
+{
 ScheduleSettings FromRecord(const CUpload& u)
 {
     return {u.m_nIntervalSecs, u.m_b24Hours, u.m_nFromSecs, u.m_nToSecs, u.m_nUploadMode};

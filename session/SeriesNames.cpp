@@ -33,7 +33,10 @@ QString SeriesFrameName(const SplitName& name, int width, unsigned index)
         .arg(name.extension);
 }
 
-QString SeriesListName(const SplitName& name) { return name.base + QStringLiteral(".lst"); }
+QString SeriesListName(const SplitName& name)
+{
+    return name.base + QStringLiteral(".lst");
+}
 
 QByteArray TimingListLine(long long elapsedMs, int width, unsigned index)
 {

@@ -7,8 +7,12 @@
 
 #include <QFile>
 
-namespace {
-QString NowText() { return FormatTimeOfDay(CCameraApp::Now()); }
+namespace
+{
+QString NowText()
+{
+    return FormatTimeOfDay(CCameraApp::Now());
+}
 } // namespace
 
 bool UploadSession::SeriesNames(SplitName* local, SplitName* remote)

@@ -23,10 +23,12 @@ qint64 MillisecondClock()
     return clock.elapsed();
 }
 
-void CCameraApp::RunUploadSession() { UploadSession(*this).Run(); }
+void CCameraApp::RunUploadSession()
+{
+    UploadSession(*this).Run();
+}
 
-UploadSession::UploadSession(CCameraApp& app)
-    : m_app(app), m_u(app.m_upload), m_wnd(app.m_pMainWnd)
+UploadSession::UploadSession(CCameraApp& app) : m_app(app), m_u(app.m_upload), m_wnd(app.m_pMainWnd)
 {
 }
 
@@ -34,17 +36,28 @@ void UploadSession::Run()
 {
     Open();
     switch (m_u.m_nUploadMode) {
-    case 0: SingleShot(); break;
-    case 1: Series(); break;
-    case 2: Stream(); break;
-    default: break;
+    case 0:
+        SingleShot();
+        break;
+    case 1:
+        Series();
+        break;
+    case 2:
+        Stream();
+        break;
+    default:
+        break;
     }
     Close();
 }
 
-void UploadSession::SetStatus(const QString& text) { m_app.SetStatus(text); }
+void UploadSession::SetStatus(const QString& text)
+{
+    m_app.SetStatus(text);
+}
 
-namespace {
+namespace
+{
 void EnableSessionCommands(CCameraDlg* wnd, bool sessionRunning)
 {
     if (!wnd)

@@ -6,22 +6,29 @@
 #include <QDialog>
 #include <QMessageBox>
 
-namespace {
+namespace
+{
 QString g_appName = QStringLiteral("vizo");
 MessageBoxHandler g_boxHandler;
 ModalHandler g_modalHandler;
 } // namespace
 
-void AfxSetAppName(const QString& name) { g_appName = name; }
-QString AfxGetAppName() { return g_appName; }
+void AfxSetAppName(const QString& name)
+{
+    g_appName = name;
+}
+QString AfxGetAppName()
+{
+    return g_appName;
+}
 
 int AfxMessageBox(const QString& text, unsigned type)
 {
     LogMessage(text);
     if (g_boxHandler)
         return g_boxHandler(text, type);
-    QMessageBox box(type & MB_ICONSTOP ? QMessageBox::Critical : QMessageBox::Warning,
-                    g_appName, text, QMessageBox::Ok, QApplication::activeWindow());
+    QMessageBox box(type & MB_ICONSTOP ? QMessageBox::Critical : QMessageBox::Warning, g_appName,
+                    text, QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
     return IDOK;
 }

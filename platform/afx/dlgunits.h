@@ -4,6 +4,7 @@
 
 #include <QFont>
 #include <QRect>
+#include <QString>
 
 // The font standing in for the templates' "MS Sans Serif" 8 point.
 QFont DialogFont();
@@ -22,3 +23,9 @@ private:
     int m_baseX;
     int m_baseY;
 };
+
+class QLabel;
+class QWidget;
+// A word-wrapped, top-left aligned static text placed in dialog units.
+QLabel* AddStaticText(QWidget* parent, const DialogUnits& du, const QString& text, int x, int y,
+                      int width, int height);

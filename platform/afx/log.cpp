@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
-namespace {
+namespace
+{
 LogObserver g_observer;
 }
 

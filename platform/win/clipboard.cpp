@@ -4,7 +4,8 @@
 
 #include <mutex>
 
-namespace {
+namespace
+{
 std::mutex g_mutex;
 bool g_open = false;
 const void* g_owner = nullptr;

@@ -6,7 +6,8 @@
 #include <new>
 #include <unordered_set>
 
-namespace {
+namespace
+{
 
 struct Block {
     std::size_t size;
@@ -33,8 +34,9 @@ Block* find(HGLOBAL h)
 
 HGLOBAL GlobalAlloc(UINT flags, std::size_t bytes)
 {
-    auto* data = static_cast<unsigned char*>(
-        (flags & GMEM_ZEROINIT) ? std::calloc(bytes ? bytes : 1, 1) : std::malloc(bytes ? bytes : 1));
+    auto* data =
+        static_cast<unsigned char*>((flags & GMEM_ZEROINIT) ? std::calloc(bytes ? bytes : 1, 1)
+                                                            : std::malloc(bytes ? bytes : 1));
     if (!data)
         return nullptr;
     auto* b = new (std::nothrow) Block{bytes, 0, data};

@@ -1,8 +1,15 @@
 #include "lasterror.h"
 
-namespace {
+namespace
+{
 thread_local DWORD t_lastError = 0;
 }
 
-DWORD GetLastError() { return t_lastError; }
-void SetLastError(DWORD code) { t_lastError = code; }
+DWORD GetLastError()
+{
+    return t_lastError;
+}
+void SetLastError(DWORD code)
+{
+    t_lastError = code;
+}

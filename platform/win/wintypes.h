@@ -43,9 +43,18 @@ inline constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b)
 {
     return DWORD(r) | (DWORD(g) << 8) | (DWORD(b) << 16);
 }
-inline constexpr BYTE GetRValue(COLORREF c) { return BYTE(c & 0xff); }
-inline constexpr BYTE GetGValue(COLORREF c) { return BYTE((c >> 8) & 0xff); }
-inline constexpr BYTE GetBValue(COLORREF c) { return BYTE((c >> 16) & 0xff); }
+inline constexpr BYTE GetRValue(COLORREF c)
+{
+    return BYTE(c & 0xff);
+}
+inline constexpr BYTE GetGValue(COLORREF c)
+{
+    return BYTE((c >> 8) & 0xff);
+}
+inline constexpr BYTE GetBValue(COLORREF c)
+{
+    return BYTE((c >> 16) & 0xff);
+}
 
 // Device-independent bitmap header, exactly as stored in a packed bitmap.
 #pragma pack(push, 2)

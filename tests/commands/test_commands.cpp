@@ -14,7 +14,8 @@
 #include <QLabel>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 void WriteFile(const QString& path, const QByteArray& bytes)
 {
@@ -31,8 +32,8 @@ class StandInBrowser
 public:
     StandInBrowser()
     {
-        for (const char* var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS",
-                                "XDG_CONFIG_DIRS"})
+        for (const char* var :
+             {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS"})
             saved << qMakePair(QByteArray(var), qgetenv(var));
         const QString root = dir.path();
         qputenv("XDG_DATA_HOME", (root + "/data").toLocal8Bit());
@@ -46,8 +47,8 @@ public:
                               ".tmp\" \"" + output.toLocal8Bit() + "\"\n");
         QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         WriteFile(root + "/data/applications/standin.desktop",
-                  "[Desktop Entry]\nType=Application\nName=Stand-in\nExec=" +
-                      script.toLocal8Bit() + " --new-window %u\n");
+                  "[Desktop Entry]\nType=Application\nName=Stand-in\nExec=" + script.toLocal8Bit() +
+                      " --new-window %u\n");
         WriteFile(root + "/config/mimeapps.list",
                   "[Default Applications]\ntext/html=standin.desktop;other.desktop\n");
     }

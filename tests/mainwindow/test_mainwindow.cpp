@@ -7,15 +7,16 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QMenuBar>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 // The main window run as start-up runs it, with the test acting inside its
 // modal run (the window is initialised and shown by then).
@@ -90,10 +91,26 @@ TEST_F(MainWindowTest, MenuHoldsEveryCommandInOrder)
         for (QAction* item : popup->menu()->actions())
             texts << (item->isSeparator() ? QStringLiteral("-") : item->text());
     }
-    EXPECT_EQ(texts, (QStringList{"&File", "&Settings", "-", "E&xit", "&Session", "&Upload now",
-                                  "&Abort connection", "&Video", "-", "&Source", "&Format",
-                                  "&Display", "-", "&Preview", "&Overlay", "&Help", "&Contents",
-                                  "&Vizo home page (online)", "-", "&About"}));
+    EXPECT_EQ(texts, (QStringList{"&File",
+                                  "&Settings",
+                                  "-",
+                                  "E&xit",
+                                  "&Session",
+                                  "&Upload now",
+                                  "&Abort connection",
+                                  "&Video",
+                                  "-",
+                                  "&Source",
+                                  "&Format",
+                                  "&Display",
+                                  "-",
+                                  "&Preview",
+                                  "&Overlay",
+                                  "&Help",
+                                  "&Contents",
+                                  "&Vizo home page (online)",
+                                  "-",
+                                  "&About"}));
     EXPECT_EQ(wnd.MenuItem(ID_HELP_FINDER)->data().toInt(), 57666);
 }
 

@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 // Central European time with its daylight-saving rules, without tzdata.
 constexpr const char* kTz = "CET-1CEST,M3.5.0,M10.5.0/3";
@@ -172,8 +173,7 @@ TEST_F(ScheduleTick, HeldPausedOrBusyStartsNothingButMovesAMissedTime)
     clock.now += 3600;
     app.OnScheduleTick(clock.now);
     EXPECT_EQ(app.m_timeNextUpload, clock.now + 5);
-    EXPECT_EQ(wnd.GetDlgItem(1004)->property("text").toString(),
-              FormatTimeOfDay(clock.now + 5));
+    EXPECT_EQ(wnd.GetDlgItem(1004)->property("text").toString(), FormatTimeOfDay(clock.now + 5));
 }
 
 TEST_F(ScheduleTick, UploadNowWhilePausedIsReplacedByTheRegularTime)

@@ -8,7 +8,8 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 class SettingsTest : public ::testing::Test
 {

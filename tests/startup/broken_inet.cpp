@@ -3,9 +3,27 @@
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
-EXPORT void* InternetOpenA() { return nullptr; }
-EXPORT void* InternetConnectA() { return nullptr; }
-EXPORT BOOL InternetCloseHandle() { return FALSE; }
-EXPORT BOOL FtpPutFileA() { return FALSE; }
-EXPORT BOOL FtpRenameFileA() { return FALSE; }
-EXPORT BOOL FtpDeleteFileA() { return FALSE; }
+EXPORT void* InternetOpenA()
+{
+    return nullptr;
+}
+EXPORT void* InternetConnectA()
+{
+    return nullptr;
+}
+EXPORT BOOL InternetCloseHandle()
+{
+    return FALSE;
+}
+EXPORT BOOL FtpPutFileA()
+{
+    return FALSE;
+}
+EXPORT BOOL FtpRenameFileA()
+{
+    return FALSE;
+}
+EXPORT BOOL FtpDeleteFileA()
+{
+    return FALSE;
+}

@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 struct LibraryNames {
     const char* inet = CUpload::s_szInternetLibrary;

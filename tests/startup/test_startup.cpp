@@ -10,7 +10,8 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 const QString kInternetMissing = QStringLiteral(
     "Failed to load Internet extensions.\n\nPlease reinstall Vizo, and make sure you "

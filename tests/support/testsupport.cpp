@@ -16,7 +16,10 @@ MessageBoxRecorder::MessageBoxRecorder()
     });
 }
 
-MessageBoxRecorder::~MessageBoxRecorder() { AfxSetMessageBoxHandler(m_previous); }
+MessageBoxRecorder::~MessageBoxRecorder()
+{
+    AfxSetMessageBoxHandler(m_previous);
+}
 
 StatusRecorder::StatusRecorder()
 {
@@ -26,7 +29,10 @@ StatusRecorder::StatusRecorder()
     });
 }
 
-StatusRecorder::~StatusRecorder() { SetLogObserver(m_previous); }
+StatusRecorder::~StatusRecorder()
+{
+    SetLogObserver(m_previous);
+}
 
 ModalAnswer::ModalAnswer(ModalHandler handler)
 {
@@ -36,9 +42,13 @@ ModalAnswer::ModalAnswer(ModalHandler handler)
     });
 }
 
-ModalAnswer::~ModalAnswer() { AfxSetModalHandler(m_previous); }
+ModalAnswer::~ModalAnswer()
+{
+    AfxSetModalHandler(m_previous);
+}
 
-namespace {
+namespace
+{
 std::function<std::time_t()> g_savedClock;
 }
 
@@ -48,7 +58,10 @@ FixedClock::FixedClock(std::time_t start) : now(start)
     CCameraApp::s_clock = [this] { return now; };
 }
 
-FixedClock::~FixedClock() { CCameraApp::s_clock = g_savedClock; }
+FixedClock::~FixedClock()
+{
+    CCameraApp::s_clock = g_savedClock;
+}
 
 ScopedTimeZone::ScopedTimeZone(const char* tz)
     : m_old(qgetenv("TZ")), m_had(qEnvironmentVariableIsSet("TZ"))
@@ -95,6 +108,7 @@ std::time_t LocalTime(int year, int month, int day, int hour, int minute, int se
 
 QString TestPython()
 {
-    return QFileInfo::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
-                                                                : QStringLiteral("python3");
+    return QFileInfo::exists(QStringLiteral("/usr/bin/python3"))
+               ? QStringLiteral("/usr/bin/python3")
+               : QStringLiteral("python3");
 }
