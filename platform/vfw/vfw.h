@@ -73,4 +73,7 @@ BOOL capGetDriverDescriptionA(WORD index, LPSTR name, int cbName, LPSTR version,
 // TRUE while hWnd is a live capture window.
 BOOL IsWindow(HWND hWnd);
 // The capture-window messages above; 0 for a window that is not live.
+// Must be called on the GUI thread.
 LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Places a live capture window in its parent; FALSE for any other handle.
+BOOL MoveWindow(HWND hWnd, int x, int y, int width, int height, BOOL repaint);

@@ -1,0 +1,31 @@
+// Packed device-independent bitmaps as the capture layer hands them out:
+// 40-byte header, a grey colour table for 8 bits, bottom-up rows padded to
+// 4 bytes.
+#pragma once
+
+#include <QImage>
+#include <cstddef>
+#include <cstdint>
+
+struct FrameFormat {
+    int width = 0;
+    int height = 0;
+    int bitCount = 24; // 24, 16 (RGB555) or 8 (grey palette)
+
+    bool operator==(const FrameFormat& o) const
+    {
+        return width == o.width && height == o.height && bitCount == o.bitCount;
+    }
+    bool operator!=(const FrameFormat& o) const { return !(*this == o); }
+};
+
+bool IsSupportedBitCount(int bitCount);
+std::size_t DibStride(int width, int bitCount);
+// Header plus colour table: where the pixels start.
+std::size_t DibPixelOffset(int bitCount);
+std::size_t DibTotalBytes(const FrameFormat& format);
+// Writes header and colour table; the buffer holds DibTotalBytes(format).
+void WriteDibHeader(std::uint8_t* dib, const FrameFormat& format);
+// A top-down image of a packed bitmap of this layer's forms; null when the
+// bytes do not hold one.
+QImage DibToImage(const std::uint8_t* dib, std::size_t bytes);

@@ -1,0 +1,129 @@
+#include "drivers.h"
+
+#include "ffmpeg.h"
+#include "log.h"
+#include "v4l2.h"
+
+#include <QDir>
+#include <QMutex>
+#include <QSet>
+#include <algorithm>
+
+namespace
+{
+
+QMutex g_mutex;
+std::optional<QVector<CaptureDriver>> g_testDrivers;
+QSet<QString> g_logged;
+
+void LogOnce(const QString& text)
+{
+    {
+        QMutexLocker lock(&g_mutex);
+        if (g_logged.contains(text))
+            return;
+        g_logged.insert(text);
+    }
+    LogLine("capture", text);
+}
+
+int NodeNumber(const QString& fileName)
+{
+    bool ok = false;
+    const int n = fileName.mid(5).toInt(&ok);
+    return ok ? n : -1;
+}
+
+QString CheckEntry(const QString& name, const QString& format, const QString& input)
+{
+    if (name.isEmpty())
+        return QStringLiteral("no name before '='");
+    if (name.toUtf8().size() > kMaxDriverNameBytes)
+        return QStringLiteral("name longer than %1 bytes").arg(kMaxDriverNameBytes);
+    if (input.isEmpty())
+        return QStringLiteral("no input after ':'");
+    if (!format.isEmpty() && !FindInputFormat(format))
+        return QStringLiteral("unknown input format '%1'").arg(format);
+    return {};
+}
+
+} // namespace
+
+QVector<CaptureDriver> ScanVideoDevices(const QString& directory)
+{
+    QStringList nodes = QDir(directory).entryList(
+        {QStringLiteral("video*")}, QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    nodes.erase(std::remove_if(nodes.begin(), nodes.end(),
+                               [](const QString& n) { return NodeNumber(n) < 0; }),
+                nodes.end());
+    std::sort(nodes.begin(), nodes.end(),
+              [](const QString& a, const QString& b) { return NodeNumber(a) < NodeNumber(b); });
+    QVector<CaptureDriver> drivers;
+    for (const QString& node : nodes) {
+        const QString path = directory + QLatin1Char('/') + node;
+        V4l2DeviceInfo info;
+        if (!QueryCaptureDevice(path, &info))
+            continue;
+        drivers.push_back({info.card, info.version, QStringLiteral("v4l2"), path, true});
+    }
+    return drivers;
+}
+
+QVector<CaptureDriver> ParseVideoSources(const QString& value, QStringList* problems)
+{
+    QVector<CaptureDriver> drivers;
+    for (const QString& raw : value.split(QLatin1Char(';'))) {
+        const QString entry = raw.trimmed();
+        if (entry.isEmpty())
+            continue;
+        const int eq = entry.indexOf(QLatin1Char('='));
+        const int colon = eq < 0 ? -1 : entry.indexOf(QLatin1Char(':'), eq + 1);
+        QString reason;
+        if (eq < 0 || colon < 0) {
+            reason = QStringLiteral("not of the form NAME=FORMAT:INPUT");
+        } else {
+            CaptureDriver d;
+            d.name = entry.left(eq).trimmed();
+            d.format = entry.mid(eq + 1, colon - eq - 1).trimmed();
+            d.input = entry.mid(colon + 1).trimmed();
+            d.version = FfmpegVersion();
+            reason = CheckEntry(d.name, d.format, d.input);
+            if (reason.isEmpty())
+                drivers.push_back(d);
+        }
+        if (!reason.isEmpty() && problems)
+            *problems << QStringLiteral("Video source '%1' skipped: %2.").arg(entry, reason);
+    }
+    return drivers;
+}
+
+QVector<CaptureDriver> ListCaptureDrivers()
+{
+    {
+        QMutexLocker lock(&g_mutex);
+        if (g_testDrivers)
+            return *g_testDrivers;
+    }
+    QString directory = qEnvironmentVariable("VIZO_VIDEO_DEVICE_DIR");
+    if (directory.isEmpty())
+        directory = QStringLiteral("/dev");
+    QVector<CaptureDriver> drivers = ScanVideoDevices(directory);
+    QStringList problems;
+    drivers += ParseVideoSources(qEnvironmentVariable("VIZO_VIDEO_SOURCES"), &problems);
+    for (const QString& p : problems)
+        LogOnce(p);
+    if (drivers.size() > kMaxCaptureDrivers) {
+        for (int i = kMaxCaptureDrivers; i < drivers.size(); ++i)
+            LogOnce(QStringLiteral("Video source '%1' skipped: only %2 capture drivers fit.")
+                        .arg(drivers[i].name)
+                        .arg(kMaxCaptureDrivers));
+        drivers.resize(kMaxCaptureDrivers);
+    }
+    return drivers;
+}
+
+void SetCaptureDriversForTesting(std::optional<QVector<CaptureDriver>> drivers)
+{
+    QMutexLocker lock(&g_mutex);
+    g_testDrivers = std::move(drivers);
+}

@@ -1,0 +1,31 @@
+// The capture drivers in index order: the V4L2 capture devices, then the
+// sources named in VIZO_VIDEO_SOURCES ("NAME=FORMAT:INPUT;...").
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <optional>
+
+inline constexpr int kMaxCaptureDrivers = 10;
+// Driver names travel in 80-byte buffers with their terminator.
+inline constexpr int kMaxDriverNameBytes = 79;
+
+struct CaptureDriver {
+    QString name; // empty: no driver at this index
+    QString version;
+    QString format; // FFmpeg input format; empty for auto-detection
+    QString input;
+    bool isDevice = false; // a V4L2 node: it lists its sizes and has controls
+};
+
+// Capture-capable /dev/video* nodes of the directory, by node number.
+QVector<CaptureDriver> ScanVideoDevices(const QString& directory);
+// The entries of a VIZO_VIDEO_SOURCES value; each skipped entry adds a line
+// to problems saying why.
+QVector<CaptureDriver> ParseVideoSources(const QString& value, QStringList* problems);
+// Devices first, then sources, at most kMaxCaptureDrivers slots. Problems
+// are logged once each.
+QVector<CaptureDriver> ListCaptureDrivers();
+// Tests replace the list (slots with empty names are gaps); nullopt restores it.
+void SetCaptureDriversForTesting(std::optional<QVector<CaptureDriver>> drivers);

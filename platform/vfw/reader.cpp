@@ -1,0 +1,311 @@
+#include "reader.h"
+
+#include "ffmpeg.h"
+#include "log.h"
+
+#include <QFileInfo>
+#include <algorithm>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+namespace
+{
+
+// Long enough for a network camera's first answer, short enough that a dead
+// address does not hold the window for long.
+constexpr std::chrono::seconds kOpenLimit{15};
+constexpr const char* kNetworkTimeoutUs = "5000000";
+
+AVPixelFormat PixelFormatOf(int bitCount)
+{
+    switch (bitCount) {
+    case 16:
+        return AV_PIX_FMT_RGB555LE;
+    case 8:
+        return AV_PIX_FMT_GRAY8;
+    default:
+        return AV_PIX_FMT_BGR24;
+    }
+}
+
+} // namespace
+
+struct SourceReader::Av {
+    AVFormatContext* input = nullptr;
+    AVCodecContext* decoder = nullptr;
+    SwsContext* scaler = nullptr;
+    int stream = -1;
+    AVRational timeBase{1, 1};
+
+    ~Av()
+    {
+        sws_freeContext(scaler);
+        avcodec_free_context(&decoder);
+        avformat_close_input(&input);
+    }
+};
+
+SourceReader::SourceReader() : m_av(std::make_unique<Av>()) {}
+
+SourceReader::~SourceReader()
+{
+    Stop();
+}
+
+void SourceReader::Stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_cv.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+int SourceReader::Interrupted(void* self)
+{
+    auto* reader = static_cast<SourceReader*>(self);
+    const Clock::rep deadline = reader->m_openDeadline;
+    return reader->m_stop || (deadline && Clock::now().time_since_epoch().count() > deadline);
+}
+
+bool SourceReader::Open(const CaptureDriver& driver, const FrameFormat& wanted, QString* error)
+{
+    InitFfmpeg();
+    m_openDeadline = (Clock::now() + kOpenLimit).time_since_epoch().count();
+    const bool opened = OpenInput(driver, wanted, error);
+    m_openDeadline = 0;
+    if (!opened)
+        return false;
+    m_format = wanted;
+    if (m_format.width <= 0 || m_format.height <= 0) {
+        m_format.width = m_native.width();
+        m_format.height = m_native.height();
+    }
+    if (!IsSupportedBitCount(m_format.bitCount))
+        m_format.bitCount = 24;
+    // lavfi graphs and files deliver as fast as they are read.
+    m_paced = driver.format == QLatin1String("lavfi") || QFileInfo(driver.input).isFile();
+    m_thread = std::thread([this] { Run(); });
+    return true;
+}
+
+bool SourceReader::OpenInput(const CaptureDriver& driver, const FrameFormat& wanted, QString* error)
+{
+    const AVInputFormat* format = nullptr;
+    if (!driver.format.isEmpty() && !(format = FindInputFormat(driver.format))) {
+        *error = QStringLiteral("unknown input format '%1'").arg(driver.format);
+        return false;
+    }
+    Av& av = *m_av;
+    av.input = avformat_alloc_context();
+    if (!av.input) {
+        *error = QStringLiteral("out of memory");
+        return false;
+    }
+    av.input->interrupt_callback = {&SourceReader::Interrupted, this};
+    AVDictionary* options = nullptr;
+    if (driver.isDevice) {
+        // A camera that stops must not hold the reader in a blocking read.
+        av.input->flags |= AVFMT_FLAG_NONBLOCK;
+        if (wanted.width > 0 && wanted.height > 0)
+            av_dict_set(&options, "video_size",
+                        QStringLiteral("%1x%2").arg(wanted.width).arg(wanted.height).toUtf8(), 0);
+    }
+    if (driver.input.contains(QLatin1String("://"))) {
+        av_dict_set(&options, "rw_timeout", kNetworkTimeoutUs, 0);
+        av_dict_set(&options, "timeout", kNetworkTimeoutUs, 0);
+    }
+    int r = avformat_open_input(&av.input, driver.input.toUtf8().constData(), format, &options);
+    av_dict_free(&options);
+    if (r < 0) {
+        *error = AvErrorText(r);
+        return false;
+    }
+    // Devices describe their stream in the header; probing would spin on a
+    // non-blocking node.
+    if (!driver.isDevice && (r = avformat_find_stream_info(av.input, nullptr)) < 0) {
+        *error = AvErrorText(r);
+        return false;
+    }
+    const AVCodec* codec = nullptr;
+    r = av_find_best_stream(av.input, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (r < 0 || !codec) {
+        *error = r < 0 ? QStringLiteral("no video stream") : QStringLiteral("no decoder");
+        return false;
+    }
+    av.stream = r;
+    AVStream* stream = av.input->streams[r];
+    av.timeBase = stream->time_base;
+    av.decoder = avcodec_alloc_context3(codec);
+    if (!av.decoder || avcodec_parameters_to_context(av.decoder, stream->codecpar) < 0 ||
+        (r = avcodec_open2(av.decoder, codec, nullptr)) < 0) {
+        *error = QStringLiteral("the decoder could not be opened");
+        return false;
+    }
+    m_native = QSize(stream->codecpar->width, stream->codecpar->height);
+    if (m_native.isEmpty()) {
+        *error = QStringLiteral("the picture size is unknown");
+        return false;
+    }
+    const AVRational rate = av_guess_frame_rate(av.input, stream, nullptr);
+    if (rate.num > 0 && rate.den > 0) {
+        const auto interval = std::chrono::milliseconds(1000LL * rate.den / rate.num);
+        m_stallLimit = std::clamp(3 * interval, std::chrono::milliseconds(2000),
+                                  std::chrono::milliseconds(10000));
+    }
+    return true;
+}
+
+void SourceReader::Run()
+{
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    Av& av = *m_av;
+    int r = 0;
+    while (packet && frame && !m_stop) {
+        r = av_read_frame(av.input, packet);
+        if (r == AVERROR(EAGAIN)) {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_cv.wait_for(lock, std::chrono::milliseconds(5), [this] { return bool(m_stop); });
+            continue;
+        }
+        if (r < 0)
+            break;
+        if (packet->stream_index == av.stream && avcodec_send_packet(av.decoder, packet) == 0) {
+            while (!m_stop && avcodec_receive_frame(av.decoder, frame) == 0) {
+                Pace(frame);
+                Deliver(frame);
+                av_frame_unref(frame);
+            }
+        }
+        av_packet_unref(packet);
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    if (m_stop)
+        return;
+    LogLine("capture",
+            QStringLiteral("Video source stopped delivering: %1.")
+                .arg(r == AVERROR_EOF ? QStringLiteral("end of stream") : AvErrorText(r)));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_ended = true;
+    m_hasFrame = false;
+    m_cv.notify_all();
+}
+
+// Holds a frame until its time stamp is due; a source that falls behind by
+// more than a second starts a new time base rather than racing to catch up.
+void SourceReader::Pace(AVFrame* frame)
+{
+    if (!m_paced || frame->best_effort_timestamp == AV_NOPTS_VALUE)
+        return;
+    const auto offset = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+        double(frame->best_effort_timestamp) * av_q2d(m_av->timeBase)));
+    const Clock::time_point now = Clock::now();
+    if (!m_hasPaceBase || now - (m_paceBase + offset) > std::chrono::seconds(1)) {
+        m_paceBase = now - offset;
+        m_hasPaceBase = true;
+    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cv.wait_until(lock, m_paceBase + offset, [this] { return bool(m_stop); });
+}
+
+void SourceReader::Deliver(AVFrame* frame)
+{
+    if (frame->width <= 0 || frame->height <= 0 || frame->format < 0)
+        return;
+    FrameFormat format;
+    unsigned generation;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        format = m_format;
+        generation = m_formatGeneration;
+    }
+    Av& av = *m_av;
+    av.scaler = sws_getCachedContext(
+        av.scaler, frame->width, frame->height, AVPixelFormat(frame->format), format.width,
+        format.height, PixelFormatOf(format.bitCount), SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!av.scaler)
+        return;
+    // The scaler's vector code writes past the end of a row, so it fills
+    // roomy top-down rows that are then laid out bottom-up.
+    const std::size_t rowBytes = std::size_t(format.width) * std::size_t(format.bitCount / 8);
+    const std::size_t work = (rowBytes + 63) / 64 * 64 + 64;
+    m_rows.resize(work * std::size_t(format.height) + 64);
+    std::uint8_t* planes[4] = {m_rows.data(), nullptr, nullptr, nullptr};
+    const int strides[4] = {int(work), 0, 0, 0};
+    if (sws_scale(av.scaler, frame->data, frame->linesize, 0, frame->height, planes, strides) <= 0)
+        return;
+    const std::size_t stride = DibStride(format.width, format.bitCount);
+    m_back.resize(DibTotalBytes(format));
+    WriteDibHeader(m_back.data(), format);
+    std::uint8_t* pixels = m_back.data() + DibPixelOffset(format.bitCount);
+    for (int y = 0; y < format.height; ++y) {
+        std::uint8_t* row = pixels + stride * std::size_t(format.height - 1 - y);
+        std::memcpy(row, m_rows.data() + work * std::size_t(y), rowBytes);
+        std::memset(row + rowBytes, 0, stride - rowBytes);
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (generation != m_formatGeneration)
+        return;
+    m_front.swap(m_back);
+    m_hasFrame = true;
+    ++m_sequence;
+    m_frameTime = Clock::now();
+    m_cv.notify_all();
+}
+
+FrameFormat SourceReader::Format() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_format;
+}
+
+void SourceReader::SetFormat(const FrameFormat& format)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (format == m_format)
+        return;
+    m_format = format;
+    ++m_formatGeneration;
+    m_hasFrame = false;
+}
+
+bool SourceReader::FreshLocked(Clock::time_point now) const
+{
+    return !m_ended && m_hasFrame && now - m_frameTime <= m_stallLimit;
+}
+
+bool SourceReader::GrabNewest(std::vector<std::uint8_t>& out)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const bool fresh = m_cv.wait_until(lock, Clock::now() + m_stallLimit,
+                                       [this] { return m_ended || FreshLocked(Clock::now()); });
+    if (!fresh || m_ended)
+        return false;
+    out.assign(m_front.begin(), m_front.end());
+    return true;
+}
+
+bool SourceReader::PeekNewest(std::vector<std::uint8_t>& out, std::uint64_t* sequence)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!FreshLocked(Clock::now()) || m_sequence == *sequence)
+        return false;
+    out.assign(m_front.begin(), m_front.end());
+    *sequence = m_sequence;
+    return true;
+}
+
+bool SourceReader::IsDelivering() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return FreshLocked(Clock::now());
+}

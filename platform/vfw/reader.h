@@ -1,0 +1,80 @@
+// One connected source: opens it with FFmpeg and runs a thread that decodes,
+// converts into the chosen packed-bitmap form and keeps only the newest frame.
+#pragma once
+
+#include "dib.h"
+#include "drivers.h"
+
+#include <QSize>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+struct AVFrame;
+
+class SourceReader
+{
+public:
+    SourceReader();
+    ~SourceReader();
+    SourceReader(const SourceReader&) = delete;
+    SourceReader& operator=(const SourceReader&) = delete;
+
+    // Opens the source and starts reading; once per object. A zero size in
+    // the wanted format means the source's own size.
+    bool Open(const CaptureDriver& driver, const FrameFormat& wanted, QString* error);
+
+    QSize NativeSize() const { return m_native; }
+    FrameFormat Format() const;
+    // Frames from now on take this form; the frame in hand is dropped.
+    void SetFormat(const FrameFormat& format);
+
+    // Copies the newest frame when it is fresh, waiting up to the stall limit
+    // for one: a source that stopped delivering gives no frame.
+    bool GrabNewest(std::vector<std::uint8_t>& out);
+    // Copies the newest fresh frame when it is newer than *sequence.
+    bool PeekNewest(std::vector<std::uint8_t>& out, std::uint64_t* sequence);
+    // False once the source ended or its newest frame is older than the limit.
+    bool IsDelivering() const;
+    std::chrono::milliseconds StallLimit() const { return m_stallLimit; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Av;
+
+    bool OpenInput(const CaptureDriver& driver, const FrameFormat& wanted, QString* error);
+    void Run();
+    void Deliver(AVFrame* frame);
+    void Pace(AVFrame* frame);
+    bool FreshLocked(Clock::time_point now) const;
+    void Stop();
+    static int Interrupted(void* self);
+
+    std::unique_ptr<Av> m_av;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<Clock::rep> m_openDeadline{0};
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::vector<std::uint8_t> m_front;
+    std::vector<std::uint8_t> m_back; // reader thread only
+    std::vector<std::uint8_t> m_rows; // reader thread only
+    bool m_hasFrame = false;
+    bool m_ended = false;
+    std::uint64_t m_sequence = 0;
+    Clock::time_point m_frameTime;
+    FrameFormat m_format;
+    unsigned m_formatGeneration = 0;
+
+    QSize m_native;
+    std::chrono::milliseconds m_stallLimit{2000};
+    bool m_paced = false;
+    bool m_hasPaceBase = false;
+    Clock::time_point m_paceBase;
+};

@@ -1,0 +1,155 @@
+#include "v4l2.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace
+{
+
+class Node
+{
+public:
+    explicit Node(const QString& path)
+        : m_fd(::open(path.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC))
+    {
+    }
+    ~Node()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+    bool ok() const { return m_fd >= 0; }
+    template <typename T> bool ioctl(unsigned long request, T* arg) const
+    {
+        int r;
+        do
+            r = ::ioctl(m_fd, request, arg);
+        while (r < 0 && errno == EINTR);
+        return r == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+QString CString(const __u8* text, std::size_t size)
+{
+    return QString::fromUtf8(reinterpret_cast<const char*>(text),
+                             int(strnlen(reinterpret_cast<const char*>(text), size)));
+}
+
+} // namespace
+
+bool QueryCaptureDevice(const QString& path, V4l2DeviceInfo* info)
+{
+    Node node(path);
+    v4l2_capability cap{};
+    if (!node.ok() || !node.ioctl(VIDIOC_QUERYCAP, &cap))
+        return false;
+    const __u32 caps =
+        (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+    if (!(caps & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE)))
+        return false;
+    info->card = CString(cap.card, sizeof cap.card);
+    info->version = QStringLiteral("%1.%2.%3")
+                        .arg((cap.version >> 16) & 0xff)
+                        .arg((cap.version >> 8) & 0xff)
+                        .arg(cap.version & 0xff);
+    return true;
+}
+
+QList<QSize> DeviceFrameSizes(const QString& path)
+{
+    Node node(path);
+    QList<QSize> sizes;
+    if (!node.ok())
+        return sizes;
+    v4l2_fmtdesc fmt{};
+    fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    for (fmt.index = 0; node.ioctl(VIDIOC_ENUM_FMT, &fmt); ++fmt.index) {
+        v4l2_frmsizeenum size{};
+        size.pixel_format = fmt.pixelformat;
+        for (size.index = 0; node.ioctl(VIDIOC_ENUM_FRAMESIZES, &size); ++size.index) {
+            if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE)
+                break;
+            const QSize s(int(size.discrete.width), int(size.discrete.height));
+            if (!sizes.contains(s))
+                sizes << s;
+        }
+    }
+    std::sort(sizes.begin(), sizes.end(), [](const QSize& a, const QSize& b) {
+        return qint64(a.width()) * a.height() < qint64(b.width()) * b.height();
+    });
+    return sizes;
+}
+
+namespace
+{
+
+QList<QPair<int, QString>> MenuEntries(const Node& node, const v4l2_queryctrl& q)
+{
+    QList<QPair<int, QString>> entries;
+    for (int i = q.minimum; i <= q.maximum; ++i) {
+        v4l2_querymenu item{};
+        item.id = q.id;
+        item.index = __u32(i);
+        if (node.ioctl(VIDIOC_QUERYMENU, &item))
+            entries << qMakePair(i, CString(item.name, sizeof item.name));
+    }
+    return entries;
+}
+
+} // namespace
+
+QList<V4l2Control> DeviceControls(const QString& path)
+{
+    QList<V4l2Control> controls;
+    Node node(path);
+    if (!node.ok())
+        return controls;
+    v4l2_queryctrl q{};
+    q.id = V4L2_CTRL_FLAG_NEXT_CTRL;
+    for (; node.ioctl(VIDIOC_QUERYCTRL, &q); q.id |= V4L2_CTRL_FLAG_NEXT_CTRL) {
+        if (q.flags & (V4L2_CTRL_FLAG_DISABLED | V4L2_CTRL_FLAG_READ_ONLY))
+            continue;
+        V4l2Control c;
+        if (q.type == V4L2_CTRL_TYPE_INTEGER)
+            c.kind = V4l2Control::Integer;
+        else if (q.type == V4L2_CTRL_TYPE_BOOLEAN)
+            c.kind = V4l2Control::Boolean;
+        else if (q.type == V4L2_CTRL_TYPE_MENU)
+            c.kind = V4l2Control::Menu;
+        else
+            continue;
+        v4l2_control current{};
+        current.id = q.id;
+        if (!node.ioctl(VIDIOC_G_CTRL, &current))
+            continue;
+        c.id = q.id;
+        c.name = CString(q.name, sizeof q.name);
+        c.minimum = q.minimum;
+        c.maximum = q.maximum;
+        c.step = q.step > 0 ? q.step : 1;
+        c.value = current.value;
+        if (c.kind == V4l2Control::Menu)
+            c.menu = MenuEntries(node, q);
+        controls << c;
+    }
+    return controls;
+}
+
+bool SetDeviceControl(const QString& path, unsigned id, int value)
+{
+    Node node(path);
+    v4l2_control control{};
+    control.id = id;
+    control.value = value;
+    return node.ok() && node.ioctl(VIDIOC_S_CTRL, &control);
+}

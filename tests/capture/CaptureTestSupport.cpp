@@ -1,0 +1,122 @@
+#include "CaptureTestSupport.h"
+
+#include "clipboard.h"
+#include "globalmem.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+#include <cstring>
+#include <unistd.h>
+
+ScopedEnv::ScopedEnv(const char* name, const QByteArray& value)
+    : m_name(name), m_old(qgetenv(name)), m_had(qEnvironmentVariableIsSet(name))
+{
+    if (value.isNull())
+        qunsetenv(name);
+    else
+        qputenv(name, value);
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    if (m_had)
+        qputenv(m_name.constData(), m_old);
+    else
+        qunsetenv(m_name.constData());
+}
+
+ScopedSources::ScopedSources(const QByteArray& sources)
+    : m_dir("VIZO_VIDEO_DEVICE_DIR", m_devices.path().toLocal8Bit()),
+      m_sources("VIZO_VIDEO_SOURCES", sources)
+{
+}
+
+ScopedDrivers::ScopedDrivers(const QVector<CaptureDriver>& drivers)
+{
+    SetCaptureDriversForTesting(drivers);
+}
+
+ScopedDrivers::~ScopedDrivers()
+{
+    SetCaptureDriversForTesting(std::nullopt);
+}
+
+CaptureDriver Source(const QString& name, const QString& format, const QString& input)
+{
+    return {name, QStringLiteral("1.0"), format, input, false};
+}
+
+ModalHandler ChooseFormat(int width, int height, int bitCount)
+{
+    return [=](QDialog& dialog) {
+        auto* size = dialog.findChild<QComboBox*>(QStringLiteral("size"));
+        auto* depth = dialog.findChild<QComboBox*>(QStringLiteral("depth"));
+        if (!size || !depth)
+            return int(QDialog::Rejected);
+        const int s = size->findData(QSize(width, height));
+        const int d = depth->findData(bitCount);
+        if (s < 0 || d < 0)
+            return int(QDialog::Rejected);
+        size->setCurrentIndex(s);
+        depth->setCurrentIndex(d);
+        return int(QDialog::Accepted);
+    };
+}
+
+std::vector<std::uint8_t> ClipboardDib()
+{
+    std::vector<std::uint8_t> bytes;
+    if (!OpenClipboard(nullptr))
+        return bytes;
+    HGLOBAL block = GetClipboardData(CF_DIB);
+    if (auto* p = static_cast<const std::uint8_t*>(GlobalLock(block))) {
+        bytes.assign(p, p + GlobalSize(block));
+        GlobalUnlock(block);
+    }
+    CloseClipboard();
+    return bytes;
+}
+
+BITMAPINFOHEADER HeaderOf(const std::vector<std::uint8_t>& dib)
+{
+    BITMAPINFOHEADER h{};
+    if (dib.size() >= sizeof h)
+        std::memcpy(&h, dib.data(), sizeof h);
+    return h;
+}
+
+const std::uint8_t* PixelAt(const std::vector<std::uint8_t>& dib, int x, int y)
+{
+    const BITMAPINFOHEADER h = HeaderOf(dib);
+    const std::size_t offset =
+        DibPixelOffset(h.biBitCount) +
+        DibStride(h.biWidth, h.biBitCount) * std::size_t(h.biHeight - 1 - y) +
+        std::size_t(x) * (h.biBitCount / 8);
+    return offset < dib.size() ? dib.data() + offset : nullptr;
+}
+
+long ResidentKilobytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
+
+bool WaitFor(const std::function<bool()>& condition, int milliseconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}

@@ -1,0 +1,62 @@
+// Shared by the capture tests: environment, driver lists, dialog answers.
+#pragma once
+
+#include "dib.h"
+#include "drivers.h"
+#include "support/testsupport.h"
+#include "vfw.h"
+
+#include <QByteArray>
+#include <QDialog>
+#include <QTemporaryDir>
+#include <QVector>
+#include <cstdint>
+#include <vector>
+
+// Sets (or unsets, for a null value) an environment variable for the scope.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char* name, const QByteArray& value);
+    ~ScopedEnv();
+
+private:
+    QByteArray m_name, m_old;
+    bool m_had;
+};
+
+// The drivers of VIZO_VIDEO_SOURCES only: the device directory is an empty one.
+class ScopedSources
+{
+public:
+    explicit ScopedSources(const QByteArray& sources);
+
+private:
+    QTemporaryDir m_devices;
+    ScopedEnv m_dir;
+    ScopedEnv m_sources;
+};
+
+// Replaces the driver list for the scope.
+class ScopedDrivers
+{
+public:
+    explicit ScopedDrivers(const QVector<CaptureDriver>& drivers);
+    ~ScopedDrivers();
+};
+
+CaptureDriver Source(const QString& name, const QString& format, const QString& input);
+
+// Answers the Format dialog with a size and depth.
+ModalHandler ChooseFormat(int width, int height, int bitCount);
+
+// The CF_DIB block on the private clipboard, copied out; empty when none.
+std::vector<std::uint8_t> ClipboardDib();
+BITMAPINFOHEADER HeaderOf(const std::vector<std::uint8_t>& dib);
+// Bytes of pixel (x, y), y counted from the top of the picture.
+const std::uint8_t* PixelAt(const std::vector<std::uint8_t>& dib, int x, int y);
+
+// Resident memory of this process in kilobytes.
+long ResidentKilobytes();
+// Pumps events until the condition holds or the time is up.
+bool WaitFor(const std::function<bool()>& condition, int milliseconds);
