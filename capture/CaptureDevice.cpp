@@ -1,17 +1,134 @@
-// Placeholder until the capture device lands: a capture window with no drivers.
 #include "session/CCameraDlg.h"
 
+#include "CaptureSend.h"
+#include "app/CCameraApp.h"
+#include "app/SettingsKeys.h"
+#include "platform/afx/afx.h"
 #include "res/resource.h"
+
+#include <QAction>
+#include <QMenu>
+#include <algorithm>
+
+namespace
+{
+
+// The picture area of the main window's client area.
+constexpr int kAreaLeft = 2;
+constexpr int kAreaTop = 2;
+constexpr int kAreaWidth = 384;
+constexpr int kAreaHeight = 288;
+constexpr WPARAM kPreviewRateMs = 200;
+
+// Centred in the picture area; a larger picture is clipped to the area (the
+// capture window shows its middle) instead of covering the controls.
+QRect CenteredIn(int width, int height)
+{
+    const int w = std::min(width, kAreaWidth);
+    const int h = std::min(height, kAreaHeight);
+    return {kAreaLeft + (kAreaWidth - w) / 2, kAreaTop + (kAreaHeight - h) / 2, w, h};
+}
+
+} // namespace
 
 bool CCameraDlg::CreateCaptureWindow()
 {
-    m_hWndCap = capCreateCaptureWindowA("VizoCapWnd", WS_CHILD | WS_VISIBLE, 2, 2, 384, 288, ClientWidget(),
-                                        IDC_CAPTURE_WINDOW);
+    m_hWndCap =
+        capCreateCaptureWindowA("VizoCapWnd", WS_CHILD | WS_VISIBLE, kAreaLeft, kAreaTop,
+                                kAreaWidth, kAreaHeight, ClientWidget(), IDC_CAPTURE_WINDOW);
     return m_hWndCap != nullptr;
 }
-void CCameraDlg::BuildDriverMenu() { m_nDriverCount = 0; }
-void CCameraDlg::ConnectDriver(int) {}
-void CCameraDlg::CenterCaptureWindow() {}
-void CCameraDlg::UpdateDisplayMenu() {}
-void CCameraDlg::ResumeDisplay() {}
-void CCameraDlg::SuspendDisplay() {}
+
+void CCameraDlg::BuildDriverMenu()
+{
+    QMenu* video = VideoMenu();
+    m_nDriverCount = 0;
+    for (int i = 0; i < 10; ++i) {
+        char name[80] = {};
+        char version[80] = {};
+        if (!capGetDriverDescriptionA(WORD(i), name, sizeof name, version, sizeof version))
+            continue;
+        const int id = ID_VIDEO_DRIVER0 + i;
+        auto* item = new QAction(QString::fromUtf8(name), video);
+        item->setData(id);
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, id] { RouteCommand(id); });
+        video->insertAction(video->actions().value(0, nullptr), item);
+        m_menuItems.insert(id, item);
+        ++m_nDriverCount;
+    }
+}
+
+void CCameraDlg::ConnectDriver(int index)
+{
+    CapSend(m_hWndCap, WM_CAP_DRIVER_DISCONNECT);
+    if (!CapSend(m_hWndCap, WM_CAP_DRIVER_CONNECT, WPARAM(index & 0xffff))) {
+        char name[80] = {};
+        char version[80] = {};
+        if (!capGetDriverDescriptionA(WORD(index), name, sizeof name, version, sizeof version))
+            name[0] = '\0';
+        AfxMessageBox(QStringLiteral("Vizo could not connect to capture device\n'%1'!")
+                          .arg(QString::fromUtf8(name)),
+                      MB_ICONSTOP);
+        MoveWindow(m_hWndCap, kAreaWidth / 2, kAreaHeight / 2, 0, 0, TRUE);
+    }
+    CheckMenuItem(ID_VIDEO_DRIVER0 + m_nVideoSource, false);
+    m_bHasOverlay = 0;
+    m_bOverlay = 0;
+    CAPDRIVERCAPS caps{};
+    CapSend(m_hWndCap, WM_CAP_DRIVER_GET_CAPS, sizeof caps, reinterpret_cast<LPARAM>(&caps));
+    m_bHasOverlay = caps.fHasOverlay ? 1 : 0;
+    if (m_bHasOverlay)
+        m_bOverlay = CapSend(m_hWndCap, WM_CAP_SET_OVERLAY, 1) ? 1 : 0;
+    if (!m_bOverlay) {
+        CapSend(m_hWndCap, WM_CAP_SET_PREVIEW, 1);
+        CapSend(m_hWndCap, WM_CAP_SET_PREVIEWRATE, kPreviewRateMs);
+    }
+    UpdateDisplayMenu();
+    EnableMenuItem(ID_VIDEO_DISPLAY, caps.fHasDlgVideoDisplay);
+    EnableMenuItem(ID_VIDEO_SOURCE, caps.fHasDlgVideoSource);
+    EnableMenuItem(ID_VIDEO_FORMAT, caps.fHasDlgVideoFormat);
+    CenterCaptureWindow();
+    CheckMenuItem(ID_VIDEO_DRIVER0 + index, true);
+    if (index != m_nVideoSource) {
+        if (CCameraApp* app = AfxGetApp())
+            app->WriteProfileInt(Keys::VideoSource.section, Keys::VideoSource.entry, index);
+        m_nVideoSource = index;
+    }
+}
+
+void CCameraDlg::CenterCaptureWindow()
+{
+    CAPSTATUS status{};
+    if (!CapSend(m_hWndCap, WM_CAP_GET_STATUS, sizeof status, reinterpret_cast<LPARAM>(&status)))
+        return;
+    const QRect r = CenteredIn(int(std::min<UINT>(status.uiImageWidth, 0x7fff)),
+                               int(std::min<UINT>(status.uiImageHeight, 0x7fff)));
+    MoveWindow(m_hWndCap, r.x(), r.y(), r.width(), r.height(), TRUE);
+}
+
+void CCameraDlg::UpdateDisplayMenu()
+{
+    EnableMenuItem(ID_VIDEO_OVERLAY, m_bHasOverlay);
+    CheckMenuItem(ID_VIDEO_OVERLAY, m_bOverlay);
+    CheckMenuItem(ID_VIDEO_PREVIEW, !m_bOverlay);
+}
+
+void CCameraDlg::ResumeDisplay()
+{
+    if (!m_hWndCap)
+        return;
+    if (m_bOverlay) {
+        CapSend(m_hWndCap, WM_CAP_SET_OVERLAY, 1);
+    } else {
+        CapSend(m_hWndCap, WM_CAP_SET_PREVIEW, 1);
+        CapSend(m_hWndCap, WM_CAP_SET_PREVIEWRATE, kPreviewRateMs);
+    }
+}
+
+void CCameraDlg::SuspendDisplay()
+{
+    if (!m_hWndCap)
+        return;
+    CapSend(m_hWndCap, m_bOverlay ? WM_CAP_SET_OVERLAY : WM_CAP_SET_PREVIEW, 0);
+}
