@@ -29,6 +29,11 @@ QRect CenteredIn(int width, int height)
     return {kAreaLeft + (kAreaWidth - w) / 2, kAreaTop + (kAreaHeight - h) / 2, w, h};
 }
 
+bool IsDriverIndex(int index)
+{
+    return index >= 0 && index < 10;
+}
+
 } // namespace
 
 bool CCameraDlg::CreateCaptureWindow()
@@ -72,7 +77,10 @@ void CCameraDlg::ConnectDriver(int index)
                       MB_ICONSTOP);
         MoveWindow(m_hWndCap, kAreaWidth / 2, kAreaHeight / 2, 0, 0, TRUE);
     }
-    CheckMenuItem(ID_VIDEO_DRIVER0 + m_nVideoSource, false);
+    // A stored index out of range must not touch the items that follow the
+    // driver identifiers.
+    if (IsDriverIndex(m_nVideoSource))
+        CheckMenuItem(ID_VIDEO_DRIVER0 + m_nVideoSource, false);
     m_bHasOverlay = 0;
     m_bOverlay = 0;
     CAPDRIVERCAPS caps{};
@@ -89,7 +97,8 @@ void CCameraDlg::ConnectDriver(int index)
     EnableMenuItem(ID_VIDEO_SOURCE, caps.fHasDlgVideoSource);
     EnableMenuItem(ID_VIDEO_FORMAT, caps.fHasDlgVideoFormat);
     CenterCaptureWindow();
-    CheckMenuItem(ID_VIDEO_DRIVER0 + index, true);
+    if (IsDriverIndex(index))
+        CheckMenuItem(ID_VIDEO_DRIVER0 + index, true);
     if (index != m_nVideoSource) {
         if (CCameraApp* app = AfxGetApp())
             app->WriteProfileInt(Keys::VideoSource.section, Keys::VideoSource.entry, index);

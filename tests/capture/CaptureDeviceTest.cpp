@@ -108,12 +108,19 @@ TEST_F(CaptureDevice, RememberedDriverThatIsGoneFailsWithAnEmptyName)
 {
     ScopedDrivers drivers({Source("Pattern", "lavfi", kPattern)});
     Create();
-    m_dlg.m_nVideoSource = 4;
-    m_dlg.ConnectDriver(4);
-    EXPECT_EQ(m_boxes.texts,
-              QStringList{QStringLiteral("Vizo could not connect to capture device\n''!")});
-    EXPECT_EQ(CaptureRect(), QRect(192, 144, 0, 0));
-    EXPECT_TRUE(Writes().isEmpty());
+    // 4: no driver there; 10 and -4: stored values outside the driver range.
+    for (int index : {4, 10, -4}) {
+        SCOPED_TRACE(index);
+        m_boxes.texts.clear();
+        m_dlg.m_nVideoSource = index;
+        m_dlg.ConnectDriver(index);
+        EXPECT_EQ(m_boxes.texts,
+                  QStringList{QStringLiteral("Vizo could not connect to capture device\n''!")});
+        EXPECT_EQ(CaptureRect(), QRect(192, 144, 0, 0));
+        EXPECT_TRUE(Writes().isEmpty());
+        EXPECT_FALSE(m_dlg.MenuItem(ID_HELP_HOMEPAGE)->isCheckable());
+        EXPECT_FALSE(m_dlg.MenuItem(ID_VIDEO_SOURCE)->isCheckable());
+    }
 }
 
 TEST_F(CaptureDevice, VideoSourceIsWrittenOnlyWhenTheIndexChanges)
