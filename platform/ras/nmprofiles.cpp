@@ -1,6 +1,7 @@
 #include "nmprofiles.h"
 
 #include "nmbus.h"
+#include "rasimpl.h"
 
 #include <QDBusObjectPath>
 #include <functional>
@@ -113,6 +114,20 @@ DWORD FindProfile(const QString& id, Profile* profile)
     if (rc)
         return rc;
     return found ? 0 : ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+}
+
+DWORD ProfileOfRecord(LPCSTR phonebook, const RASDIALPARAMSA* params, Profile* profile)
+{
+    if (!params)
+        return ERROR_INVALID_PARAMETER;
+    if (params->dwSize != sizeof(RASDIALPARAMSA))
+        return ERROR_INVALID_SIZE;
+    if (phonebook)
+        return ERROR_CANNOT_OPEN_PHONEBOOK;
+    QString name;
+    if (!ras::GetField(params->szEntryName, sizeof params->szEntryName, &name))
+        return ERROR_INVALID_PARAMETER;
+    return FindProfile(name, profile);
 }
 
 DWORD ReadCredentials(const Profile& p, Credentials* c)

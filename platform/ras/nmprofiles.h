@@ -27,6 +27,8 @@ bool IsDialupKind(const QString& type);
 DWORD DialupProfiles(QList<Profile>* profiles);
 // The first dial-up profile with exactly this id; ERROR_CANNOT_FIND_PHONEBOOK_ENTRY if none.
 DWORD FindProfile(const QString& id, Profile* profile);
+// The profile a caller's dial parameters name, after checking the record.
+DWORD ProfileOfRecord(LPCSTR phonebook, const RASDIALPARAMSA* params, Profile* profile);
 
 struct Credentials {
     QString user;

@@ -138,18 +138,11 @@ DWORD Activate(const nm::Profile& profile, HRASCONN* handle)
 VIZO_RAS_EXPORT DWORD RasDialA(void*, LPCSTR phonebook, RASDIALPARAMSA* params, DWORD,
                                LPVOID notifier, HRASCONN* lphRasConn)
 {
-    if (!params || !lphRasConn || notifier) // dialling is synchronous only
+    if (!lphRasConn || notifier) // dialling is synchronous only
         return ERROR_INVALID_PARAMETER;
     *lphRasConn = nullptr;
-    if (params->dwSize != sizeof(RASDIALPARAMSA))
-        return ERROR_INVALID_SIZE;
-    if (phonebook)
-        return ERROR_CANNOT_OPEN_PHONEBOOK;
-    QString name;
-    if (!ras::GetField(params->szEntryName, sizeof params->szEntryName, &name))
-        return ERROR_INVALID_PARAMETER;
     nm::Profile profile;
-    if (const DWORD rc = nm::FindProfile(name, &profile))
+    if (const DWORD rc = nm::ProfileOfRecord(phonebook, params, &profile))
         return rc;
     return Activate(profile, lphRasConn);
 }

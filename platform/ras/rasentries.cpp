@@ -63,17 +63,8 @@ VIZO_RAS_EXPORT DWORD RasEnumEntriesA(LPCSTR reserved, LPCSTR phonebook, RASENTR
 VIZO_RAS_EXPORT DWORD RasGetEntryDialParamsA(LPCSTR phonebook, RASDIALPARAMSA* params,
                                              BOOL* lpfPassword)
 {
-    if (!params)
-        return ERROR_INVALID_PARAMETER;
-    if (params->dwSize != sizeof(RASDIALPARAMSA))
-        return ERROR_INVALID_SIZE;
-    if (phonebook)
-        return ERROR_CANNOT_OPEN_PHONEBOOK;
-    QString name;
-    if (!ras::GetField(params->szEntryName, sizeof params->szEntryName, &name))
-        return ERROR_INVALID_PARAMETER;
     nm::Profile profile;
-    if (const DWORD rc = nm::FindProfile(name, &profile))
+    if (const DWORD rc = nm::ProfileOfRecord(phonebook, params, &profile))
         return rc;
     nm::Credentials credentials;
     if (const DWORD rc = nm::ReadCredentials(profile, &credentials))

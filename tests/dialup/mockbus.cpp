@@ -92,10 +92,11 @@ NetworkManagerMock::~NetworkManagerMock()
     EXPECT_TRUE(WaitFor(false));
 }
 
-QVariant NetworkManagerMock::Mock(const char* method, const QList<QVariant>& args)
+QVariant NetworkManagerMock::Mock(const char* method, const QList<QVariant>& args,
+                                  const QString& path)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, "/org/freedesktop",
-                                                       "org.freedesktop.DBus.Mock", method);
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, path, "org.freedesktop.DBus.Mock", method);
     call.setArguments(args);
     const QDBusMessage reply = QDBusConnection::systemBus().call(call);
     EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage)
@@ -134,4 +135,10 @@ QStringList NetworkManagerMock::CallLog()
 QStringList NetworkManagerMock::ActiveIds()
 {
     return Mock("ActiveIds").toStringList();
+}
+
+void NetworkManagerMock::Override(const QString& path, const QString& method,
+                                  const QString& outSignature, const QString& code)
+{
+    Mock("AddMethod", {QString(), method, QString(), outSignature, code}, path);
 }

@@ -31,9 +31,13 @@ public:
     // What the mock was asked: "ActivateConnection <id>", "DeactivateConnection <id>".
     QStringList CallLog();
     QStringList ActiveIds();
+    // Replaces a method of a mock object with Python code (dbusmock's AddMethod).
+    void Override(const QString& path, const QString& method, const QString& outSignature,
+                  const QString& code);
 
 private:
-    QVariant Mock(const char* method, const QList<QVariant>& args = {});
+    QVariant Mock(const char* method, const QList<QVariant>& args = {},
+                  const QString& path = QStringLiteral("/org/freedesktop"));
 
     QProcess m_process;
     bool m_running = false;

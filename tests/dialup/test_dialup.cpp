@@ -229,16 +229,19 @@ TEST_F(DialupTest, ThreeFailingAttemptsWithPausesBetween)
 
 TEST_F(DialupTest, SecondAttemptConnects)
 {
-    mock.AddProfile(kMobile, "gsm");
-    mock.SetPlan(kMobile, {"fail:10:50", "ok:50"});
+    // A '%' in the name must not take the attempt numbers.
+    const QString name = QStringLiteral("Mobile %1");
+    mock.AddProfile(name, "gsm");
+    mock.SetPlan(name, {"fail:10:50", "ok:50"});
+    up.m_strDialupConnection = name;
     const HRASCONN h = up.Dial();
     ASSERT_NE(h, nullptr);
     EXPECT_NE(h, AllBitsSetConnection());
-    EXPECT_EQ(status.lines.mid(2), (QStringList{Establishing(kMobile, 2), "Connected."}));
+    EXPECT_EQ(status.lines.mid(2), (QStringList{Establishing(name, 2), "Connected."}));
     RASCONNSTATUSA s;
     EXPECT_EQ(Status(h, &s), 0u);
     EXPECT_EQ(s.rasconnstate, DWORD(RASCS_Connected));
-    EXPECT_EQ(mock.ActiveIds(), QStringList{kMobile});
+    EXPECT_EQ(mock.ActiveIds(), QStringList{name});
 }
 
 TEST_F(DialupTest, RetryCountsAboveTheCounterAreLimited)
@@ -314,8 +317,7 @@ TEST_F(DialupTest, HangUpThatNeverCompletesEndsAtItsLimit)
 
 TEST_F(DialupTest, NamesOfAnyLengthAreNeverCut)
 {
-    // '%' in a name must not take the attempt numbers either.
-    const QString longest = "Mobile %2 " + QString(246, 'x');
+    const QString longest = QString(256, 'x');
     mock.AddProfile(longest, "gsm");
     up.m_strDialupConnection = longest;
     const HRASCONN h = up.Dial();
@@ -375,6 +377,21 @@ TEST_F(DialupTest, PhoneBookListsDialupKindsThatFit)
     bytes = sizeof names;
     EXPECT_EQ(up.m_ras.RasEnumEntriesA(nullptr, nullptr, names, &bytes, &count),
               DWORD(ERROR_INVALID_SIZE));
+}
+
+TEST_F(DialupTest, AnswersOfTheWrongShapeAreRefused)
+{
+    mock.AddProfile(kMobile, "gsm");
+    mock.Override("/org/freedesktop/NetworkManager/Settings", "ListConnections", "s",
+                  "ret = 'garbage'");
+    RASENTRYNAMEA names[20] = {};
+    names[0].dwSize = sizeof(RASENTRYNAMEA);
+    DWORD bytes = sizeof names, count = 0;
+    const DWORD rc = up.m_ras.RasEnumEntriesA(nullptr, nullptr, names, &bytes, &count);
+    EXPECT_EQ(rc, DWORD(VIZO_NM_BAD_REPLY));
+    EXPECT_EQ(Reason(rc), "NetworkManager gave an answer that could not be read");
+    EXPECT_EQ(up.Dial(), nullptr);
+    EXPECT_EQ(status.lines, QStringList{"Invalid dial-up connection."});
 }
 
 // The private bus without NetworkManager on it.
