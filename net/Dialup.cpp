@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <ctime>
 
 RASDIALPARAMSA s_DialParams;
 
