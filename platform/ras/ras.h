@@ -53,6 +53,7 @@ struct RASPPPIPA {
 static_assert(sizeof(RASPPPIPA) == 40, "IP projection record is 40 bytes");
 
 using RASCONNSTATE = DWORD;
+#define RASCS_OpenPort 0
 #define RASCS_Connected 0x2000
 #define RASCS_Disconnected 0x2001
 
@@ -66,7 +67,22 @@ struct RASCONNSTATUSA {
 static_assert(sizeof(RASCONNSTATUSA) == 160, "connection status record is 160 bytes");
 
 #define ERROR_BUFFER_TOO_SMALL 603
+#define ERROR_CANNOT_OPEN_PHONEBOOK 621
 #define ERROR_CANNOT_FIND_PHONEBOOK_ENTRY 623
+#define ERROR_INVALID_SIZE 632
+#define ERROR_PROJECTION_NOT_COMPLETE 730
+#define ERROR_PROTOCOL_NOT_CONFIGURED 731
+
+// Codes of this layer's own. A failed activation gives the base plus
+// NetworkManager's reason for the state change (0 to 99).
+#define VIZO_NM_REASON_BASE 1000
+#define VIZO_NM_NOT_RUNNING 1100 // no system bus, or NetworkManager not on it
+#define VIZO_NM_NO_REPLY 1101    // a call got no answer within its time limit
+#define VIZO_NM_PERMISSION_DENIED 1102
+#define VIZO_NM_NO_DEVICE 1103    // no device can carry the profile now
+#define VIZO_NM_REFUSED 1104      // any other error NetworkManager answered with
+#define VIZO_NM_BAD_REPLY 1105    // an answer of the wrong shape
+#define VIZO_NM_DIAL_TIMEOUT 1106 // not activated within the dialling time limit
 
 extern "C" {
 using PFN_RasDialA = DWORD (*)(void* lpRasDialExtensions, LPCSTR lpszPhonebook,
@@ -84,6 +100,9 @@ using PFN_RasGetErrorStringA = DWORD (*)(UINT uErrorValue, LPSTR lpszErrorString
 using PFN_RasGetProjectionInfoA = DWORD (*)(HRASCONN hrasconn, DWORD rasprojection,
                                             LPVOID lpprojection, LPDWORD lpcb);
 using PFN_RasHangUpA = DWORD (*)(HRASCONN hrasconn);
+// Not bound by the program: lets tests shorten the time limits of one bus call
+// and of one dial attempt (milliseconds; 0 keeps a limit unchanged).
+using PFN_VizoRasSetTimeLimits = void (*)(int callMs, int dialMs);
 }
 
 // File name of the layer beside the program.
