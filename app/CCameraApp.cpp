@@ -11,6 +11,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -90,7 +91,7 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
                                      "to using LAN\nnetworking (if available)."));
         m_upload.m_bUseDialup = 0;
     }
-    LoadRemainingSettings(m_upload, m_profile.get(), m_strAppDir);
+    LoadRemainingSettings(m_upload, m_profile.get(), DefaultPictureDirectory());
     m_bModalOpen = 0;
 
     CCameraDlg dlg;
@@ -153,6 +154,20 @@ void CCameraApp::InstallInternetExtensions()
         QFile::remove(file);
         ran = true;
     }
+}
+
+// The default picture lives beside the program; an installed program's folder
+// is not the user's to write, so the user's data folder stands in for it.
+QString CCameraApp::DefaultPictureDirectory() const
+{
+    if (m_strAppDir.isEmpty() || QFileInfo(m_strAppDir).isWritable())
+        return m_strAppDir;
+    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (data.isEmpty())
+        data = QDir::homePath() + QStringLiteral("/.local/share");
+    const QString dir = data + QStringLiteral("/vizo/");
+    QDir().mkpath(dir);
+    return dir;
 }
 
 void CCameraApp::SetRegistryKey(const QString& company)

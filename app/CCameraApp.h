@@ -88,6 +88,7 @@ private:
     void ParseCommandLine(const QStringList& arguments);
     bool ColourCheck();
     void LaunchDisplaySettings();
+    QString DefaultPictureDirectory() const;
     void ShowGreetingIfNeeded();
 
     std::unique_ptr<Profile> m_profile;

@@ -91,6 +91,7 @@ protected:
         const bool result = app.InitInstance(args);
         lastAppDir = app.m_strAppDir;
         lastCmdShow = app.m_nCmdShow;
+        lastLocalPath = app.m_upload.m_strLocalPath;
         inetBoundAfter = app.m_upload.m_hWinINet != nullptr;
         rasBoundAfter = app.m_upload.m_hRasApi != nullptr;
         return result;
@@ -98,6 +99,7 @@ protected:
 
     QString lastAppDir;
     int lastCmdShow = 0;
+    QString lastLocalPath;
     bool inetBoundAfter = true;
     bool rasBoundAfter = true;
 };
@@ -249,6 +251,23 @@ TEST_F(StartupTest, FirstUploadIsDueOneMinuteAfterStart)
     // Both layers are released when the main window has ended.
     EXPECT_FALSE(inetBoundAfter);
     EXPECT_FALSE(rasBoundAfter);
+}
+
+TEST_F(StartupTest, DefaultPictureGoesBesideTheProgramOrToTheUsersDataFolder)
+{
+    StoreCompleteLanSettings();
+    Run();
+    EXPECT_EQ(lastLocalPath, programDir.path() + QStringLiteral("/vizo.jpg"));
+
+    // A program folder the user cannot write to (an installed program).
+    QTemporaryDir data;
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    CCameraApp::s_programPath = [] { return QStringLiteral("/nonexistent-vizo-dir/vizo"); };
+    Run();
+    EXPECT_EQ(lastLocalPath, data.path() + QStringLiteral("/vizo/vizo.jpg"));
+    EXPECT_TRUE(QDir(data.path() + QStringLiteral("/vizo")).exists());
+    qputenv("XDG_DATA_HOME", savedData);
 }
 
 } // namespace
