@@ -1,4 +1,104 @@
-// Placeholder until the settings dialog lands: nothing is shown or changed.
 #include "CCameraApp.h"
 
-void CCameraApp::OnSettings() {}
+#include "SettingsModel.h"
+#include "platform/afx/afx.h"
+#include "settings/CSettings.h"
+#include "settings/CSettingsDialup.h"
+#include "settings/CSettingsFTP.h"
+#include "settings/CSettingsPath.h"
+#include "settings/CSettingsTime.h"
+#include "settings/CSettingsUpload.h"
+
+namespace
+{
+struct SettingsPages {
+    CSettingsDialup dialup;
+    CSettingsFTP ftp;
+    CSettingsPath path;
+    CSettingsUpload upload;
+    CSettingsTime time;
+};
+
+void CopyIn(const SettingsEdit& e, SettingsPages& p)
+{
+    p.dialup.m_strDialupConnection = e.strDialupConnection;
+    p.dialup.m_nDialupRetries = e.nDialupRetries;
+    p.dialup.m_bUseDialup = e.bUseDialup;
+    p.ftp.m_strFtpServer = e.strFtpServer;
+    p.ftp.m_strFtpUsername = e.strFtpUsername;
+    p.ftp.m_strFtpPassword = e.strFtpPassword;
+    p.ftp.m_strRemotePath = e.strRemotePath;
+    p.ftp.m_bUseFtp = e.bUseFtp;
+    p.ftp.m_bSafeFtp = e.bSafeFtp;
+    p.path.m_strLocalPath = e.strLocalPath;
+    p.path.m_nQuality = e.nQuality;
+    p.upload.m_nIntervalCount = e.nIntervalCount;
+    p.upload.m_nIntervalUnit = e.nIntervalUnit;
+    p.upload.m_strFrom = e.strFrom;
+    p.upload.m_strTo = e.strTo;
+    p.upload.m_b24Hours = e.b24Hours;
+    p.upload.m_nUploadMode = e.nUploadMode;
+    p.upload.m_nNumSeries = e.nNumSeries;
+    p.upload.m_fMaxFps = e.fMaxFps;
+    p.time.m_bShowTime = e.bShowTime;
+    p.time.m_nCaptionHorzPos = e.nCaptionHorzPos;
+    p.time.m_nCaptionVertPos = e.nCaptionVertPos;
+    p.time.m_strTimeFormat = e.strTimeFormat;
+    p.time.m_strFontName = e.strFontName;
+    p.time.m_nFontPointSize = e.nFontPointSize;
+    p.time.m_crCaptionColor = e.crCaptionColor;
+}
+
+SettingsEdit CopyOut(const SettingsPages& p)
+{
+    SettingsEdit e;
+    e.strDialupConnection = p.dialup.m_strDialupConnection;
+    e.nDialupRetries = p.dialup.m_nDialupRetries;
+    e.bUseDialup = p.dialup.m_bUseDialup;
+    e.strFtpServer = p.ftp.m_strFtpServer;
+    e.strFtpUsername = p.ftp.m_strFtpUsername;
+    e.strFtpPassword = p.ftp.m_strFtpPassword;
+    e.strRemotePath = p.ftp.m_strRemotePath;
+    e.bUseFtp = p.ftp.m_bUseFtp;
+    e.bSafeFtp = p.ftp.m_bSafeFtp;
+    e.strLocalPath = p.path.m_strLocalPath;
+    e.nQuality = p.path.m_nQuality;
+    e.nIntervalCount = p.upload.m_nIntervalCount;
+    e.nIntervalUnit = p.upload.m_nIntervalUnit;
+    e.strFrom = p.upload.m_strFrom;
+    e.strTo = p.upload.m_strTo;
+    e.b24Hours = p.upload.m_b24Hours;
+    e.nUploadMode = p.upload.m_nUploadMode;
+    e.nNumSeries = p.upload.m_nNumSeries;
+    e.fMaxFps = p.upload.m_fMaxFps;
+    e.bShowTime = p.time.m_bShowTime;
+    e.nCaptionHorzPos = p.time.m_nCaptionHorzPos;
+    e.nCaptionVertPos = p.time.m_nCaptionVertPos;
+    e.strTimeFormat = p.time.m_strTimeFormat;
+    e.strFontName = p.time.m_strFontName;
+    e.nFontPointSize = p.time.m_nFontPointSize;
+    e.crCaptionColor = p.time.m_crCaptionColor;
+    return e;
+}
+} // namespace
+
+void CCameraApp::OnSettings()
+{
+    m_bModalOpen = 1;
+    CSettings sheet(QStringLiteral("Settings"), nullptr, 0);
+    // Declared after the sheet: destroyed first, the pages leave the sheet
+    // rather than being deleted by it.
+    SettingsPages pages;
+    CopyIn(EditFromSettings(m_upload), pages);
+    for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{
+             &pages.dialup, &pages.ftp, &pages.path, &pages.upload, &pages.time})
+        sheet.AddPage(page);
+    if (AfxRunModal(sheet) == IDOK) {
+        if (Profile* store = profile())
+            SaveConfirmedSettings(m_upload, CopyOut(pages), *store);
+        m_bModalOpen = 0;
+        ScheduleNextUpload();
+    } else {
+        m_bModalOpen = 0;
+    }
+}

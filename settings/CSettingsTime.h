@@ -1,0 +1,46 @@
+// Caption page (template 135): the caption's format, position, font and
+// colour, with a live sample of the current time.
+#pragma once
+
+#include "PropertySheet.h"
+#include "platform/win/wintypes.h"
+
+#include <QFont>
+#include <ctime>
+
+class CSettingsTime : public CPropertyPage
+{
+    Q_OBJECT
+public:
+    CSettingsTime();
+
+    QString m_strTimeFormat;
+    int m_bShowTime = 0;
+    int m_nCaptionHorzPos = 0;
+    int m_nCaptionVertPos = 0;
+    QString m_strFontName;
+    int m_nFontPointSize = 0;
+    COLORREF m_crCaptionColor = 0;
+
+    // The sample area: the sample group's whole rectangle on the page.
+    QRect SampleRect() const;
+    // The edit's current text expanded with time t; empty when it does not fit.
+    QString SampleText(std::time_t t) const;
+    // The font the sample is drawn in; false when it cannot be made.
+    bool SampleFont(QFont& font) const;
+
+protected:
+    void CreateControls() override;
+    void DoDataExchange(CDataExchange& dx) override;
+    void OnInitDialog() override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void CreatePositionGroups();
+    void InvalidateSample();
+    void OnSetFont();
+};
+
+// strftime into a buffer of 128 characters: empty when the result does not
+// fit or the conversion fails.
+QString FormatCaptionTime(const QString& format, std::time_t t);

@@ -1,0 +1,107 @@
+#include "CSettingsUpload.h"
+
+#include "res/resource.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+
+CSettingsUpload::CSettingsUpload()
+    : CPropertyPage(IDD_SETTINGS_UPLOAD, QStringLiteral("Upload"), QSize(227, 144))
+{
+}
+
+void CSettingsUpload::CreateControls()
+{
+    CreatePeriodAndInterval();
+    CreateModeAndSpeed();
+}
+
+void CSettingsUpload::CreatePeriodAndInterval()
+{
+    QGroupBox* period = AddGroup(1009, QStringLiteral("Upload period"), QRect(7, 5, 213, 42));
+    AddRadio(1007, QStringLiteral("&24 hours a day"), QRect(14, 16, 100, 10), period);
+    AddRadio(1008, QStringLiteral("&Between"), QRect(14, 31, 44, 10), period);
+    AddEdit(1010, QRect(60, 30, 50, 13), period);
+    QLineEdit* to = AddEdit(1011, QRect(133, 30, 50, 13), period);
+    AddLabel(0, QStringLiteral("&and"), QRect(115, 32, 16, 9), period)->setBuddy(to);
+    OnClicked(1007, [this] { m_b24Hours = 1; });
+    OnClicked(1008, [this] { m_b24Hours = 0; });
+
+    QGroupBox* every = AddGroup(1053, QStringLiteral("Upload every"), QRect(7, 51, 103, 60));
+    AddEdit(1006, QRect(14, 64, 34, 13), every);
+    static const struct {
+        int id;
+        const char* text;
+        unsigned unit;
+    } units[] = {{1040, "&hours", 3600}, {1041, "&minutes", 60}, {1042, "&seconds", 1}};
+    int y = 63;
+    for (const auto& u : units) {
+        AddRadio(u.id, QString::fromLatin1(u.text), QRect(54, y, 52, 10), every);
+        OnClicked(u.id, [this, unit = u.unit] { m_nIntervalUnit = unit; });
+        y += 14;
+    }
+}
+
+void CSettingsUpload::CreateModeAndSpeed()
+{
+    QGroupBox* mode = AddGroup(1048, QStringLiteral("Mode"), QRect(117, 51, 103, 60));
+    AddRadio(1049, QStringLiteral("S&ingle shot"), QRect(124, 63, 90, 10), mode);
+    AddRadio(1050, QStringLiteral("Series &of"), QRect(124, 77, 48, 10), mode);
+    AddEdit(1052, QRect(172, 76, 40, 13), mode);
+    AddRadio(1051, QStringLiteral("&Continuous"), QRect(124, 91, 90, 10), mode);
+    for (int m = 0; m < 3; ++m)
+        OnClicked(1049 + m, [this, m] { SetMode(m); });
+
+    AddGroup(1067, QStringLiteral("Speed"), QRect(7, 114, 213, 27));
+    QLineEdit* fps = AddEdit(1065, QRect(50, 124, 40, 13));
+    AddLabel(1066, QStringLiteral("&Max fps:"), QRect(14, 126, 34, 9))->setBuddy(fps);
+}
+
+void CSettingsUpload::DoDataExchange(CDataExchange& dx)
+{
+    DDX_Text(dx, 1010, m_strFrom);
+    DDX_Text(dx, 1011, m_strTo);
+    DDX_Text(dx, 1006, m_nIntervalCount);
+    DDV_MinMaxUInt(dx, m_nIntervalCount, 1, 1440);
+    DDX_Text(dx, 1052, m_nNumSeries);
+    DDV_MinMaxUInt(dx, m_nNumSeries, 1, 1000);
+    DDX_Text(dx, 1065, m_fMaxFps);
+    DDV_MinMaxFloat(dx, m_fMaxFps, 0.01f, 30.0f);
+}
+
+void CSettingsUpload::OnInitDialog()
+{
+    CPropertyPage::OnInitDialog();
+    CheckItem(m_b24Hours ? 1007 : 1008, true);
+    CheckItem(m_nIntervalUnit == 3600 ? 1040 : m_nIntervalUnit == 60 ? 1041 : 1042, true);
+    // A stored mode outside 0..2 checks no mode radio (and no unrelated control).
+    if (m_nUploadMode >= 0 && m_nUploadMode <= 2)
+        CheckItem(1049 + m_nUploadMode, true);
+    SetMode(m_nUploadMode);
+}
+
+void CSettingsUpload::SetMode(int mode)
+{
+    m_nUploadMode = mode;
+    EnableIntervalControls(mode != 2);
+    EnableSeriesControls(mode == 1);
+    EnableSpeedControls(mode != 0);
+}
+
+void CSettingsUpload::EnableIntervalControls(bool enable)
+{
+    for (int id : {1053, 1006, 1040, 1041, 1042})
+        EnableItem(id, enable);
+}
+
+void CSettingsUpload::EnableSeriesControls(bool enable)
+{
+    EnableItem(1052, enable);
+}
+
+void CSettingsUpload::EnableSpeedControls(bool enable)
+{
+    for (int id : {1065, 1066, 1067})
+        EnableItem(id, enable);
+}

@@ -1,0 +1,58 @@
+// Saves a picture of each Settings page: settings_shots OUTPUT_DIR.
+// Not a test; run under a display server to look at the layout.
+#include "app/CCameraApp.h"
+#include "app/SettingsModel.h"
+#include "platform/afx/afx.h"
+#include "settings/CSettings.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTabBar>
+#include <cstring>
+
+namespace
+{
+DWORD PhoneBook(LPCSTR, LPCSTR, RASENTRYNAMEA* entries, LPDWORD, LPDWORD count)
+{
+    const char* names[] = {"Office ISDN", "Home modem", "Office"};
+    for (int i = 0; i < 3; ++i)
+        std::strcpy(entries[i].szEntryName, names[i]);
+    *count = 3;
+    return 0;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication qapp(argc, argv);
+    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
+    CCameraApp app;
+    LoadDialupSettings(app.m_upload, nullptr);
+    LoadRemainingSettings(app.m_upload, nullptr, QStringLiteral("/home/user/vizo/"));
+    app.m_upload.m_strDialupConnection = QStringLiteral("Office");
+    app.m_upload.m_bDialupAvailable = 1;
+    app.m_upload.m_ras.RasEnumEntriesA = PhoneBook;
+    app.m_upload.m_strFtpServer = QStringLiteral("ftp.example.net");
+    app.m_upload.m_strFtpUsername = QStringLiteral("camera");
+    app.m_upload.m_strFtpPassword = QStringLiteral("secret");
+    app.m_upload.m_nQuality = 75;
+
+    static const char* names[] = {"dialup", "ftp", "image", "upload", "caption"};
+    int saved = 0;
+    AfxSetModalHandler([&](QDialog& dialog) {
+        auto* sheet = qobject_cast<CSettings*>(&dialog);
+        if (!sheet)
+            return int(QDialog::Rejected);
+        sheet->show();
+        for (int i = 0; i < sheet->GetPageCount(); ++i) {
+            sheet->tabBar()->setCurrentIndex(i);
+            for (int k = 0; k < 20; ++k)
+                QApplication::processEvents();
+            const QString file = dir + QStringLiteral("/settings-%1.png").arg(names[i]);
+            saved += sheet->grab().save(file) ? 1 : 0;
+        }
+        return int(QDialog::Rejected);
+    });
+    app.OnSettings();
+    return saved == 5 ? 0 : 1;
+}

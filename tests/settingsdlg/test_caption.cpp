@@ -1,0 +1,228 @@
+// The Caption page: live sample, positions and the font dialog.
+#include "settingsdlg_support.h"
+
+#include "settings/CFontDialog.h"
+#include "settings/CSettingsTime.h"
+
+#include <QApplication>
+#include <QColorDialog>
+#include <QFontDialog>
+#include <QImage>
+#include <QPaintEvent>
+#include <QPushButton>
+#include <QTest>
+
+namespace
+{
+// Remembers the rectangles the page was asked to repaint.
+class PaintSpy : public QObject
+{
+public:
+    explicit PaintSpy(QWidget* w) { w->installEventFilter(this); }
+    QRegion painted;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent*>(e)->region();
+        return false;
+    }
+};
+
+// Pixels of the caption colour (pure red) in the sample area as drawn now.
+int RedPixels(CSettingsTime* page)
+{
+    const QImage image = page->grab(page->SampleRect()).toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            n += c.red() > 200 && c.green() < 60 && c.blue() < 60;
+        }
+    return n;
+}
+
+CSettingsTime* CaptionPage(CSettings& sheet)
+{
+    return static_cast<CSettingsTime*>(sheet.GetPage(kCaption));
+}
+
+void Settle()
+{
+    for (int i = 0; i < 5; ++i)
+        QApplication::processEvents();
+}
+} // namespace
+
+TEST(CaptionFormat, ResultsBeyond127CharactersGiveNothing)
+{
+    const std::time_t t = LocalTime(2024, 5, 6, 10, 0, 0);
+    EXPECT_EQ(FormatCaptionTime(QStringLiteral("%Y-%m-%d %H:%M:%S"), t),
+              QStringLiteral("2024-05-06 10:00:00"));
+    EXPECT_EQ(FormatCaptionTime(QString(127, QLatin1Char('x')), t).size(), 127);
+    EXPECT_EQ(FormatCaptionTime(QString(128, QLatin1Char('x')), t), QString());
+    // 63 x "%Y" grows past the buffer only when expanded.
+    EXPECT_EQ(FormatCaptionTime(QStringLiteral("%Y").repeated(40), t), QString());
+    EXPECT_EQ(FormatCaptionTime(QStringLiteral("a\\nb"), t), QStringLiteral("a\\nb"));
+}
+
+// Every keystroke and check-box click asks for the sample area again, drawn
+// with the time of that moment; unchecked, nothing is drawn.
+TEST_F(SettingsTest, SampleFollowsTheFormatAndTheCheckBox)
+{
+    u.m_crCaptionColor = RGB(255, 0, 0);
+    u.m_strTimeFormat = QStringLiteral("%H");
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kCaption);
+        CSettingsTime* page = CaptionPage(sheet);
+        PaintSpy spy(page);
+        Settle();
+        QLineEdit* format = Edit(sheet, kCaption, 1026);
+        EXPECT_EQ(page->SampleText(clock.now), QStringLiteral("10"));
+
+        spy.painted = QRegion();
+        clock.now += 90 * 60;
+        QTest::keyClicks(format, QStringLiteral(":"));
+        Settle();
+        EXPECT_TRUE(spy.painted.contains(page->SampleRect()));
+        QTest::keyClicks(format, QStringLiteral("%M"));
+        EXPECT_EQ(page->SampleText(clock.now), QStringLiteral("11:30"));
+        const int drawn = RedPixels(page);
+        EXPECT_GT(drawn, 20);
+
+        spy.painted = QRegion();
+        ClickButton(Button(sheet, kCaption, 1037));
+        Settle();
+        EXPECT_TRUE(spy.painted.contains(page->SampleRect()));
+        EXPECT_EQ(RedPixels(page), 0);
+        ClickButton(Button(sheet, kCaption, 1037));
+        EXPECT_EQ(RedPixels(page), drawn);
+
+        TypeInto(format, QString(130, QLatin1Char('x')));
+        EXPECT_EQ(RedPixels(page), 0);
+        ClickOk(sheet);
+    });
+    EXPECT_EQ(writes(), QStringList{QStringLiteral("Time/Format")});
+}
+
+// The stored size opens the chooser in whole points; on OK only face, size
+// and colour are kept.
+TEST_F(SettingsTest, FontDialogKeepsFaceSizeAndColourOnly)
+{
+    u.m_strFontName = QStringLiteral("DejaVu Serif");
+    u.m_nFontPointSize = 185;
+    u.m_crCaptionColor = RGB(0, 255, 0);
+    QFont opened;
+    COLORREF openedColor = 0;
+    onOtherDialog = [&](QDialog& dialog) {
+        if (auto* colors = qobject_cast<QColorDialog*>(&dialog)) {
+            colors->setCurrentColor(QColor(1, 2, 3));
+            return int(QDialog::Accepted);
+        }
+        auto* fonts = qobject_cast<CFontDialog*>(&dialog);
+        EXPECT_NE(fonts, nullptr);
+        if (!fonts)
+            return int(QDialog::Rejected);
+        opened = fonts->selectedFont();
+        openedColor = fonts->color();
+        QFont chosen(QStringLiteral("Liberation Serif"));
+        chosen.setPointSize(24);
+        chosen.setBold(true);
+        chosen.setItalic(true);
+        chosen.setUnderline(true);
+        fonts->setCurrentFont(chosen);
+        fonts->colorList()->setCurrentIndex(fonts->colorList()->findText(QStringLiteral("Blue")));
+        return int(QDialog::Accepted);
+    };
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kCaption);
+        ClickButton(Button(sheet, kCaption, 1024));
+        CSettingsTime* page = CaptionPage(sheet);
+        EXPECT_EQ(page->m_strFontName, QStringLiteral("Liberation Serif"));
+        EXPECT_EQ(page->m_nFontPointSize, 240);
+        EXPECT_EQ(page->m_crCaptionColor, RGB(0, 0, 255));
+        QFont sample;
+        ASSERT_TRUE(page->SampleFont(sample));
+        EXPECT_EQ(sample.pixelSize(), 96 * 240 / 720);
+        EXPECT_FALSE(sample.bold() || sample.italic() || sample.underline());
+        ClickOk(sheet);
+    });
+    EXPECT_EQ(opened.family(), QStringLiteral("DejaVu Serif"));
+    EXPECT_EQ(opened.pointSize(), 18);
+    EXPECT_EQ(openedColor, RGB(0, 255, 0));
+    EXPECT_EQ(writes(), (QStringList{"Time/Font", "Time/PointSize", "Time/Color"}));
+    EXPECT_EQ(StoredString("Time", "Font"), QStringLiteral("Liberation Serif"));
+    EXPECT_EQ(StoredInt("Time", "PointSize"), 240);
+    EXPECT_EQ(StoredInt("Time", "Color"), int(RGB(0, 0, 255)));
+}
+
+// A face the system knows only as an alias, and a colour outside the list,
+// survive a font dialog closed with OK; Cancel changes nothing.
+TEST_F(SettingsTest, FontDialogUnchangedKeepsAliasFaceAndCustomColour)
+{
+    u.m_strFontName = QStringLiteral("Arial");
+    u.m_nFontPointSize = 180;
+    u.m_crCaptionColor = 0x123456;
+    int answer = QDialog::Accepted;
+    onOtherDialog = [&](QDialog& dialog) {
+        auto* fonts = qobject_cast<CFontDialog*>(&dialog);
+        EXPECT_NE(fonts, nullptr);
+        EXPECT_EQ(fonts ? fonts->colorList()->currentText() : QString(), QStringLiteral("Custom"));
+        return answer;
+    };
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kCaption);
+        ClickButton(Button(sheet, kCaption, 1024));
+        answer = QDialog::Rejected;
+        ClickButton(Button(sheet, kCaption, 1024));
+        ClickOk(sheet);
+    });
+    EXPECT_TRUE(writes().isEmpty());
+    EXPECT_EQ(u.m_strFontName, QStringLiteral("Arial"));
+}
+
+TEST_F(SettingsTest, OtherColourIsOfferedThroughTheColourChooser)
+{
+    CFontDialog dialog;
+    dialog.setColor(RGB(255, 0, 0));
+    EXPECT_EQ(dialog.colorList()->currentText(), QStringLiteral("Red"));
+    ModalAnswer colours([](QDialog& d) {
+        auto* chooser = qobject_cast<QColorDialog*>(&d);
+        EXPECT_NE(chooser, nullptr);
+        if (chooser)
+            chooser->setCurrentColor(QColor(1, 2, 3));
+        return int(QDialog::Accepted);
+    });
+    QPushButton* other = nullptr;
+    for (auto* b : dialog.findChildren<QPushButton*>())
+        if (b->text() == QStringLiteral("&Other..."))
+            other = b;
+    ClickButton(other);
+    EXPECT_EQ(colours.count, 1);
+    EXPECT_EQ(dialog.color(), RGB(1, 2, 3));
+    EXPECT_EQ(dialog.colorList()->currentText(), QStringLiteral("Custom"));
+}
+
+// Out-of-range stored positions check a default radio but stay until clicked.
+TEST_F(SettingsTest, PositionRadiosChangeOnlyOnClick)
+{
+    u.m_nCaptionHorzPos = 7;
+    u.m_nCaptionVertPos = -1;
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kCaption);
+        EXPECT_TRUE(Button(sheet, kCaption, 1034)->isChecked());
+        EXPECT_TRUE(Button(sheet, kCaption, 1027)->isChecked());
+        ClickOk(sheet);
+    });
+    EXPECT_TRUE(writes().isEmpty());
+    EXPECT_EQ(u.m_nCaptionHorzPos, 7);
+
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kCaption);
+        ClickButton(Button(sheet, kCaption, 1035));
+        ClickButton(Button(sheet, kCaption, 1028));
+        ClickOk(sheet);
+    });
+    EXPECT_EQ(writes(), (QStringList{"Time/Horizontal Position", "Time/Vertical Position"}));
+    EXPECT_EQ(u.m_nCaptionHorzPos, 2);
+    EXPECT_EQ(u.m_nCaptionVertPos, 1);
+}
