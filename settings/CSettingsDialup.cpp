@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <cstring>
 #include <vector>
 
@@ -56,12 +57,12 @@ CSettingsDialup::CSettingsDialup()
 
 void CSettingsDialup::CreateControls()
 {
-    AddRadio(1019, QStringLiteral("Use &LAN connection"), QRect(7, 7, 150, 10));
-    AddRadio(1018, QStringLiteral("Use &dialup connection"), QRect(7, 21, 150, 10));
-    QGroupBox* group = AddGroup(1021, QStringLiteral("&Connection"), QRect(7, 38, 213, 58));
-    AddDropList(1017, QRect(15, 52, 197, 14), group);
-    QLineEdit* retries = AddEdit(1009, QRect(15, 74, 30, 13), group);
-    AddLabel(1020, QStringLiteral("# &retries"), QRect(50, 76, 60, 9), group)->setBuddy(retries);
+    Add<QRadioButton>(1019, QStringLiteral("Use &LAN connection"), QRect(7, 7, 150, 10));
+    Add<QRadioButton>(1018, QStringLiteral("Use &dialup connection"), QRect(7, 21, 150, 10));
+    QGroupBox* group = Add<QGroupBox>(1021, QStringLiteral("&Connection"), QRect(7, 38, 213, 58));
+    Add<QComboBox>(1017, QRect(15, 52, 197, 14), group);
+    QLineEdit* retries = Add<QLineEdit>(1009, QRect(15, 74, 30, 13), group);
+    Add<QLabel>(1020, QStringLiteral("# &retries"), QRect(50, 76, 60, 9), group)->setBuddy(retries);
 
     OnClicked(1018, [this] {
         m_bUseDialup = 1;

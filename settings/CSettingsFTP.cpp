@@ -2,6 +2,7 @@
 
 #include "res/resource.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -12,7 +13,7 @@ CSettingsFTP::CSettingsFTP()
 
 void CSettingsFTP::CreateControls()
 {
-    AddCheck(1043, QStringLiteral("Upload image via &FTP"), QRect(7, 7, 150, 10));
+    Add<QCheckBox>(1043, QStringLiteral("Upload image via &FTP"), QRect(7, 7, 150, 10));
     static const struct {
         int edit, label;
         const char* text;
@@ -22,12 +23,13 @@ void CSettingsFTP::CreateControls()
                 {1011, 1047, "&Remote path"}};
     int y = 26;
     for (const auto& row : rows) {
-        QLineEdit* edit = AddEdit(row.edit, QRect(62, y, 158, 13));
-        AddLabel(row.label, QString::fromLatin1(row.text), QRect(7, y + 2, 53, 9))->setBuddy(edit);
+        QLineEdit* edit = Add<QLineEdit>(row.edit, QRect(62, y, 158, 13));
+        Add<QLabel>(row.label, QString::fromLatin1(row.text), QRect(7, y + 2, 53, 9))
+            ->setBuddy(edit);
         y += 19;
     }
     Item<QLineEdit>(1006)->setEchoMode(QLineEdit::Password);
-    AddCheck(1069, QStringLiteral("&Safe FTP mode"), QRect(62, y + 2, 150, 10));
+    Add<QCheckBox>(1069, QStringLiteral("&Safe FTP mode"), QRect(62, y + 2, 150, 10));
 
     OnClicked(1043, [this] {
         m_bUseFtp = IsItemChecked(1043) ? 1 : 0;

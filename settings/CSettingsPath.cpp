@@ -18,16 +18,17 @@ CSettingsPath::CSettingsPath()
 
 void CSettingsPath::CreateControls()
 {
-    QLineEdit* path = AddEdit(1010, QRect(7, 19, 158, 13));
-    AddLabel(0, QStringLiteral("&Local path:"), QRect(7, 8, 100, 9))->setBuddy(path);
-    AddButton(1012, QStringLiteral("&Browse..."), QRect(170, 18, 50, 15));
+    QLineEdit* path = Add<QLineEdit>(1010, QRect(7, 19, 158, 13));
+    Add<QLabel>(0, QStringLiteral("&Local path:"), QRect(7, 8, 100, 9))->setBuddy(path);
+    Add<QPushButton>(1012, QStringLiteral("&Browse..."), QRect(170, 18, 50, 15));
 
-    AddLabel(1064, QStringLiteral("50%"), QRect(64, 48, 50, 9));
+    Add<QLabel>(1064, QStringLiteral("50%"), QRect(64, 48, 50, 9));
     m_sliderQuality = new QSlider(Qt::Horizontal, this);
-    Place(m_sliderQuality, 1061, QRect(7, 60, 213, 20), this);
-    AddLabel(0, QStringLiteral("&Image quality:"), QRect(7, 48, 55, 9))->setBuddy(m_sliderQuality);
-    AddLabel(0, QStringLiteral("0%"), QRect(7, 82, 30, 9));
-    AddLabel(0, QStringLiteral("100%"), QRect(180, 82, 40, 9))->setAlignment(Qt::AlignRight);
+    Place(m_sliderQuality, 1061, QRect(7, 60, 213, 20));
+    Add<QLabel>(0, QStringLiteral("&Image quality:"), QRect(7, 48, 55, 9))
+        ->setBuddy(m_sliderQuality);
+    Add<QLabel>(0, QStringLiteral("0%"), QRect(7, 82, 30, 9));
+    Add<QLabel>(0, QStringLiteral("100%"), QRect(180, 82, 40, 9))->setAlignment(Qt::AlignRight);
 
     connect(m_sliderQuality, &QSlider::valueChanged, this, &CSettingsPath::OnHScroll);
     OnClicked(1012, [this] { OnBrowse(); });

@@ -12,6 +12,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QStyle>
 
 namespace
@@ -52,14 +54,14 @@ CSettingsTime::CSettingsTime()
 
 void CSettingsTime::CreateControls()
 {
-    AddGroup(1036, QStringLiteral("&Sample"), QRect(7, 5, 213, 46));
-    QLineEdit* format = AddEdit(1026, QRect(7, 67, 150, 13));
-    AddLabel(0, QStringLiteral("F&ormat string"), QRect(7, 56, 100, 9))->setBuddy(format);
-    AddButton(1024, QStringLiteral("Set &font..."), QRect(163, 66, 57, 15));
+    Add<QGroupBox>(1036, QStringLiteral("&Sample"), QRect(7, 5, 213, 46));
+    QLineEdit* format = Add<QLineEdit>(1026, QRect(7, 67, 150, 13));
+    Add<QLabel>(0, QStringLiteral("F&ormat string"), QRect(7, 56, 100, 9))->setBuddy(format);
+    Add<QPushButton>(1024, QStringLiteral("Set &font..."), QRect(163, 66, 57, 15));
     CreatePositionGroups();
 
     const QString show = QStringLiteral("Sho&w date/time in picture");
-    QCheckBox* check = AddCheck(1037, show, QRect(159, 95, 61, 26));
+    QCheckBox* check = Add<QCheckBox>(1037, show, QRect(159, 95, 61, 26));
     const int indicator =
         check->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, check) +
         check->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, check);
@@ -86,12 +88,13 @@ void CSettingsTime::CreatePositionGroups()
         {1034, "C&enter", &CSettingsTime::m_nCaptionHorzPos, 1},
         {1035, "&Right", &CSettingsTime::m_nCaptionHorzPos, 2},
     };
-    QGroupBox* vert = AddGroup(0, QStringLiteral("&Vertical Position"), QRect(7, 86, 72, 55));
-    QGroupBox* horz = AddGroup(0, QStringLiteral("&Horizontal Position"), QRect(83, 86, 72, 55));
+    QGroupBox* vert = Add<QGroupBox>(0, QStringLiteral("&Vertical Position"), QRect(7, 86, 72, 55));
+    QGroupBox* horz =
+        Add<QGroupBox>(0, QStringLiteral("&Horizontal Position"), QRect(83, 86, 72, 55));
     for (int i = 0; i < 6; ++i) {
         const auto& r = radios[i];
         QRect du(i < 3 ? 14 : 90, 98 + (i % 3) * 14, 58, 10);
-        AddRadio(r.id, QString::fromLatin1(r.text), du, i < 3 ? vert : horz);
+        Add<QRadioButton>(r.id, QString::fromLatin1(r.text), du, i < 3 ? vert : horz);
         OnClicked(r.id, [this, &r] { this->*r.value = r.position; });
     }
 }

@@ -7,7 +7,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRegularExpression>
-#include <climits>
+#include <limits>
 
 namespace
 {
@@ -34,6 +34,17 @@ bool ReadUnsigned(CDataExchange& dx, int id, unsigned long long limit, unsigned 
     }
     value = qMin(value, limit);
     return true;
+}
+
+template <typename T> void ExchangeCount(CDataExchange& dx, int id, T& value)
+{
+    if (dx.Failed())
+        return;
+    unsigned long long v = 0;
+    if (!dx.m_bSaveAndValidate)
+        SetEditText(dx, id, QString::number(value));
+    else if (ReadUnsigned(dx, id, std::numeric_limits<T>::max(), v))
+        value = T(v);
 }
 
 } // namespace
@@ -99,24 +110,12 @@ void DDX_Text(CDataExchange& dx, int id, QString& value)
 
 void DDX_Text(CDataExchange& dx, int id, unsigned& value)
 {
-    if (dx.Failed())
-        return;
-    unsigned long long v = 0;
-    if (!dx.m_bSaveAndValidate)
-        SetEditText(dx, id, QString::number(value));
-    else if (ReadUnsigned(dx, id, UINT_MAX, v))
-        value = unsigned(v);
+    ExchangeCount(dx, id, value);
 }
 
 void DDX_Text(CDataExchange& dx, int id, int& value)
 {
-    if (dx.Failed())
-        return;
-    unsigned long long v = 0;
-    if (!dx.m_bSaveAndValidate)
-        SetEditText(dx, id, QString::number(value));
-    else if (ReadUnsigned(dx, id, INT_MAX, v))
-        value = int(v);
+    ExchangeCount(dx, id, value);
 }
 
 void DDX_Text(CDataExchange& dx, int id, float& value)

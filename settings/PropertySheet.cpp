@@ -46,62 +46,14 @@ bool CPropertyPage::UpdateData(bool save)
     return !dx.Failed();
 }
 
-void CPropertyPage::Place(QWidget* w, int id, QRect du, QWidget* parent)
+void CPropertyPage::Place(QWidget* w, int id, QRect du)
 {
     if (id)
         w->setObjectName(QString::number(id));
     // Templates give page coordinates; a group's children sit in the group.
+    QWidget* parent = w->parentWidget();
     const QPoint origin = parent == this ? QPoint() : parent->mapTo(this, QPoint());
     w->setGeometry(m_du.rect(du.x(), du.y(), du.width(), du.height()).translated(-origin));
-}
-
-QGroupBox* CPropertyPage::AddGroup(int id, const QString& text, QRect du, QWidget* parent)
-{
-    auto* group = new QGroupBox(text, parent ? parent : this);
-    Place(group, id, du, group->parentWidget());
-    return group;
-}
-
-QLabel* CPropertyPage::AddLabel(int id, const QString& text, QRect du, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent ? parent : this);
-    Place(label, id, du, label->parentWidget());
-    return label;
-}
-
-QLineEdit* CPropertyPage::AddEdit(int id, QRect du, QWidget* parent)
-{
-    auto* edit = new QLineEdit(parent ? parent : this);
-    Place(edit, id, du, edit->parentWidget());
-    return edit;
-}
-
-QPushButton* CPropertyPage::AddButton(int id, const QString& text, QRect du, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent ? parent : this);
-    Place(button, id, du, button->parentWidget());
-    return button;
-}
-
-QRadioButton* CPropertyPage::AddRadio(int id, const QString& text, QRect du, QWidget* parent)
-{
-    auto* radio = new QRadioButton(text, parent ? parent : this);
-    Place(radio, id, du, radio->parentWidget());
-    return radio;
-}
-
-QCheckBox* CPropertyPage::AddCheck(int id, const QString& text, QRect du, QWidget* parent)
-{
-    auto* check = new QCheckBox(text, parent ? parent : this);
-    Place(check, id, du, check->parentWidget());
-    return check;
-}
-
-QComboBox* CPropertyPage::AddDropList(int id, QRect du, QWidget* parent)
-{
-    auto* combo = new QComboBox(parent ? parent : this);
-    Place(combo, id, du, combo->parentWidget());
-    return combo;
 }
 
 void CPropertyPage::EnableItem(int id, bool enable)

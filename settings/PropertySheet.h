@@ -12,13 +12,8 @@
 #include <QString>
 #include <QWidget>
 
-class QCheckBox;
 class QComboBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
 class QPushButton;
-class QRadioButton;
 class QStackedWidget;
 class QTabBar;
 class CDataExchange;
@@ -50,16 +45,22 @@ protected:
     virtual void DoDataExchange(CDataExchange& dx) = 0;
     virtual void OnInitDialog() { UpdateData(false); }
 
-    // Control factories; rectangles are page coordinates in dialog units, also
-    // for controls placed inside a group. id 0 leaves the control unnamed.
-    QGroupBox* AddGroup(int id, const QString& text, QRect du, QWidget* parent = nullptr);
-    QLabel* AddLabel(int id, const QString& text, QRect du, QWidget* parent = nullptr);
-    QLineEdit* AddEdit(int id, QRect du, QWidget* parent = nullptr);
-    QPushButton* AddButton(int id, const QString& text, QRect du, QWidget* parent = nullptr);
-    QRadioButton* AddRadio(int id, const QString& text, QRect du, QWidget* parent = nullptr);
-    QCheckBox* AddCheck(int id, const QString& text, QRect du, QWidget* parent = nullptr);
-    QComboBox* AddDropList(int id, QRect du, QWidget* parent = nullptr);
-    void Place(QWidget* w, int id, QRect du, QWidget* parent);
+    // Makes a control, with its text when given; rectangles are page
+    // coordinates in dialog units, also for controls inside a group. id 0
+    // leaves the control unnamed.
+    template <typename T> T* Add(int id, QRect du, QWidget* parent = nullptr)
+    {
+        T* w = new T(parent ? parent : this);
+        Place(w, id, du);
+        return w;
+    }
+    template <typename T> T* Add(int id, const QString& text, QRect du, QWidget* parent = nullptr)
+    {
+        T* w = new T(text, parent ? parent : this);
+        Place(w, id, du);
+        return w;
+    }
+    void Place(QWidget* w, int id, QRect du);
 
     void EnableItem(int id, bool enable);
     void CheckItem(int id, bool check);

@@ -126,12 +126,8 @@ TEST_F(SettingsTest, OkWithoutChangeWritesNothingButReschedules)
     EXPECT_EQ(modalFlagWhileOpen, 1);
     EXPECT_EQ(app.m_bModalOpen, 0);
     EXPECT_TRUE(writes().isEmpty());
-    ScheduleSettings s;
-    s.intervalSecs = u.m_nIntervalSecs;
-    s.b24Hours = u.m_b24Hours;
-    s.fromSecs = u.m_nFromSecs;
-    s.toSecs = u.m_nToSecs;
-    s.uploadMode = u.m_nUploadMode;
+    const ScheduleSettings s{u.m_nIntervalSecs, u.m_b24Hours, u.m_nFromSecs, u.m_nToSecs,
+                             u.m_nUploadMode};
     EXPECT_EQ(app.m_timeNextUpload, ComputeNextUpload(clock.now, app.m_timeLastStart, s));
     EXPECT_NE(app.m_timeNextUpload, 12345);
 }
