@@ -45,6 +45,7 @@ CFontDialog::CFontDialog(QWidget* parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("Font"));
     m_font = new QFontDialog(this);
     m_font->setWindowFlags(Qt::Widget);
+    m_font->setSizeGripEnabled(false);
     m_font->setOptions(QFontDialog::NoButtons | QFontDialog::DontUseNativeDialog);
     // Esc inside the embedded chooser would only hide it.
     connect(m_font, &QDialog::rejected, this, &QDialog::reject);

@@ -51,7 +51,7 @@ bool ReadEntryNames(const CUpload& upload, QStringList& names)
 } // namespace
 
 CSettingsDialup::CSettingsDialup()
-    : CPropertyPage(IDD_SETTINGS_DIALUP, QStringLiteral("Dialup"), QSize(227, 144))
+    : CPropertyPage(IDD_SETTINGS_DIALUP, QStringLiteral("Dialup"), QSize(227, 150))
 {
 }
 

@@ -7,7 +7,7 @@
 #include <QLineEdit>
 
 CSettingsFTP::CSettingsFTP()
-    : CPropertyPage(IDD_SETTINGS_FTP, QStringLiteral("FTP"), QSize(227, 144))
+    : CPropertyPage(IDD_SETTINGS_FTP, QStringLiteral("FTP"), QSize(227, 150))
 {
 }
 

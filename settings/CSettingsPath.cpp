@@ -12,7 +12,7 @@
 #include <QSlider>
 
 CSettingsPath::CSettingsPath()
-    : CPropertyPage(IDD_SETTINGS_PATH, QStringLiteral("Image"), QSize(227, 144))
+    : CPropertyPage(IDD_SETTINGS_PATH, QStringLiteral("Image"), QSize(227, 150))
 {
 }
 

@@ -48,7 +48,7 @@ QString FormatCaptionTime(const QString& format, std::time_t t)
 }
 
 CSettingsTime::CSettingsTime()
-    : CPropertyPage(IDD_SETTINGS_TIME, QStringLiteral("Caption"), QSize(227, 144))
+    : CPropertyPage(IDD_SETTINGS_TIME, QStringLiteral("Caption"), QSize(227, 150))
 {
 }
 
@@ -88,12 +88,12 @@ void CSettingsTime::CreatePositionGroups()
         {1034, "C&enter", &CSettingsTime::m_nCaptionHorzPos, 1},
         {1035, "&Right", &CSettingsTime::m_nCaptionHorzPos, 2},
     };
-    QGroupBox* vert = Add<QGroupBox>(0, QStringLiteral("&Vertical Position"), QRect(7, 86, 72, 55));
+    QGroupBox* vert = Add<QGroupBox>(0, QStringLiteral("&Vertical Position"), QRect(7, 86, 72, 58));
     QGroupBox* horz =
-        Add<QGroupBox>(0, QStringLiteral("&Horizontal Position"), QRect(83, 86, 72, 55));
+        Add<QGroupBox>(0, QStringLiteral("&Horizontal Position"), QRect(83, 86, 72, 58));
     for (int i = 0; i < 6; ++i) {
         const auto& r = radios[i];
-        QRect du(i < 3 ? 14 : 90, 98 + (i % 3) * 14, 58, 10);
+        QRect du(i < 3 ? 14 : 90, 101 + (i % 3) * 14, 58, 10);
         Add<QRadioButton>(r.id, QString::fromLatin1(r.text), du, i < 3 ? vert : horz);
         OnClicked(r.id, [this, &r] { this->*r.value = r.position; });
     }

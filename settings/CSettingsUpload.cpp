@@ -8,7 +8,7 @@
 #include <QRadioButton>
 
 CSettingsUpload::CSettingsUpload()
-    : CPropertyPage(IDD_SETTINGS_UPLOAD, QStringLiteral("Upload"), QSize(227, 144))
+    : CPropertyPage(IDD_SETTINGS_UPLOAD, QStringLiteral("Upload"), QSize(227, 150))
 {
 }
 
@@ -20,23 +20,23 @@ void CSettingsUpload::CreateControls()
 
 void CSettingsUpload::CreatePeriodAndInterval()
 {
-    QGroupBox* period = Add<QGroupBox>(1009, QStringLiteral("Upload period"), QRect(7, 5, 213, 42));
-    Add<QRadioButton>(1007, QStringLiteral("&24 hours a day"), QRect(14, 16, 100, 10), period);
-    Add<QRadioButton>(1008, QStringLiteral("&Between"), QRect(14, 31, 44, 10), period);
-    Add<QLineEdit>(1010, QRect(60, 30, 50, 13), period);
-    QLineEdit* to = Add<QLineEdit>(1011, QRect(133, 30, 50, 13), period);
-    Add<QLabel>(0, QStringLiteral("&and"), QRect(115, 32, 16, 9), period)->setBuddy(to);
+    QGroupBox* period = Add<QGroupBox>(1009, QStringLiteral("Upload period"), QRect(7, 5, 213, 46));
+    Add<QRadioButton>(1007, QStringLiteral("&24 hours a day"), QRect(14, 18, 100, 10), period);
+    Add<QRadioButton>(1008, QStringLiteral("&Between"), QRect(14, 33, 44, 10), period);
+    Add<QLineEdit>(1010, QRect(60, 32, 50, 13), period);
+    QLineEdit* to = Add<QLineEdit>(1011, QRect(133, 32, 50, 13), period);
+    Add<QLabel>(0, QStringLiteral("&and"), QRect(115, 34, 16, 9), period)->setBuddy(to);
     OnClicked(1007, [this] { m_b24Hours = 1; });
     OnClicked(1008, [this] { m_b24Hours = 0; });
 
-    QGroupBox* every = Add<QGroupBox>(1053, QStringLiteral("Upload every"), QRect(7, 51, 103, 60));
-    Add<QLineEdit>(1006, QRect(14, 64, 34, 13), every);
+    QGroupBox* every = Add<QGroupBox>(1053, QStringLiteral("Upload every"), QRect(7, 55, 103, 60));
+    Add<QLineEdit>(1006, QRect(14, 68, 34, 13), every);
     static const struct {
         int id;
         const char* text;
         unsigned unit;
     } units[] = {{1040, "&hours", 3600}, {1041, "&minutes", 60}, {1042, "&seconds", 1}};
-    int y = 63;
+    int y = 67;
     for (const auto& u : units) {
         Add<QRadioButton>(u.id, QString::fromLatin1(u.text), QRect(54, y, 52, 10), every);
         OnClicked(u.id, [this, unit = u.unit] { m_nIntervalUnit = unit; });
@@ -46,17 +46,17 @@ void CSettingsUpload::CreatePeriodAndInterval()
 
 void CSettingsUpload::CreateModeAndSpeed()
 {
-    QGroupBox* mode = Add<QGroupBox>(1048, QStringLiteral("Mode"), QRect(117, 51, 103, 60));
-    Add<QRadioButton>(1049, QStringLiteral("S&ingle shot"), QRect(124, 63, 90, 10), mode);
-    Add<QRadioButton>(1050, QStringLiteral("Series &of"), QRect(124, 77, 48, 10), mode);
-    Add<QLineEdit>(1052, QRect(172, 76, 40, 13), mode);
-    Add<QRadioButton>(1051, QStringLiteral("&Continuous"), QRect(124, 91, 90, 10), mode);
+    QGroupBox* mode = Add<QGroupBox>(1048, QStringLiteral("Mode"), QRect(117, 55, 103, 60));
+    Add<QRadioButton>(1049, QStringLiteral("S&ingle shot"), QRect(124, 67, 90, 10), mode);
+    Add<QRadioButton>(1050, QStringLiteral("Series &of"), QRect(124, 81, 48, 10), mode);
+    Add<QLineEdit>(1052, QRect(172, 80, 40, 13), mode);
+    Add<QRadioButton>(1051, QStringLiteral("&Continuous"), QRect(124, 95, 90, 10), mode);
     for (int m = 0; m < 3; ++m)
         OnClicked(1049 + m, [this, m] { SetMode(m); });
 
-    Add<QGroupBox>(1067, QStringLiteral("Speed"), QRect(7, 114, 213, 27));
-    QLineEdit* fps = Add<QLineEdit>(1065, QRect(50, 124, 40, 13));
-    Add<QLabel>(1066, QStringLiteral("&Max fps:"), QRect(14, 126, 34, 9))->setBuddy(fps);
+    Add<QGroupBox>(1067, QStringLiteral("Speed"), QRect(7, 119, 213, 27));
+    QLineEdit* fps = Add<QLineEdit>(1065, QRect(50, 129, 40, 13));
+    Add<QLabel>(1066, QStringLiteral("&Max fps:"), QRect(14, 131, 34, 9))->setBuddy(fps);
 }
 
 void CSettingsUpload::DoDataExchange(CDataExchange& dx)

@@ -27,7 +27,7 @@ DWORD FakeRasEnumEntries(LPCSTR, LPCSTR, RASENTRYNAMEA* entries, LPDWORD bytes, 
     return 0;
 }
 
-SettingsTest::SettingsTest() : clock(LocalTime(2024, 5, 6, 10, 0, 0))
+SettingsDialogTest::SettingsDialogTest() : clock(LocalTime(2024, 5, 6, 10, 0, 0))
 {
     app.SetRegistryKey(QStringLiteral("Brindlecote"));
     LoadDialupSettings(u, nullptr);
@@ -41,7 +41,7 @@ SettingsTest::SettingsTest() : clock(LocalTime(2024, 5, 6, 10, 0, 0))
     app.m_timeNextUpload = 12345;
 }
 
-void SettingsTest::RunSettings(const std::function<void(CSettings&)>& drive)
+void SettingsDialogTest::RunSettings(const std::function<void(CSettings&)>& drive)
 {
     m_answer = std::make_unique<ModalAnswer>([this, drive](QDialog& dialog) {
         auto* sheet = qobject_cast<CSettings*>(&dialog);
@@ -59,12 +59,12 @@ void SettingsTest::RunSettings(const std::function<void(CSettings&)>& drive)
     m_answer.reset();
 }
 
-QString SettingsTest::StoredString(const char* section, const char* entry)
+QString SettingsDialogTest::StoredString(const char* section, const char* entry)
 {
     return app.profile()->ReadString(section, entry, QStringLiteral("<missing>"));
 }
 
-int SettingsTest::StoredInt(const char* section, const char* entry)
+int SettingsDialogTest::StoredInt(const char* section, const char* entry)
 {
     return app.profile()->ReadInt(section, entry, -12345);
 }

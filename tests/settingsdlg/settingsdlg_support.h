@@ -31,10 +31,10 @@ extern std::vector<std::string> g_phoneBook;
 extern DWORD g_phoneBookResult;
 DWORD FakeRasEnumEntries(LPCSTR, LPCSTR, RASENTRYNAMEA* entries, LPDWORD bytes, LPDWORD count);
 
-class SettingsTest : public ::testing::Test
+class SettingsDialogTest : public ::testing::Test
 {
 protected:
-    SettingsTest();
+    SettingsDialogTest();
 
     // Runs OnSettings; drive works the shown sheet and usually ends it with OK
     // or Cancel. A sheet still open afterwards is cancelled.

@@ -3,6 +3,7 @@
 #include "app/CCameraApp.h"
 #include "app/SettingsModel.h"
 #include "platform/afx/afx.h"
+#include "settings/CFontDialog.h"
 #include "settings/CSettings.h"
 
 #include <QApplication>
@@ -54,5 +55,15 @@ int main(int argc, char** argv)
         return int(QDialog::Rejected);
     });
     app.OnSettings();
-    return saved == 5 ? 0 : 1;
+
+    CFontDialog font;
+    QFont face(app.m_upload.m_strFontName);
+    face.setPointSize(app.m_upload.m_nFontPointSize / 10);
+    font.setCurrentFont(face);
+    font.setColor(app.m_upload.m_crCaptionColor);
+    font.show();
+    for (int k = 0; k < 20; ++k)
+        QApplication::processEvents();
+    saved += font.grab().save(dir + QStringLiteral("/settings-font.png")) ? 1 : 0;
+    return saved == 6 ? 0 : 1;
 }

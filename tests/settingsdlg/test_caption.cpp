@@ -67,7 +67,7 @@ TEST(CaptionFormat, ResultsBeyond127CharactersGiveNothing)
 
 // Every keystroke and check-box click asks for the sample area again, drawn
 // with the time of that moment; unchecked, nothing is drawn.
-TEST_F(SettingsTest, SampleFollowsTheFormatAndTheCheckBox)
+TEST_F(SettingsDialogTest, SampleFollowsTheFormatAndTheCheckBox)
 {
     u.m_crCaptionColor = RGB(255, 0, 0);
     u.m_strTimeFormat = QStringLiteral("%H");
@@ -106,7 +106,7 @@ TEST_F(SettingsTest, SampleFollowsTheFormatAndTheCheckBox)
 
 // The stored size opens the chooser in whole points; on OK only face, size
 // and colour are kept.
-TEST_F(SettingsTest, FontDialogKeepsFaceSizeAndColourOnly)
+TEST_F(SettingsDialogTest, FontDialogKeepsFaceSizeAndColourOnly)
 {
     u.m_strFontName = QStringLiteral("DejaVu Serif");
     u.m_nFontPointSize = 185;
@@ -157,7 +157,7 @@ TEST_F(SettingsTest, FontDialogKeepsFaceSizeAndColourOnly)
 
 // A face the system knows only as an alias, and a colour outside the list,
 // survive a font dialog closed with OK; Cancel changes nothing.
-TEST_F(SettingsTest, FontDialogUnchangedKeepsAliasFaceAndCustomColour)
+TEST_F(SettingsDialogTest, FontDialogUnchangedKeepsAliasFaceAndCustomColour)
 {
     u.m_strFontName = QStringLiteral("Arial");
     u.m_nFontPointSize = 180;
@@ -180,7 +180,7 @@ TEST_F(SettingsTest, FontDialogUnchangedKeepsAliasFaceAndCustomColour)
     EXPECT_EQ(u.m_strFontName, QStringLiteral("Arial"));
 }
 
-TEST_F(SettingsTest, OtherColourIsOfferedThroughTheColourChooser)
+TEST_F(SettingsDialogTest, OtherColourIsOfferedThroughTheColourChooser)
 {
     CFontDialog dialog;
     dialog.setColor(RGB(255, 0, 0));
@@ -203,7 +203,7 @@ TEST_F(SettingsTest, OtherColourIsOfferedThroughTheColourChooser)
 }
 
 // Out-of-range stored positions check a default radio but stay until clicked.
-TEST_F(SettingsTest, PositionRadiosChangeOnlyOnClick)
+TEST_F(SettingsDialogTest, PositionRadiosChangeOnlyOnClick)
 {
     u.m_nCaptionHorzPos = 7;
     u.m_nCaptionVertPos = -1;

@@ -4,7 +4,7 @@
 
 #include "session/Schedule.h"
 
-TEST_F(SettingsTest, IntervalShowsInItsLargestWholeUnit)
+TEST_F(SettingsDialogTest, IntervalShowsInItsLargestWholeUnit)
 {
     const struct {
         unsigned secs;
@@ -26,7 +26,7 @@ TEST_F(SettingsTest, IntervalShowsInItsLargestWholeUnit)
     }
 }
 
-TEST_F(SettingsTest, ZeroIntervalShowsAsZeroHoursAndMustBeCorrected)
+TEST_F(SettingsDialogTest, ZeroIntervalShowsAsZeroHoursAndMustBeCorrected)
 {
     u.m_nIntervalSecs = 0;
     RunSettings([&](CSettings& sheet) {
@@ -44,7 +44,7 @@ TEST_F(SettingsTest, ZeroIntervalShowsAsZeroHoursAndMustBeCorrected)
     EXPECT_EQ(StoredInt("Upload", "Interval"), 180);
 }
 
-TEST_F(SettingsTest, PeriodTimesRoundTripAndAreReduced)
+TEST_F(SettingsDialogTest, PeriodTimesRoundTripAndAreReduced)
 {
     u.m_nFromSecs = 32400;
     u.m_nToSecs = 64800;
@@ -71,7 +71,7 @@ TEST_F(SettingsTest, PeriodTimesRoundTripAndAreReduced)
     EXPECT_EQ(u.m_nFromSecs, 7 * 3600);
 }
 
-TEST_F(SettingsTest, MaxFpsIsShownShortAndStoredWithTwoDecimals)
+TEST_F(SettingsDialogTest, MaxFpsIsShownShortAndStoredWithTwoDecimals)
 {
     u.m_fMaxFps = 2.0f;
     RunSettings([&](CSettings& sheet) {
@@ -96,7 +96,7 @@ TEST_F(SettingsTest, MaxFpsIsShownShortAndStoredWithTwoDecimals)
 
 // The first page is read back at OK even unvisited; the others keep what was
 // copied in, even values their rules would refuse.
-TEST_F(SettingsTest, OkAtOnceReadsBackOnlyTheDialupPage)
+TEST_F(SettingsDialogTest, OkAtOnceReadsBackOnlyTheDialupPage)
 {
     g_phoneBook = {"Home"};
     u.m_strDialupConnection = QStringLiteral("Office");
@@ -104,6 +104,11 @@ TEST_F(SettingsTest, OkAtOnceReadsBackOnlyTheDialupPage)
     u.m_nNumSeries = 5000;
     u.m_strTimeFormat = QStringLiteral("%H");
     RunSettings([&](CSettings& sheet) {
+        EXPECT_EQ(sheet.windowTitle(), QStringLiteral("Settings"));
+        QStringList tabs;
+        for (int i = 0; i < sheet.tabBar()->count(); ++i)
+            tabs << sheet.tabBar()->tabText(i);
+        EXPECT_EQ(tabs, (QStringList{"Dialup", "FTP", "Image", "Upload", "Caption"}));
         EXPECT_EQ(sheet.GetActiveIndex(), kDialup);
         for (int page : {kFtp, kImage, kUpload, kCaption})
             EXPECT_FALSE(sheet.GetPage(page)->IsCreated()) << page;
@@ -116,7 +121,7 @@ TEST_F(SettingsTest, OkAtOnceReadsBackOnlyTheDialupPage)
     EXPECT_EQ(u.m_nNumSeries, 5000);
 }
 
-TEST_F(SettingsTest, OkWithoutChangeWritesNothingButReschedules)
+TEST_F(SettingsDialogTest, OkWithoutChangeWritesNothingButReschedules)
 {
     RunSettings([&](CSettings& sheet) {
         for (int page : {kFtp, kImage, kUpload, kCaption, kDialup})
@@ -132,7 +137,7 @@ TEST_F(SettingsTest, OkWithoutChangeWritesNothingButReschedules)
     EXPECT_NE(app.m_timeNextUpload, 12345);
 }
 
-TEST_F(SettingsTest, CancelWritesNothingAndDoesNotReschedule)
+TEST_F(SettingsDialogTest, CancelWritesNothingAndDoesNotReschedule)
 {
     RunSettings([&](CSettings& sheet) {
         ClickButton(Button(sheet, kDialup, 1019));
@@ -152,7 +157,7 @@ TEST_F(SettingsTest, CancelWritesNothingAndDoesNotReschedule)
 }
 
 // Values travel through every page and are written in the store's order.
-TEST_F(SettingsTest, EditsOnEveryPageAreStoredInOrder)
+TEST_F(SettingsDialogTest, EditsOnEveryPageAreStoredInOrder)
 {
     RunSettings([&](CSettings& sheet) {
         TypeInto(Edit(sheet, kDialup, 1009), QStringLiteral("5"));

@@ -20,7 +20,7 @@ struct Rule {
 } // namespace
 
 // Each rule on its page: the message, the focus on the edit, and the tab stays.
-TEST_F(SettingsTest, ValidationBlocksLeavingThePageWithItsMessageAndFocus)
+TEST_F(SettingsDialogTest, ValidationBlocksLeavingThePageWithItsMessageAndFocus)
 {
     const Rule rules[] = {
         {kDialup, 1009, "abc", "Please enter a positive integer."},
@@ -72,7 +72,7 @@ TEST_F(SettingsTest, ValidationBlocksLeavingThePageWithItsMessageAndFocus)
 
 // Rules run in table order and the first failure stops the read; a disabled
 // series count still blocks, and so does OK.
-TEST_F(SettingsTest, FirstFailureStopsTheReadAndDisabledControlsAreValidated)
+TEST_F(SettingsDialogTest, FirstFailureStopsTheReadAndDisabledControlsAreValidated)
 {
     u.m_nUploadMode = 0;
     u.m_nNumSeries = 0;
@@ -97,7 +97,7 @@ TEST_F(SettingsTest, FirstFailureStopsTheReadAndDisabledControlsAreValidated)
     EXPECT_EQ(u.m_nIntervalSecs, 900u);
 }
 
-TEST_F(SettingsTest, TabChangeByKeyboardIsRefusedToo)
+TEST_F(SettingsDialogTest, TabChangeByKeyboardIsRefusedToo)
 {
     u.m_nDialupRetries = 0;
     RunSettings([&](CSettings& sheet) {
@@ -115,7 +115,7 @@ TEST_F(SettingsTest, TabChangeByKeyboardIsRefusedToo)
     EXPECT_EQ(writes(), QStringList{QStringLiteral("Dialup/Retry")});
 }
 
-TEST_F(SettingsTest, PhoneBookIsSortedAndTheStoredNameMatchesByPrefixIgnoringCase)
+TEST_F(SettingsDialogTest, PhoneBookIsSortedAndTheStoredNameMatchesByPrefixIgnoringCase)
 {
     g_phoneBook = {"Office ISDN", "home", "Office", "Backup"};
     const struct {
@@ -142,7 +142,7 @@ TEST_F(SettingsTest, PhoneBookIsSortedAndTheStoredNameMatchesByPrefixIgnoringCas
 
 // Leaving the Dialup page takes the list's text: a vanished entry empties
 // the connection, a chosen one replaces it.
-TEST_F(SettingsTest, MissingEntryEmptiesTheConnectionAndAChoiceIsStored)
+TEST_F(SettingsDialogTest, MissingEntryEmptiesTheConnectionAndAChoiceIsStored)
 {
     g_phoneBook = {"Office", "Home"};
     u.m_strDialupConnection = QStringLiteral("Gone");
@@ -163,7 +163,7 @@ TEST_F(SettingsTest, MissingEntryEmptiesTheConnectionAndAChoiceIsStored)
 }
 
 // More than 20 entries are read with a larger buffer.
-TEST_F(SettingsTest, LongPhoneBookIsListedWhole)
+TEST_F(SettingsDialogTest, LongPhoneBookIsListedWhole)
 {
     g_phoneBook.clear();
     for (int i = 30; i > 0; --i)
@@ -177,7 +177,7 @@ TEST_F(SettingsTest, LongPhoneBookIsListedWhole)
 }
 
 // The stored entry survives when the phone book cannot be read at all.
-TEST_F(SettingsTest, UnreadablePhoneBookKeepsTheStoredEntry)
+TEST_F(SettingsDialogTest, UnreadablePhoneBookKeepsTheStoredEntry)
 {
     g_phoneBookResult = 711;
     RunSettings([&](CSettings& sheet) {
@@ -188,7 +188,7 @@ TEST_F(SettingsTest, UnreadablePhoneBookKeepsTheStoredEntry)
     EXPECT_EQ(u.m_strDialupConnection, QStringLiteral("Office"));
 }
 
-TEST_F(SettingsTest, DialupLibraryMissing)
+TEST_F(SettingsDialogTest, DialupLibraryMissing)
 {
     u.m_bDialupAvailable = 0;
     u.m_bUseDialup = 1;
@@ -206,7 +206,7 @@ TEST_F(SettingsTest, DialupLibraryMissing)
     EXPECT_EQ(u.m_strDialupConnection, QStringLiteral("Office"));
 }
 
-TEST_F(SettingsTest, DialupAndFtpSwitchesEnableTheirControls)
+TEST_F(SettingsDialogTest, DialupAndFtpSwitchesEnableTheirControls)
 {
     RunSettings([&](CSettings& sheet) {
         CPropertyPage* dialup = sheet.GetPage(kDialup);
@@ -231,7 +231,7 @@ TEST_F(SettingsTest, DialupAndFtpSwitchesEnableTheirControls)
     EXPECT_EQ(u.m_bUseFtp, 0);
 }
 
-TEST_F(SettingsTest, ModeRadiosSetTheEnabling)
+TEST_F(SettingsDialogTest, ModeRadiosSetTheEnabling)
 {
     RunSettings([&](CSettings& sheet) {
         ClickTab(sheet, kUpload);
@@ -266,7 +266,7 @@ TEST_F(SettingsTest, ModeRadiosSetTheEnabling)
 }
 
 // Only the slider's own notifications change the quality.
-TEST_F(SettingsTest, QualitySliderStepsAndLabel)
+TEST_F(SettingsDialogTest, QualitySliderStepsAndLabel)
 {
     u.m_nQuality = 75;
     RunSettings([&](CSettings& sheet) {
@@ -296,7 +296,7 @@ TEST_F(SettingsTest, QualitySliderStepsAndLabel)
     EXPECT_EQ(writes().count(QStringLiteral("Path/Quality")), 1);
 }
 
-TEST_F(SettingsTest, BrowseStartsFromThePageValueAndShowsTheChoice)
+TEST_F(SettingsDialogTest, BrowseStartsFromThePageValueAndShowsTheChoice)
 {
     const QDir dir(home.path());
     ASSERT_TRUE(dir.mkpath(QStringLiteral("pics")) && dir.mkpath(QStringLiteral("www")));
