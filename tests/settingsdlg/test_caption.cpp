@@ -114,10 +114,6 @@ TEST_F(SettingsDialogTest, FontDialogKeepsFaceSizeAndColourOnly)
     QFont opened;
     COLORREF openedColor = 0;
     onOtherDialog = [&](QDialog& dialog) {
-        if (auto* colors = qobject_cast<QColorDialog*>(&dialog)) {
-            colors->setCurrentColor(QColor(1, 2, 3));
-            return int(QDialog::Accepted);
-        }
         auto* fonts = qobject_cast<CFontDialog*>(&dialog);
         EXPECT_NE(fonts, nullptr);
         if (!fonts)
