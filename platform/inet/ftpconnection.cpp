@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 namespace
@@ -13,6 +16,18 @@ namespace
 
 // Long enough to stay idle, short enough that painting never waits visibly.
 constexpr int kPollMs = 20;
+
+// libcurl waits for the server's final reply to an upload without returning
+// to us. Whatever still sits unsent in the socket then has to drain inside that
+// wait, unpainted, so keep it small; data already on its way is not limited.
+constexpr int kUnsentBytes = 128 * 1024;
+
+int LimitUnsentData(void*, curl_socket_t socket, curlsocktype)
+{
+    int bytes = kUnsentBytes;
+    ::setsockopt(socket, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &bytes, sizeof bytes);
+    return CURL_SOCKOPT_OK;
+}
 
 // Feeds a local file to the upload. In ASCII mode libcurl turns every LF into
 // CR LF on the wire, so CR LF line ends are handed to it as bare LF first;
@@ -123,6 +138,7 @@ FtpConnection::FtpConnection(const ServerAddress& server, const char* user, cons
         return;
     curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_errorText);
     curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_SOCKOPTFUNCTION, &LimitUnsentData);
     curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT, timeoutSeconds);
     curl_easy_setopt(m_easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeoutSeconds);
     curl_easy_setopt(m_easy, CURLOPT_ACCEPTTIMEOUT_MS, timeoutSeconds * 1000);

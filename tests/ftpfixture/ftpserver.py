@@ -8,12 +8,13 @@ can switch it while a client stays connected:
   silent:     true  no greeting, no replies (a server that stops answering)
   drop_after: N   close data and control connections after N bytes stored
   die_after:  N   the whole process exits after N bytes stored
-  read_limit: N   store at most N bytes per second
+  read_limit: N   store at most N bytes per second, as over a slow link
 """
 
 import argparse
 import json
 import os
+import socket
 import sys
 
 import logging
@@ -79,6 +80,9 @@ LOG = None
 class DataHandler(ThrottledDTPHandler):
     def __init__(self, sock, cmd_channel):
         self.read_limit = FAULTS.value("read_limit")
+        if self.read_limit:
+            # A slow link, not a slow reader with a huge receive buffer.
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 64 * 1024)
         super().__init__(sock, cmd_channel)
         self.stored = 0
 

@@ -1,8 +1,6 @@
 #include "InetApi.h"
 
-#include <QFile>
 #include <dlfcn.h>
-#include <random>
 
 InetApi::InetApi()
 {
@@ -24,23 +22,6 @@ InetApi::~InetApi() = default;
 bool InetApi::Loaded() const
 {
     return Open && Connect && Close && Put && Rename && Delete && Query;
-}
-
-ScopedEnv::ScopedEnv(const char* name, const char* value)
-    : m_name(name), m_old(qgetenv(name)), m_had(qEnvironmentVariableIsSet(name))
-{
-    if (value)
-        qputenv(name, value);
-    else
-        qunsetenv(name);
-}
-
-ScopedEnv::~ScopedEnv()
-{
-    if (m_had)
-        qputenv(m_name.constData(), m_old);
-    else
-        qunsetenv(m_name.constData());
 }
 
 void InetTest::SetUp()
@@ -72,17 +53,7 @@ HINTERNET InetTest::Login(DWORD flags)
 QString InetTest::LocalFile(const QString& name, const QByteArray& bytes)
 {
     QString path = local.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+    if (!WriteLocalFile(path, bytes))
         ADD_FAILURE() << "cannot write " << path.toStdString();
     return path;
-}
-
-QByteArray RandomBytes(int size, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& c : bytes)
-        c = char(generator() & 0xff);
-    return bytes;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "FtpTestServer.h"
+#include "FtpTestUtil.h"
 #include "platform/inet/wininet.h"
 
 #include <QByteArray>
@@ -24,19 +25,6 @@ struct InetApi {
     PFN_InternetQueryOptionA Query = nullptr;
 };
 
-// Sets an environment variable for the scope (null value: unset).
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char* name, const char* value);
-    ~ScopedEnv();
-
-private:
-    QByteArray m_name;
-    QByteArray m_old;
-    bool m_had;
-};
-
 // A server, the layer, an Internet handle and a scratch directory for local files.
 class InetTest : public ::testing::Test
 {
@@ -55,5 +43,3 @@ protected:
     HINTERNET internet = nullptr;
     ScopedEnv timeout{VIZO_INET_TIMEOUT_ENV, "2"};
 };
-
-QByteArray RandomBytes(int size, unsigned seed = 1);

@@ -210,11 +210,10 @@ TEST_F(InetTest, IdleConnectionDroppedByTheServerIsReplaced)
 
 TEST_F(InetTest, ProxyListOfOption38)
 {
+    NoProxyEnvironment clean;
     ScopedEnv ftp("ftp_proxy", "http://fw.example:8021/");
-    ScopedEnv all("all_proxy", nullptr);
     ScopedEnv http("http_proxy", "web.example:3128");
     ScopedEnv noProxy("no_proxy", "localhost");
-    ScopedEnv upper[] = {{"FTP_PROXY", nullptr}, {"ALL_PROXY", nullptr}, {"HTTP_PROXY", nullptr}};
     HINTERNET preconfigured = inet.Open("Vizo", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     ASSERT_NE(preconfigured, nullptr);
 

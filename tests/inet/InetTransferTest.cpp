@@ -155,3 +155,28 @@ TEST_F(InetTest, LongTransferKeepsEventsFlowingAndCloseCancelsIt)
     EXPECT_LT(server.ReadFile("big.bin").size(), 4 * 1024 * 1024);
     EXPECT_FALSE(inet.Close(session));
 }
+
+TEST_F(InetTest, EventsKeepFlowingToTheEndOfASlowUpload)
+{
+    server.LimitRate(1024 * 1024);
+    QByteArray bytes = RandomBytes(3 * 1024 * 1024);
+    QString path = LocalFile("big.bin", bytes);
+    HINTERNET session = Login(0);
+    ASSERT_NE(session, nullptr);
+    QElapsedTimer clock;
+    qint64 last = 0, longestGap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    ticker.start(20);
+    clock.start();
+    EXPECT_TRUE(inet.Put(session, path.toUtf8(), "big.bin", FTP_TRANSFER_TYPE_BINARY, 666));
+    longestGap = std::max(longestGap, clock.elapsed() - last);
+    EXPECT_GE(clock.elapsed(), 2000) << "the server took its time";
+    // Including libcurl's own wait for the server's final reply.
+    EXPECT_LT(longestGap, 600) << clock.elapsed();
+    EXPECT_EQ(server.ReadFile("big.bin"), bytes);
+    inet.Close(session);
+}
