@@ -10,6 +10,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -139,6 +140,10 @@ FtpConnection::FtpConnection(const ServerAddress& server, const char* user, cons
     curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_errorText);
     curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(m_easy, CURLOPT_SOCKOPTFUNCTION, &LimitUnsentData);
+    curl_easy_setopt(m_easy, CURLOPT_OPENSOCKETFUNCTION, &FtpConnection::OpenSocket);
+    curl_easy_setopt(m_easy, CURLOPT_OPENSOCKETDATA, this);
+    curl_easy_setopt(m_easy, CURLOPT_CLOSESOCKETFUNCTION, &FtpConnection::CloseSocket);
+    curl_easy_setopt(m_easy, CURLOPT_CLOSESOCKETDATA, this);
     curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT, timeoutSeconds);
     curl_easy_setopt(m_easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeoutSeconds);
     curl_easy_setopt(m_easy, CURLOPT_ACCEPTTIMEOUT_MS, timeoutSeconds * 1000);
@@ -157,6 +162,11 @@ FtpConnection::FtpConnection(const ServerAddress& server, const char* user, cons
 
 FtpConnection::~FtpConnection()
 {
+    // libcurl says QUIT on the way out and waits for the answer without
+    // returning to us, up to the whole reply time-out on a silent server. With
+    // our reading side shut it still says QUIT but gives up the wait at once.
+    for (curl_socket_t socket : m_sockets)
+        ::shutdown(socket, SHUT_RD);
     if (m_easy)
         curl_easy_cleanup(m_easy);
     if (m_multi)
@@ -220,6 +230,20 @@ DWORD FtpConnection::Commands(const std::vector<std::string>& commands)
     curl_easy_setopt(m_easy, CURLOPT_QUOTE, nullptr);
     curl_slist_free_all(list);
     return error;
+}
+
+curl_socket_t FtpConnection::OpenSocket(void* self, curlsocktype, curl_sockaddr* address)
+{
+    curl_socket_t socket = ::socket(address->family, address->socktype, address->protocol);
+    if (socket != CURL_SOCKET_BAD)
+        static_cast<FtpConnection*>(self)->m_sockets.insert(socket);
+    return socket;
+}
+
+int FtpConnection::CloseSocket(void* self, curl_socket_t socket)
+{
+    static_cast<FtpConnection*>(self)->m_sockets.erase(socket);
+    return ::close(socket);
 }
 
 void FtpConnection::ResetRequest()

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <curl/curl.h>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ public:
     bool Busy() const { return m_busy; }
 
 private:
+    static curl_socket_t OpenSocket(void* self, curlsocktype purpose, curl_sockaddr* address);
+    static int CloseSocket(void* self, curl_socket_t socket);
     DWORD Perform(bool retryOnDrop, const std::function<void()>& prepare);
     CURLcode RunOnce(int* osError);
     void ResetRequest();
@@ -40,4 +43,5 @@ private:
     char m_errorText[CURL_ERROR_SIZE] = {};
     std::atomic<bool> m_busy{false};
     std::atomic<bool> m_cancelled{false};
+    std::set<curl_socket_t> m_sockets; // every socket libcurl holds open for us
 };

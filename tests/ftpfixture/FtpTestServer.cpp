@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <QThread>
 
 namespace
 {
@@ -171,6 +172,18 @@ int FtpTestServer::CountCommands(const QString& verb) const
         if (line == verb || line.startsWith(verb + QLatin1Char(' ')))
             ++count;
     return count;
+}
+
+bool FtpTestServer::WaitForCommand(const QString& verb, int timeoutMs) const
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (CountCommands(verb) == 0) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
 }
 
 void FtpTestServer::ClearCommands()

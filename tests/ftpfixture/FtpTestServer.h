@@ -52,6 +52,8 @@ public:
     // new control connection).
     QStringList Commands() const;
     int CountCommands(const QString& verb) const; // lines equal to verb or starting "verb "
+    // For commands a client sends without waiting for the reply (QUIT).
+    bool WaitForCommand(const QString& verb, int timeoutMs) const;
     void ClearCommands();
 
     // Misbehaviour, from the next command on.

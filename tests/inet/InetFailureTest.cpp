@@ -122,6 +122,15 @@ TEST_F(InetTest, SilentServerTimesOut)
     clock.restart();
     EXPECT_TRUE(inet.Close(session));
     EXPECT_LT(clock.elapsed(), 1000) << "closing does not wait for the silent server again";
+
+    // Nor does closing a session whose server fell silent while it was idle.
+    server.SetSilent(false);
+    session = Login();
+    ASSERT_NE(session, nullptr);
+    server.SetSilent(true);
+    clock.restart();
+    EXPECT_TRUE(inet.Close(session));
+    EXPECT_LT(clock.elapsed(), 1000);
 }
 
 TEST_F(InetTest, ServerKilledMidTransferFailsAndRecovers)

@@ -24,6 +24,7 @@ TEST_F(InetTest, OneLoginServesManyPutsRenamesAndDeletes)
     EXPECT_EQ(server.CountCommands("USER"), 1);
     EXPECT_EQ(server.CountCommands("CONNECT"), 1);
     EXPECT_TRUE(inet.Close(session));
+    EXPECT_TRUE(server.WaitForCommand("QUIT", 2000)) << "a polite goodbye";
 }
 
 TEST_F(InetTest, NamesReachTheServerUnchanged)
