@@ -100,8 +100,7 @@ private:
 
 DWORD OpenLocalFile(const char* path, std::FILE** file)
 {
-    struct stat st {
-    };
+    struct stat st;
     if (!path || ::stat(path, &st) != 0)
         return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
     if (!S_ISREG(st.st_mode))
@@ -194,8 +193,7 @@ DWORD FtpConnection::Put(const char* localPath, const char* remoteName, bool asc
     if (DWORD error = OpenLocalFile(localPath, &file))
         return error;
     LocalFileReader reader(file, ascii);
-    struct stat st {
-    };
+    struct stat st;
     curl_off_t size = ::fstat(fileno(file), &st) == 0 ? curl_off_t(st.st_size) : -1;
     std::string url = m_base + EscapePath(remoteName);
     DWORD error = Perform(true, [&] {
@@ -234,7 +232,8 @@ DWORD FtpConnection::Commands(const std::vector<std::string>& commands)
 
 curl_socket_t FtpConnection::OpenSocket(void* self, curlsocktype, curl_sockaddr* address)
 {
-    curl_socket_t socket = ::socket(address->family, address->socktype, address->protocol);
+    curl_socket_t socket =
+        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
     if (socket != CURL_SOCKET_BAD)
         static_cast<FtpConnection*>(self)->m_sockets.insert(socket);
     return socket;
