@@ -1,14 +1,223 @@
-// Placeholder until the FTP session and transfer land: every transfer fails.
-#include "CUpload.h"
+// FTP session and transfer of the upload engine, through the bound Internet layer.
+#include "Ftp.h"
 
-HINTERNET CUpload::OpenInternet() { return nullptr; }
-void CUpload::CloseInternet(HINTERNET) {}
-HINTERNET CUpload::OpenFtpSession(HINTERNET) { return nullptr; }
-void CUpload::CloseFtpSession(HINTERNET) {}
-bool CUpload::PutFile(HINTERNET, const QString&, const QString&, DWORD) { return false; }
-bool CUpload::Transfer(const QString&, const QString&, DWORD) { return false; }
-bool CUpload::UploadFile() { return false; }
-bool CUpload::Connect() { return false; }
-void CUpload::Disconnect() {}
-void CUpload::Abort() { m_bAbort = 1; }
-void CUpload::ReportFailure(const QString&) { s_bCloseMessages = false; }
+#include "CUpload.h"
+#include "platform/win/lasterror.h"
+#include "res/strings.h"
+
+#include <QFile>
+#include <vector>
+
+int s_nFtpSwapIndex = 0;
+
+namespace
+{
+
+constexpr DWORD_PTR kContext = 666;
+constexpr int kRenameAttempts = 5;
+// A broken layer must not make us allocate without bound.
+constexpr DWORD kMaxProxyInfoBytes = 65536;
+
+bool RenameWithRetries(const CUpload::InternetTable& inet, HINTERNET session,
+                       const QByteArray& from, const QByteArray& to)
+{
+    for (int attempt = 0; attempt < kRenameAttempts; ++attempt)
+        if (inet.FtpRenameFileA(session, from.constData(), to.constData()))
+            return true;
+    return false;
+}
+
+// Passive mode when a proxy stands in the way of FTP: an "ftp=" entry, or one
+// proxy for all protocols.
+DWORD PassiveFlag(const CUpload::InternetTable& inet, HINTERNET internet)
+{
+    DWORD size = 4;
+    inet.InternetQueryOptionA(internet, INTERNET_OPTION_PROXY, nullptr, &size);
+    if (size < sizeof(INTERNET_PROXY_INFO) || size > kMaxProxyInfoBytes)
+        return 0;
+    std::vector<char> buffer(size);
+    if (!inet.InternetQueryOptionA(internet, INTERNET_OPTION_PROXY, buffer.data(), &size))
+        return 0;
+    const auto* info = reinterpret_cast<const INTERNET_PROXY_INFO*>(buffer.data());
+    if (!info->lpszProxy)
+        return 0;
+    QByteArray list(info->lpszProxy);
+    return list.contains("ftp=") || !list.contains('=') ? INTERNET_FLAG_PASSIVE : 0;
+}
+
+QString Suffixed(const QString& name, const char* format, int index)
+{
+    return name + QString::asprintf(format, index);
+}
+
+} // namespace
+
+HINTERNET CUpload::OpenInternet()
+{
+    HINTERNET internet =
+        m_inet.InternetOpenA("Vizo", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (!internet)
+        ReportFailure(QStringLiteral("Internet connect failed"));
+    return internet;
+}
+
+void CUpload::CloseInternet(HINTERNET internet)
+{
+    if (internet)
+        m_inet.InternetCloseHandle(internet);
+}
+
+HINTERNET CUpload::OpenFtpSession(HINTERNET internet)
+{
+    ShowStatus(QStringLiteral("Opening FTP session to %1...").arg(m_strFtpServer));
+    DWORD flags = PassiveFlag(m_inet, internet);
+    HINTERNET session = m_inet.InternetConnectA(
+        internet, m_strFtpServer.toUtf8().constData(), 0, m_strFtpUsername.toUtf8().constData(),
+        m_strFtpPassword.toUtf8().constData(), INTERNET_SERVICE_FTP, flags, kContext);
+    if (!session) {
+        ReportFailure(QStringLiteral("FTP session failed"));
+        return nullptr;
+    }
+    ShowStatus(QStringLiteral("FTP session to %1 opened.").arg(m_strFtpServer));
+    return session;
+}
+
+void CUpload::CloseFtpSession(HINTERNET session)
+{
+    if (!session)
+        return;
+    if (s_bCloseMessages)
+        ShowStatus(QStringLiteral("Closing FTP session..."));
+    m_inet.InternetCloseHandle(session);
+    if (s_bCloseMessages)
+        ShowStatus(QStringLiteral("FTP session closed."));
+}
+
+bool CUpload::PutFile(HINTERNET session, const QString& localPath, const QString& remoteName,
+                      DWORD transferType)
+{
+    if (!remoteName.contains(QLatin1Char('.'))) {
+        ShowStatus(QStringLiteral("Invalid remote filename '%1' (must have file extension)")
+                       .arg(remoteName));
+        s_bCloseMessages = false;
+        return false;
+    }
+    if (remoteName.toUtf8().size() > kMaxRemoteNameBytes) {
+        ShowStatus(QStringLiteral("Invalid remote filename (longer than %1 bytes)")
+                       .arg(kMaxRemoteNameBytes));
+        s_bCloseMessages = false;
+        return false;
+    }
+    const QByteArray remote = remoteName.toUtf8();
+    const QByteArray temporary = Suffixed(remoteName, ".t%02d", s_nFtpSwapIndex).toUtf8();
+    const QByteArray aside = Suffixed(remoteName, ".d%02d", s_nFtpSwapIndex).toUtf8();
+    s_nFtpSwapIndex = s_nFtpSwapIndex >= 99 ? 0 : s_nFtpSwapIndex + 1;
+
+    if (!m_bQuietTransfer)
+        ShowStatus(
+            QStringLiteral("Starting FTP transfer of %1...").arg(QString::fromUtf8(temporary)));
+    if (!m_inet.FtpPutFileA(session, QFile::encodeName(localPath).constData(),
+                            temporary.constData(), transferType, kContext)) {
+        ReportFailure(QStringLiteral("FTP transfer failed"));
+        return false;
+    }
+    bool movedAside = m_bSafeFtp && RenameWithRetries(m_inet, session, remote, aside);
+    if (!m_bQuietTransfer)
+        ShowStatus(QStringLiteral("Renaming file to %1...").arg(remoteName));
+    if (RenameWithRetries(m_inet, session, temporary, remote)) {
+        if (movedAside)
+            m_inet.FtpDeleteFileA(session, aside.constData());
+        if (!m_bQuietTransfer)
+            ShowStatus(QStringLiteral("FTP transfer completed."));
+        return true;
+    }
+    ReportFailure(QStringLiteral("FTP rename failed"));
+    if (movedAside)
+        RenameWithRetries(m_inet, session, aside, remote);
+    m_inet.FtpDeleteFileA(session, temporary.constData());
+    return false;
+}
+
+bool CUpload::Transfer(const QString& localPath, const QString& remoteName, DWORD transferType)
+{
+    return PutFile(m_hFtpSession, localPath, remoteName, transferType);
+}
+
+void CUpload::ReportFailure(const QString& description)
+{
+    // Taken first: anything that runs next may overwrite it.
+    const int code = int(GetLastError());
+    QString reason;
+    if (!LookupMessageString(code, &reason))
+        reason = QStringLiteral("error code %1").arg(code);
+    ShowStatus(description + QStringLiteral(" (") + reason + QLatin1Char(')'));
+    s_bCloseMessages = false;
+}
+
+bool CUpload::UploadFile()
+{
+    m_hRasConn = nullptr;
+    m_hInternet = nullptr;
+    m_hFtpSession = nullptr;
+    m_hRasConn = Dial();
+    if (!m_hRasConn)
+        return false;
+    bool result = false;
+    m_hInternet = OpenInternet();
+    if (m_hInternet) {
+        m_hFtpSession = OpenFtpSession(m_hInternet);
+        if (m_hFtpSession) {
+            result =
+                PutFile(m_hFtpSession, m_strLocalPath, m_strRemotePath, FTP_TRANSFER_TYPE_BINARY);
+            CloseFtpSession(m_hFtpSession);
+            m_hFtpSession = nullptr;
+        }
+        CloseInternet(m_hInternet);
+        m_hInternet = nullptr;
+    }
+    HangUp(m_hRasConn);
+    m_hRasConn = nullptr;
+    return result;
+}
+
+bool CUpload::Connect()
+{
+    m_hRasConn = nullptr;
+    m_hInternet = nullptr;
+    m_hFtpSession = nullptr;
+    m_hRasConn = Dial();
+    if (m_hRasConn) {
+        m_hInternet = OpenInternet();
+        if (m_hInternet)
+            m_hFtpSession = OpenFtpSession(m_hInternet);
+    }
+    return m_hFtpSession != nullptr;
+}
+
+void CUpload::Disconnect()
+{
+    if (m_hFtpSession)
+        CloseFtpSession(m_hFtpSession);
+    if (m_hInternet)
+        CloseInternet(m_hInternet);
+    if (m_hRasConn)
+        HangUp(m_hRasConn);
+    m_hRasConn = nullptr;
+    m_hInternet = nullptr;
+    m_hFtpSession = nullptr;
+}
+
+void CUpload::Abort()
+{
+    m_bAbort = 1;
+    // Only the innermost handle: the call blocked on it fails, the rest are
+    // closed by whoever opened them.
+    if (m_hFtpSession) {
+        m_inet.InternetCloseHandle(m_hFtpSession);
+    } else if (m_hInternet) {
+        m_inet.InternetCloseHandle(m_hInternet);
+    } else if (m_hRasConn && m_hRasConn != AllBitsSetConnection() && m_hRasApi &&
+               m_ras.RasHangUpA) {
+        m_ras.RasHangUpA(m_hRasConn);
+    }
+}

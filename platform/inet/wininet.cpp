@@ -1,23 +1,170 @@
-// Placeholder until the libcurl-backed layer lands: every call fails.
+// The seven entry points the upload engine binds at run time.
 #include "wininet.h"
 
+#include "handles.h"
 #include "lasterror.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
-EXPORT HINTERNET InternetOpenA(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD)
+namespace
 {
-    SetLastError(ERROR_INTERNET_CANNOT_CONNECT);
+
+std::string ReadEnvironment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+BOOL Fail(DWORD code)
+{
+    SetLastError(code);
+    return FALSE;
+}
+
+HINTERNET FailHandle(DWORD code)
+{
+    SetLastError(code);
     return nullptr;
 }
-EXPORT HINTERNET InternetConnectA(HINTERNET, LPCSTR, INTERNET_PORT, LPCSTR, LPCSTR, DWORD, DWORD,
-                                  DWORD_PTR)
+
+BOOL Outcome(DWORD code)
 {
-    SetLastError(ERROR_INTERNET_CANNOT_CONNECT);
-    return nullptr;
+    return code == 0 ? TRUE : Fail(code);
 }
-EXPORT BOOL InternetCloseHandle(HINTERNET) { return FALSE; }
-EXPORT BOOL FtpPutFileA(HINTERNET, LPCSTR, LPCSTR, DWORD, DWORD_PTR) { return FALSE; }
-EXPORT BOOL FtpRenameFileA(HINTERNET, LPCSTR, LPCSTR) { return FALSE; }
-EXPORT BOOL FtpDeleteFileA(HINTERNET, LPCSTR) { return FALSE; }
-EXPORT BOOL InternetQueryOptionA(HINTERNET, DWORD, LPVOID, LPDWORD) { return FALSE; }
+
+std::shared_ptr<SessionObject> FindSession(HINTERNET handle)
+{
+    auto session = FindHandleOf<SessionObject>(handle);
+    if (!session)
+        SetLastError(ERROR_INVALID_HANDLE);
+    return session;
+}
+
+size_t CopyString(const std::string& text, char* at, LPCSTR* slot)
+{
+    if (text.empty()) {
+        *slot = nullptr;
+        return 0;
+    }
+    std::memcpy(at, text.c_str(), text.size() + 1);
+    *slot = at;
+    return text.size() + 1;
+}
+
+} // namespace
+
+EXPORT HINTERNET InternetOpenA(LPCSTR, DWORD accessType, LPCSTR proxy, LPCSTR proxyBypass, DWORD)
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    auto internet = std::make_shared<InternetObject>();
+    if (accessType == INTERNET_OPEN_TYPE_PRECONFIG) {
+        internet->proxy = ProxyFromEnvironment(ReadEnvironment);
+    } else if (accessType == INTERNET_OPEN_TYPE_PROXY) {
+        internet->proxy.list = proxy ? proxy : "";
+        internet->proxy.bypass = proxyBypass ? proxyBypass : "";
+    }
+    return RegisterHandle(internet);
+}
+
+EXPORT HINTERNET InternetConnectA(HINTERNET internetHandle, LPCSTR serverName,
+                                  INTERNET_PORT serverPort, LPCSTR userName, LPCSTR password,
+                                  DWORD service, DWORD flags, DWORD_PTR)
+{
+    auto internet = FindHandleOf<InternetObject>(internetHandle);
+    if (!internet)
+        return FailHandle(ERROR_INVALID_HANDLE);
+    if (service != INTERNET_SERVICE_FTP)
+        return FailHandle(ERROR_INVALID_PARAMETER);
+    ServerAddress address;
+    if (!serverName || HasLineBreak(serverName) || !ParseServer(serverName, serverPort, &address))
+        return FailHandle(ERROR_INTERNET_NAME_NOT_RESOLVED);
+    if (HasLineBreak(userName) || HasLineBreak(password))
+        return FailHandle(ERROR_INTERNET_INCORRECT_PASSWORD);
+
+    auto session = std::make_shared<SessionObject>();
+    session->parent = internetHandle;
+    session->proxy = internet->proxy;
+    session->connection = std::make_unique<FtpConnection>(address, userName, password,
+                                                          (flags & INTERNET_FLAG_PASSIVE) != 0,
+                                                          TimeoutSeconds(ReadEnvironment));
+    // Registered before the login so that closing the parent cancels it.
+    HINTERNET handle = RegisterHandle(session);
+    if (DWORD error = session->connection->Login()) {
+        CloseHandle(handle);
+        return FailHandle(error);
+    }
+    return handle;
+}
+
+EXPORT BOOL InternetCloseHandle(HINTERNET handle)
+{
+    return CloseHandle(handle) ? TRUE : Fail(ERROR_INVALID_HANDLE);
+}
+
+EXPORT BOOL FtpPutFileA(HINTERNET connect, LPCSTR localFile, LPCSTR newRemoteFile, DWORD flags,
+                        DWORD_PTR)
+{
+    auto session = FindSession(connect);
+    if (!session)
+        return FALSE;
+    if (!IsUsableRemoteName(newRemoteFile))
+        return Fail(ERROR_INTERNET_EXTENDED_ERROR);
+    bool ascii = (flags & 3) == FTP_TRANSFER_TYPE_ASCII;
+    return Outcome(session->connection->Put(localFile, newRemoteFile, ascii));
+}
+
+EXPORT BOOL FtpRenameFileA(HINTERNET connect, LPCSTR existing, LPCSTR newName)
+{
+    auto session = FindSession(connect);
+    if (!session)
+        return FALSE;
+    if (!IsUsableRemoteName(existing) || !IsUsableRemoteName(newName))
+        return Fail(ERROR_INTERNET_EXTENDED_ERROR);
+    return Outcome(session->connection->Commands(
+        {std::string("RNFR ") + existing, std::string("RNTO ") + newName}));
+}
+
+EXPORT BOOL FtpDeleteFileA(HINTERNET connect, LPCSTR fileName)
+{
+    auto session = FindSession(connect);
+    if (!session)
+        return FALSE;
+    if (!IsUsableRemoteName(fileName))
+        return Fail(ERROR_INTERNET_EXTENDED_ERROR);
+    return Outcome(session->connection->Commands({std::string("DELE ") + fileName}));
+}
+
+EXPORT BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer,
+                                 LPDWORD bufferLength)
+{
+    if (!bufferLength)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (option != INTERNET_OPTION_PROXY)
+        return Fail(ERROR_INTERNET_INVALID_OPTION);
+    ProxySettings proxy;
+    if (!handle) {
+        proxy = ProxyFromEnvironment(ReadEnvironment);
+    } else if (auto object = FindHandle(handle)) {
+        proxy = object->proxy;
+    } else {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    auto size = [](const std::string& s) { return s.empty() ? 0 : s.size() + 1; };
+    size_t needed = sizeof(INTERNET_PROXY_INFO) + size(proxy.list) + size(proxy.bypass);
+    if (!buffer || *bufferLength < needed) {
+        *bufferLength = DWORD(needed);
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    auto* info = static_cast<INTERNET_PROXY_INFO*>(buffer);
+    info->dwAccessType = proxy.list.empty() ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY;
+    char* strings = static_cast<char*>(buffer) + sizeof(INTERNET_PROXY_INFO);
+    strings += CopyString(proxy.list, strings, &info->lpszProxy);
+    CopyString(proxy.bypass, strings, &info->lpszProxyBypass);
+    *bufferLength = DWORD(needed);
+    return TRUE;
+}

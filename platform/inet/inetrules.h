@@ -1,0 +1,50 @@
+// Rules of the Internet layer that need no network: server names, the proxy
+// list, remote paths in URLs and the error codes the program understands.
+#pragma once
+
+#include "wintypes.h"
+
+#include <functional>
+#include <string>
+
+struct ServerAddress {
+    std::string host; // without brackets, also for IPv6
+    unsigned port = 21;
+    bool ipv6 = false;
+};
+
+// "host", "host:port", "[v6]", "[v6]:port" or a bare IPv6 address. A non-zero
+// explicit port wins over one in the text. False for names that cannot be a host.
+bool ParseServer(const std::string& text, unsigned explicitPort, ServerAddress* out);
+
+// "ftp://host:port/" with IPv6 hosts bracketed.
+std::string ServerUrl(const ServerAddress& address);
+
+// Percent-escapes every path segment, keeping the slashes, so that no name can
+// change the meaning of the URL.
+std::string EscapePath(const std::string& path);
+
+// Remote names go into FTP commands verbatim: a line break would start a new one.
+bool IsUsableRemoteName(const char* name);
+bool HasLineBreak(const char* text);
+
+struct ProxySettings {
+    std::string list;   // "ftp=host:port http=host:port" or a single "host:port"
+    std::string bypass; // hosts reached directly, ";"-separated
+};
+
+using EnvironmentReader = std::function<std::string(const char* name)>;
+
+// The preconfigured proxies of this user: ftp_proxy, all_proxy, http_proxy and
+// no_proxy (lower case first, then upper case).
+ProxySettings ProxyFromEnvironment(const EnvironmentReader& env);
+
+// "scheme://user:pw@host:port/path" reduced to "host:port".
+std::string ProxyHostPort(const std::string& url);
+
+// A failed libcurl call as the platform's error code. reply is the last FTP
+// reply code, osError the errno seen right after the failure.
+DWORD MapCurlError(int curlCode, long reply, int osError, const char* errorText);
+
+// Seconds for the connect, reply and stall time-outs.
+long TimeoutSeconds(const EnvironmentReader& env);
