@@ -1,0 +1,247 @@
+// The JPEG writer: every accepted layout decodes back to the picture it was
+// given, and every refused one returns its code without reading past the block
+// or leaving a file behind.
+#include "jpeg/dibtest.h"
+#include "jpegwriter.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace dibtest;
+
+namespace
+{
+
+const Rgb kRed{230, 20, 20};
+const Rgb kBlue{20, 20, 230};
+
+bool Exists(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+class JpegWriter : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/vizo-jpeg-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        out = dir + "/out.jpg";
+    }
+    void TearDown() override
+    {
+        ::unlink(out.c_str());
+        ::rmdir(dir.c_str());
+    }
+
+    int Write(HGLOBAL h, int quality = 90)
+    {
+        const int rc = jpeg_write_file(h, out.c_str(), quality);
+        GlobalFree(h);
+        return rc;
+    }
+    int WriteBytes(const std::vector<unsigned char>& bytes) { return Write(ToBlock(bytes)); }
+
+    // Red above, blue below, so an upside-down or red/blue-swapped result shows.
+    void ExpectRedOverBlue(int width, int height)
+    {
+        const Decoded d = DecodeJpegFile(out);
+        ASSERT_TRUE(d.ok);
+        EXPECT_EQ(d.width, width);
+        EXPECT_EQ(d.height, height);
+        EXPECT_TRUE(Near(d.at(width / 2, height / 4), kRed, 24));
+        EXPECT_TRUE(Near(d.at(width / 2, 3 * height / 4), kBlue, 24));
+    }
+
+    std::string dir;
+    std::string out;
+};
+
+DibSpec RedOverBlue(int width, int height, int bits)
+{
+    DibSpec s;
+    s.width = width;
+    s.height = height;
+    s.bits = bits;
+    const int rows = std::abs(height);
+    if (bits == 8) {
+        s.palette = {{0, 0, 0}, kRed, kBlue};
+        s.clrUsed = 3;
+        s.pixel = [rows](int, int y) { return Rgb{y < rows / 2 ? 1 : 2, 0, 0}; };
+    } else {
+        s.pixel = [rows](int, int y) { return y < rows / 2 ? kRed : kBlue; };
+    }
+    return s;
+}
+
+TEST_F(JpegWriter, EachDepthAndOrderDecodesBack)
+{
+    // Odd widths make every depth's rows padded.
+    for (int bits : {24, 16, 8}) {
+        SCOPED_TRACE(bits);
+        ASSERT_EQ(Write(BuildDib(RedOverBlue(37, 24, bits))), 0);
+        ExpectRedOverBlue(37, 24);
+        ASSERT_EQ(Write(BuildDib(RedOverBlue(37, -24, bits))), 0) << "top-down";
+        ExpectRedOverBlue(37, 24);
+        DibSpec zero = RedOverBlue(37, 24, bits);
+        zero.sizeImageZero = true;
+        ASSERT_EQ(Write(BuildDib(zero)), 0) << "biSizeImage 0";
+        ExpectRedOverBlue(37, 24);
+    }
+}
+
+TEST_F(JpegWriter, EightBitColourTables)
+{
+    // biClrUsed 0 means a full table of 256 entries before the pixels.
+    DibSpec full = RedOverBlue(32, 32, 8);
+    full.clrUsed = 0;
+    full.palette.resize(256, Rgb{0, 255, 0});
+    full.palette[200] = kRed;
+    full.palette[255] = kBlue;
+    full.pixel = [](int, int y) { return Rgb{y < 16 ? 200 : 255, 0, 0}; };
+    ASSERT_EQ(Write(BuildDib(full)), 0);
+    ExpectRedOverBlue(32, 32);
+
+    // Indices past a short table read as black.
+    DibSpec shortTable = RedOverBlue(32, 32, 8);
+    shortTable.pixel = [](int, int y) { return Rgb{y < 16 ? 1 : 250, 0, 0}; };
+    ASSERT_EQ(Write(BuildDib(shortTable)), 0);
+    const Decoded d = DecodeJpegFile(out);
+    ASSERT_TRUE(d.ok);
+    EXPECT_TRUE(Near(d.at(16, 8), kRed, 24));
+    EXPECT_TRUE(Near(d.at(16, 24), Rgb{0, 0, 0}, 24));
+}
+
+TEST_F(JpegWriter, QualityIsClampedToOneToHundred)
+{
+    auto bytesAt = [this](int quality) {
+        DibSpec s = RedOverBlue(64, 64, 24);
+        s.pixel = [](int x, int y) { return Rgb{x * 4, y * 4, (x ^ y) & 255}; };
+        EXPECT_EQ(Write(BuildDib(s), quality), 0);
+        return ReadFileBytes(out);
+    };
+    const auto q0 = bytesAt(0), q1 = bytesAt(1), q50 = bytesAt(50), q100 = bytesAt(100);
+    EXPECT_EQ(q0, q1);
+    EXPECT_EQ(bytesAt(101), q100);
+    EXPECT_EQ(bytesAt(-5), q1);
+    EXPECT_LT(q1.size(), q50.size());
+    EXPECT_LT(q50.size(), q100.size());
+}
+
+TEST_F(JpegWriter, OtherFormatsAre602)
+{
+    DibSpec rgb32 = RedOverBlue(16, 16, 32);
+    EXPECT_EQ(Write(BuildDib(rgb32)), 602);
+    for (int bits : {4, 1, 0, 48}) {
+        SCOPED_TRACE(bits);
+        auto bytes = BuildDibBytes(RedOverBlue(16, 16, 24));
+        reinterpret_cast<BITMAPINFOHEADER*>(bytes.data())->biBitCount = WORD(bits);
+        EXPECT_EQ(WriteBytes(bytes), 602);
+    }
+    auto bitfields = BuildDibBytes(RedOverBlue(16, 16, 16));
+    reinterpret_cast<BITMAPINFOHEADER*>(bitfields.data())->biCompression = 3;
+    EXPECT_EQ(WriteBytes(bitfields), 602);
+    EXPECT_FALSE(Exists(out));
+}
+
+TEST_F(JpegWriter, UnwritablePathsAre603)
+{
+    HGLOBAL h = BuildDib(RedOverBlue(16, 16, 24));
+    EXPECT_EQ(jpeg_write_file(h, (dir + "/missing/out.jpg").c_str(), 50), 603);
+    EXPECT_EQ(jpeg_write_file(h, dir.c_str(), 50), 603);
+    EXPECT_EQ(jpeg_write_file(h, "", 50), 603);
+    EXPECT_EQ(jpeg_write_file(h, nullptr, 50), 603);
+    GlobalFree(h);
+}
+
+TEST_F(JpegWriter, FailedWriteLeavesNoFile)
+{
+    // A file-size limit makes the write itself fail after the file was opened.
+    DibSpec noisy = RedOverBlue(256, 256, 24);
+    noisy.pixel = [](int x, int y) {
+        const unsigned v = unsigned(x * 2654435761u ^ y * 40503u);
+        return Rgb{int(v & 255), int((v >> 8) & 255), int((v >> 16) & 255)};
+    };
+    HGLOBAL h = BuildDib(noisy);
+    struct rlimit old;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int rc = jpeg_write_file(h, out.c_str(), 100);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    GlobalFree(h);
+    EXPECT_EQ(rc, 603);
+    EXPECT_FALSE(Exists(out));
+}
+
+TEST_F(JpegWriter, UnreadableBitmapsAre601)
+{
+    EXPECT_EQ(jpeg_write_file(nullptr, out.c_str(), 50), 601);
+    HGLOBAL freed = BuildDib(RedOverBlue(8, 8, 24));
+    GlobalFree(freed);
+    EXPECT_EQ(jpeg_write_file(freed, out.c_str(), 50), 601);
+
+    const auto good = BuildDibBytes(RedOverBlue(40, 30, 24));
+    using Edit = std::function<void(std::vector<unsigned char>&, BITMAPINFOHEADER&)>;
+    const std::vector<std::pair<const char*, Edit>> lies = {
+        {"block shorter than a header", [](auto& b, auto&) { b.resize(39); }},
+        {"header size past block", [](auto& b, auto& h) { h.biSize = DWORD(b.size() + 1); }},
+        {"header size under 40", [](auto&, auto& h) { h.biSize = 12; }},
+        {"rows cut short", [](auto& b, auto&) { b.resize(b.size() - 1); }},
+        {"rows cut, size 0", [](auto& b, auto& h) { h.biSizeImage = 0, b.resize(b.size() - 4); }},
+        {"size image past block", [](auto&, auto& h) { h.biSizeImage += 1; }},
+        {"size image under rows", [](auto&, auto& h) { h.biSizeImage -= 1; }},
+        {"height past block", [](auto&, auto& h) { h.biHeight = 31; }},
+        {"top-down past block", [](auto&, auto& h) { h.biHeight = -31; }},
+        {"zero width", [](auto&, auto& h) { h.biWidth = 0; }},
+        {"negative width", [](auto&, auto& h) { h.biWidth = -40; }},
+        {"zero height", [](auto&, auto& h) { h.biHeight = 0; }},
+        {"most negative height", [](auto&, auto& h) { h.biHeight = INT32_MIN; }},
+        {"huge sizes",
+         [](auto&, auto& h) { h.biWidth = h.biHeight = 0x7fffffff, h.biSizeImage = 0; }},
+    };
+    for (const auto& [what, edit] : lies) {
+        SCOPED_TRACE(what);
+        auto bytes = good;
+        BITMAPINFOHEADER h;
+        std::memcpy(&h, bytes.data(), 40);
+        edit(bytes, h);
+        if (bytes.size() >= 40)
+            std::memcpy(bytes.data(), &h, 40);
+        EXPECT_EQ(WriteBytes(bytes), 601);
+        EXPECT_FALSE(Exists(out));
+    }
+}
+
+TEST_F(JpegWriter, LyingColourTablesAre601)
+{
+    auto tooMany = BuildDibBytes(RedOverBlue(16, 16, 8));
+    reinterpret_cast<BITMAPINFOHEADER*>(tooMany.data())->biClrUsed = 300;
+    EXPECT_EQ(WriteBytes(tooMany), 601);
+    // Claims 256 entries where the block holds only the 3 written.
+    auto claimsFull = BuildDibBytes(RedOverBlue(16, 16, 8));
+    reinterpret_cast<BITMAPINFOHEADER*>(claimsFull.data())->biClrUsed = 0;
+    EXPECT_EQ(WriteBytes(claimsFull), 601);
+    EXPECT_FALSE(Exists(out));
+}
+
+TEST_F(JpegWriter, EncoderFailureIs699)
+{
+    // Wider than a JPEG frame can be.
+    DibSpec wide = RedOverBlue(70000, 1, 24);
+    EXPECT_EQ(Write(BuildDib(wide)), 699);
+    EXPECT_FALSE(Exists(out));
+}
+
+} // namespace
