@@ -1,0 +1,33 @@
+// Drawing the caption onto a packed bitmap's pixels in the bitmap's own
+// format, touching only the rows the caption covers.
+#pragma once
+
+#include "Caption.h"
+#include "platform/jpeg/diblayout.h"
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+
+struct CaptionStyle {
+    QFont font;
+    QColor colour;
+    CaptionAlign align = CaptionAlign::Left;
+    int vertPos = 0;
+};
+
+// The caption font for a face, a font height (see CaptionFontHeight) and the
+// normal attributes. Counted, so that tests can tell none was made.
+QFont MakeCaptionFont(const QString& face, int fontHeight);
+int CaptionFontsMade();
+
+// Whether the caption can be drawn on bitmaps of this layout (8, 16 or 24
+// bit, uncompressed); others pass through as they are.
+bool CaptionDrawable(const DibLayout& layout);
+
+// Draws text (lines already split at line feeds, counted lines in lines) onto
+// the rows pixels[pixelOffset...]; colourTable is the bitmap's own (8 bit).
+// Returns the caption rectangle it used.
+CaptionBox DrawCaption(const DibLayout& layout, const unsigned char* colourTable,
+                       unsigned char* pixels, const QString& text, int lines,
+                       const CaptionStyle& style);
