@@ -5,6 +5,7 @@
 #include "app/CCameraApp.h"
 #include "capture/FrameSwap.h"
 #include "jpeg/dibtest.h"
+#include "platform/jpeg/jpegwriter.h"
 #include "platform/win/clipboard.h"
 #include "session/CCameraDlg.h"
 #include "support/testsupport.h"

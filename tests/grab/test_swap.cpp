@@ -1,0 +1,264 @@
+// From the frame on the clipboard to the picture in place: names, the swap and
+// its failures, every failure's status line, and a reader racing the swaps.
+#include "grabtest.h"
+
+#include <QFile>
+#include <atomic>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace grabtest;
+
+namespace
+{
+
+class Swap : public GrabFixture
+{
+protected:
+    void SetUp() override { PutOnClipboard(dibtest::BuildDib(PlainFrame(64, 48, 24))); }
+
+    int Grab(const QString& dest) { return WriteClipboardFrame(dlg, dest); }
+    int Grab() { return Grab(Dest()); }
+
+    // Counts rename attempts by kind and lets a test refuse some of them.
+    struct RenameLog {
+        int park = 0, install = 0, restore = 0;
+    };
+    void CountRenames(RenameLog* log, std::function<bool(const char*, const char*)> refuse = {})
+    {
+        FrameFiles().rename = [log, refuse](const char* from, const char* to) {
+            const QByteArray f(from), t(to);
+            int& kind = f.contains(".t")   ? log->install
+                        : t.contains(".d") ? log->park
+                                           : log->restore;
+            ++kind;
+            if (refuse && refuse(from, to))
+                return false;
+            return RenameNoReplace(from, to);
+        };
+    }
+    QByteArray Contents(const QString& path) const
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+};
+
+TEST_F(Swap, FirstGrabThenReplace)
+{
+    RenameLog log;
+    CountRenames(&log);
+    ASSERT_EQ(Grab(), 1);
+    EXPECT_EQ(log.park, 5) << "parking a missing picture is tried five times";
+    EXPECT_EQ(log.install, 1);
+    const dibtest::Decoded d = dibtest::DecodeJpegFile(Dest().toStdString());
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.width, 64);
+    EXPECT_EQ(d.height, 48);
+    EXPECT_TRUE(status.lines.isEmpty()) << status.lines.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(Leftovers().isEmpty());
+    EXPECT_TRUE(ClipboardClosed());
+
+    const QByteArray first = Contents(Dest());
+    app.m_upload.m_strTimeFormat = QStringLiteral("%H:%M");
+    log = {};
+    ASSERT_EQ(Grab(), 1);
+    EXPECT_EQ(log.park, 1);
+    EXPECT_EQ(log.install, 1);
+    EXPECT_NE(Contents(Dest()), first);
+    EXPECT_TRUE(Leftovers().isEmpty());
+}
+
+TEST_F(Swap, SuffixesRunZeroToNinetyNineThenWrap)
+{
+    QStringList names;
+    FrameFiles().writeJpeg = [&names](HGLOBAL dib, const char* name, int quality) {
+        names << QFile::decodeName(name);
+        return jpeg_write_file(dib, name, quality);
+    };
+    for (int i = 0; i < 101; ++i)
+        ASSERT_EQ(Grab(), 1) << i;
+    ASSERT_EQ(names.size(), 101);
+    for (int i = 0; i < 101; ++i)
+        EXPECT_EQ(names[i], Dest() + QString::asprintf(".t%02d", i % 100));
+    EXPECT_EQ(s_nSwapIndex, 1u);
+    EXPECT_TRUE(Leftovers().isEmpty());
+}
+
+TEST_F(Swap, LockedDestinationKeepsThePreviousPicture)
+{
+    ASSERT_EQ(Grab(), 1);
+    const QByteArray previous = Contents(Dest());
+    const QByteArray dest = QFile::encodeName(Dest());
+
+    // Held open elsewhere: neither parked nor replaced.
+    RenameLog log;
+    CountRenames(&log,
+                 [dest](const char* from, const char* to) { return dest == from || dest == to; });
+    status.clear();
+    EXPECT_EQ(Grab(), 0);
+    EXPECT_EQ(log.park, 5);
+    EXPECT_EQ(log.install, 5);
+    EXPECT_EQ(status.lines, QStringList{QStringLiteral("File error: Locking problem")});
+    EXPECT_EQ(Contents(Dest()), previous);
+    EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(QLatin1Char(' ')).toStdString();
+
+    // Parked, but the install refused: the previous picture goes back.
+    log = {};
+    CountRenames(&log,
+                 [](const char* from, const char*) { return QByteArray(from).contains(".t"); });
+    EXPECT_EQ(Grab(), 0);
+    EXPECT_EQ(log.park, 1);
+    EXPECT_EQ(log.install, 5);
+    EXPECT_EQ(log.restore, 1);
+    EXPECT_EQ(Contents(Dest()), previous);
+    EXPECT_TRUE(Leftovers().isEmpty());
+    EXPECT_TRUE(ClipboardClosed());
+}
+
+TEST_F(Swap, ParkedFileThatWillNotGoIsNoFailure)
+{
+    ASSERT_EQ(Grab(), 1);
+    int deletes = 0;
+    FrameFiles().remove = [&deletes](const char*) { return ++deletes, false; };
+    EXPECT_EQ(Grab(), 1);
+    EXPECT_EQ(deletes, 5);
+    EXPECT_EQ(Leftovers(), QStringList{QStringLiteral("cam.jpg.d01")});
+}
+
+TEST_F(Swap, EveryFailureHasItsStatusLine)
+{
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        QString dest;
+        QString expected;
+    };
+    static const int otherOwner = 0;
+    const QString longName = dir.filePath(QString(256 - dir.path().size() - 1, u'x'));
+    const QString fits = dir.filePath(QString(255 - dir.path().size() - 1, u'y'));
+    const std::vector<Case> cases = {
+        {"clipboard held", [] { OpenClipboard(&otherOwner); }, Dest(),
+         QStringLiteral("Could not open clipboard!")},
+        {"no frame", [] { PutOnClipboard(nullptr); }, Dest(),
+         QStringLiteral("Could not get bitmap from clipboard!")},
+        {"frame larger than its block",
+         [] {
+             auto bytes = dibtest::BuildDibBytes(PlainFrame(16, 16, 24));
+             bytes.resize(100);
+             PutOnClipboard(dibtest::ToBlock(bytes));
+         },
+         Dest(), QStringLiteral("Could not draw text in bitmap!")},
+        {"32-bit frame", [] { PutOnClipboard(dibtest::BuildDib(PlainFrame(16, 16, 32))); }, Dest(),
+         QStringLiteral("JPEG error: Unsupported bitmap format (not 8, 16 or 24 bit).")},
+        {"missing folder",
+         {},
+         dir.filePath(QStringLiteral("none/cam.jpg")),
+         QStringLiteral("JPEG error: Could not open file for writing.")},
+        {"name too long",
+         {},
+         longName,
+         QStringLiteral("File error: Local file name longer than 255 characters")},
+        {"name is a folder",
+         {},
+         dir.path(),
+         QStringLiteral("File error: Local file name is a folder")},
+        {"no name", {}, QString(), QStringLiteral("File error: No local file name")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PutOnClipboard(dibtest::BuildDib(PlainFrame(16, 16, 24)));
+        if (c.arrange)
+            c.arrange();
+        status.clear();
+        const unsigned index = s_nSwapIndex;
+        EXPECT_EQ(Grab(c.dest), 0);
+        EXPECT_EQ(status.lines, QStringList{c.expected});
+        if (c.expected.startsWith(QLatin1String("JPEG")))
+            EXPECT_EQ(s_nSwapIndex, (index + 1) % 100);
+        else
+            EXPECT_EQ(s_nSwapIndex, index) << "no name was used";
+        CloseClipboard();
+        EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+    }
+    EXPECT_EQ(Grab(fits), 1) << "255 characters still fit";
+}
+
+TEST_F(Swap, WriterErrorsDeleteWhatTheWriterLeft)
+{
+    for (int code : {5, 699}) {
+        FrameFiles().writeJpeg = [code](HGLOBAL, const char* name, int) {
+            QFile partial(QFile::decodeName(name));
+            partial.open(QIODevice::WriteOnly);
+            partial.write("\xff\xd8\xff", 3);
+            return code;
+        };
+        status.clear();
+        EXPECT_EQ(Grab(), 0);
+        EXPECT_EQ(status.lines,
+                  QStringList{code == 5 ? QStringLiteral("JPEG error: error code 5.")
+                                        : QStringLiteral("JPEG error: JPEGlib conversion error.")});
+        EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+    }
+    // A code that belongs to another table entry shows that entry's text.
+    FrameFiles().writeJpeg = [](HGLOBAL, const char*, int) { return 12002; };
+    status.clear();
+    EXPECT_EQ(Grab(), 0);
+    EXPECT_EQ(status.lines, QStringList{QStringLiteral("JPEG error: Request timeout (FTP error)")});
+}
+
+TEST_F(Swap, NoCaptureWindowIsAFailedGrab)
+{
+    dlg.m_hWndCap = nullptr;
+    EXPECT_EQ(dlg.GrabFrame(Dest()), 0);
+    EXPECT_EQ(status.lines, QStringList{QStringLiteral("Could not grab frame...")});
+    EXPECT_FALSE(QFile::exists(Dest()));
+}
+
+// Reads the picture over and over while it is being replaced: every read is a
+// whole JPEG, or no file at all in the moment between park and install.
+TEST_F(Swap, ReaderNeverSeesAPartialPicture)
+{
+    const std::string path = QFile::encodeName(Dest()).toStdString();
+    std::atomic<bool> done{false};
+    std::atomic<int> whole{0}, missing{0}, broken{0};
+    std::thread reader([&] {
+        while (!done) {
+            const int fd = ::open(path.c_str(), O_RDONLY);
+            if (fd < 0) {
+                ++missing;
+                continue;
+            }
+            std::vector<unsigned char> bytes;
+            unsigned char buffer[65536];
+            for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+                bytes.insert(bytes.end(), buffer, buffer + n);
+            ::close(fd);
+            const dibtest::Decoded d = dibtest::DecodeJpeg(bytes);
+            const bool ok = d.ok && d.width == 160 && bytes.size() > 4 &&
+                            bytes[bytes.size() - 2] == 0xff && bytes.back() == 0xd9;
+            ++(ok ? whole : broken);
+        }
+    });
+    HGLOBAL frames[2] = {dibtest::BuildDib(PlainFrame(160, 120, 24)),
+                         dibtest::BuildDib(PlainFrame(160, 120, 16))};
+    int installed = 0;
+    for (int i = 0; i < 500; ++i) {
+        // The clipboard frees the frame it held, so each grab gets a fresh copy.
+        PutOnClipboard(dibtest::ToBlock(BlockBytes(frames[i % 2])));
+        installed += Grab();
+    }
+    done = true;
+    reader.join();
+    GlobalFree(frames[0]);
+    GlobalFree(frames[1]);
+    EXPECT_EQ(installed, 500);
+    EXPECT_EQ(broken, 0);
+    EXPECT_GT(whole, 0);
+    EXPECT_TRUE(Leftovers().isEmpty());
+    std::printf("reader: %d whole pictures, %d moments without one\n", whole.load(),
+                missing.load());
+}
+
+} // namespace
