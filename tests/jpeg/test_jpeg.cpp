@@ -136,18 +136,25 @@ TEST_F(JpegWriter, QualityIsClampedToOneToHundred)
     EXPECT_LT(q50.size(), q100.size());
 }
 
+// The bytes of a bitmap with its header changed afterwards.
+std::vector<unsigned char> Edited(const DibSpec& spec,
+                                  const std::function<void(BITMAPINFOHEADER&)>& edit)
+{
+    auto bytes = BuildDibBytes(spec);
+    edit(*reinterpret_cast<BITMAPINFOHEADER*>(bytes.data()));
+    return bytes;
+}
+
 TEST_F(JpegWriter, OtherFormatsAre602)
 {
-    DibSpec rgb32 = RedOverBlue(16, 16, 32);
-    EXPECT_EQ(Write(BuildDib(rgb32)), 602);
+    EXPECT_EQ(Write(BuildDib(RedOverBlue(16, 16, 32))), 602);
     for (int bits : {4, 1, 0, 48}) {
         SCOPED_TRACE(bits);
-        auto bytes = BuildDibBytes(RedOverBlue(16, 16, 24));
-        reinterpret_cast<BITMAPINFOHEADER*>(bytes.data())->biBitCount = WORD(bits);
-        EXPECT_EQ(WriteBytes(bytes), 602);
+        EXPECT_EQ(
+            WriteBytes(Edited(RedOverBlue(16, 16, 24), [&](auto& h) { h.biBitCount = bits; })),
+            602);
     }
-    auto bitfields = BuildDibBytes(RedOverBlue(16, 16, 16));
-    reinterpret_cast<BITMAPINFOHEADER*>(bitfields.data())->biCompression = 3;
+    const auto bitfields = Edited(RedOverBlue(16, 16, 16), [](auto& h) { h.biCompression = 3; });
     EXPECT_EQ(WriteBytes(bitfields), 602);
     EXPECT_FALSE(Exists(out));
 }
@@ -226,13 +233,11 @@ TEST_F(JpegWriter, UnreadableBitmapsAre601)
 
 TEST_F(JpegWriter, LyingColourTablesAre601)
 {
-    auto tooMany = BuildDibBytes(RedOverBlue(16, 16, 8));
-    reinterpret_cast<BITMAPINFOHEADER*>(tooMany.data())->biClrUsed = 300;
-    EXPECT_EQ(WriteBytes(tooMany), 601);
-    // Claims 256 entries where the block holds only the 3 written.
-    auto claimsFull = BuildDibBytes(RedOverBlue(16, 16, 8));
-    reinterpret_cast<BITMAPINFOHEADER*>(claimsFull.data())->biClrUsed = 0;
-    EXPECT_EQ(WriteBytes(claimsFull), 601);
+    // More entries than 8 bits can index; 256 claimed where the block holds 3.
+    for (DWORD used : {300u, 0u}) {
+        EXPECT_EQ(WriteBytes(Edited(RedOverBlue(16, 16, 8), [&](auto& h) { h.biClrUsed = used; })),
+                  601);
+    }
     EXPECT_FALSE(Exists(out));
 }
 
