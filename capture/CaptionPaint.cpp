@@ -14,66 +14,76 @@ int g_fontsMade = 0;
 
 // The band is painted as 32-bit RGB, the painter's fastest format; the rows
 // come from and go back to the bitmap's own format here, so red stays red.
-struct RowCodec {
-    const DibLayout& d;
-    QRgb table[256];
+class RowCodec
+{
+public:
     RowCodec(const DibLayout& layout, const unsigned char* colourTable) : d(layout)
     {
-        std::fill(std::begin(table), std::end(table), qRgb(0, 0, 0));
+        std::fill(std::begin(m_table), std::end(m_table), qRgb(0, 0, 0));
         for (std::size_t i = 0; i < d.colours; ++i) {
             const unsigned char* q = colourTable + 4 * i;
-            table[i] = qRgb(q[2], q[1], q[0]);
+            m_table[i] = qRgb(q[2], q[1], q[0]);
         }
     }
 
     void Read(const unsigned char* src, QRgb* dst) const
     {
-        for (int x = 0; x < d.width; ++x) {
-            if (d.bitCount == 24) {
-                const unsigned char* p = src + 3 * x;
-                dst[x] = qRgb(p[2], p[1], p[0]);
-            } else if (d.bitCount == 16) {
-                const unsigned v = src[2 * x] | (src[2 * x + 1] << 8);
-                dst[x] = qRgb(Expand5(v >> 10), Expand5(v >> 5), Expand5(v));
-            } else {
-                dst[x] = table[src[x]];
-            }
+        if (d.bitCount == 24) {
+            for (int x = 0; x < d.width; ++x, src += 3)
+                dst[x] = qRgb(src[2], src[1], src[0]);
+        } else if (d.bitCount == 16) {
+            for (int x = 0; x < d.width; ++x, src += 2)
+                dst[x] = From555(src[0] | (src[1] << 8));
+        } else {
+            for (int x = 0; x < d.width; ++x)
+                dst[x] = m_table[src[x]];
         }
     }
 
     // Only pixels the caption changed are written, so the rest of the row
     // stays byte for byte as it was.
-    void Write(const QRgb* before, const QRgb* after, unsigned char* dst)
+    void Write(const QRgb* painted, unsigned char* dst)
     {
-        for (int x = 0; x < d.width; ++x) {
-            if (before[x] == after[x])
-                continue;
-            const QRgb c = after[x];
-            if (d.bitCount == 24) {
-                unsigned char* p = dst + 3 * x;
-                p[0] = qBlue(c), p[1] = qGreen(c), p[2] = qRed(c);
-            } else if (d.bitCount == 16) {
+        if (d.bitCount == 24) {
+            for (int x = 0; x < d.width; ++x, dst += 3) {
+                const QRgb c = painted[x];
+                dst[0] = static_cast<unsigned char>(qBlue(c));
+                dst[1] = static_cast<unsigned char>(qGreen(c));
+                dst[2] = static_cast<unsigned char>(qRed(c));
+            }
+        } else if (d.bitCount == 16) {
+            for (int x = 0; x < d.width; ++x, dst += 2) {
+                const QRgb c = painted[x];
+                if (c == From555(dst[0] | (dst[1] << 8)))
+                    continue;
                 const unsigned v =
                     ((qRed(c) >> 3) << 10) | ((qGreen(c) >> 3) << 5) | (qBlue(c) >> 3);
-                dst[2 * x] = static_cast<unsigned char>(v);
-                dst[2 * x + 1] = static_cast<unsigned char>(v >> 8);
-            } else {
-                dst[x] = Nearest(c);
+                dst[0] = static_cast<unsigned char>(v);
+                dst[1] = static_cast<unsigned char>(v >> 8);
+            }
+        } else {
+            for (int x = 0; x < d.width; ++x) {
+                if (painted[x] != m_table[dst[x]])
+                    dst[x] = Nearest(painted[x]);
             }
         }
     }
 
-    static int Expand5(unsigned v) { return int(((v & 31) << 3) | ((v & 31) >> 2)); }
+private:
+    static QRgb From555(unsigned v)
+    {
+        auto expand = [](unsigned c) { return int(((c & 31) << 3) | ((c & 31) >> 2)); };
+        return qRgb(expand(v >> 10), expand(v >> 5), expand(v));
+    }
 
     unsigned char Nearest(QRgb c)
     {
         if (c == m_lastColour && m_lastIndex >= 0)
             return static_cast<unsigned char>(m_lastIndex);
         int best = 0, bestDistance = INT_MAX;
-        const int entries = d.colours ? static_cast<int>(d.colours) : 1;
-        for (int i = 0; i < entries; ++i) {
-            const int dr = qRed(c) - qRed(table[i]), dg = qGreen(c) - qGreen(table[i]),
-                      db = qBlue(c) - qBlue(table[i]);
+        for (int i = 0; i < static_cast<int>(d.colours); ++i) {
+            const int dr = qRed(c) - qRed(m_table[i]), dg = qGreen(c) - qGreen(m_table[i]),
+                      db = qBlue(c) - qBlue(m_table[i]);
             const int distance = dr * dr + dg * dg + db * db;
             if (distance < bestDistance)
                 best = i, bestDistance = distance;
@@ -83,6 +93,8 @@ struct RowCodec {
         return static_cast<unsigned char>(best);
     }
 
+    const DibLayout& d;
+    QRgb m_table[256];
     QRgb m_lastColour = 0;
     int m_lastIndex = -1;
 };
@@ -161,11 +173,9 @@ CaptionBox DrawCaption(const DibLayout& d, const unsigned char* colourTable, uns
     RowCodec codec(d, colourTable);
     for (int y = top; y < bottom; ++y)
         codec.Read(pixels + d.RowOffset(y), reinterpret_cast<QRgb*>(band.scanLine(y - top)));
-    const QImage before = band.copy();
     PaintLines(&band, top, box, lineHeight, text, style);
     for (int y = top; y < bottom; ++y)
-        codec.Write(reinterpret_cast<const QRgb*>(before.constScanLine(y - top)),
-                    reinterpret_cast<const QRgb*>(band.constScanLine(y - top)),
+        codec.Write(reinterpret_cast<const QRgb*>(band.constScanLine(y - top)),
                     pixels + d.RowOffset(y));
     return box;
 }

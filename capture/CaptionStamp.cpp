@@ -54,7 +54,8 @@ HGLOBAL CCameraDlg::StampCaption(HGLOBAL frame, std::time_t t, const CUpload& se
     if (!in.get() || !ReadDibLayout(in.get(), frameSize, &d))
         return nullptr;
     const std::size_t outSize = d.pixelOffset + d.pixelBytes;
-    HGLOBAL output = GlobalAlloc(GHND, outSize);
+    // Every byte is copied over, so zero-filling first would be wasted.
+    HGLOBAL output = GlobalAlloc(GMEM_MOVEABLE, outSize);
     if (!output)
         return nullptr;
     {

@@ -5,23 +5,17 @@
 
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace
 {
-
-struct TjHandleCloser {
-    void operator()(void* h) const { tjDestroy(h); }
-};
-struct TjBufferFree {
-    void operator()(unsigned char* p) const { tjFree(p); }
-};
 
 // 16- and 8-bit rows become BGR rows in the same (memory) order, so that the
 // bottom-up flag applies to them as it does to 24-bit rows.
@@ -61,8 +55,51 @@ std::vector<unsigned char> ExpandIndexed(const DibLayout& d, const unsigned char
     return out;
 }
 
-int Compress(const DibLayout& d, const unsigned char* block, int quality,
-             std::unique_ptr<unsigned char, TjBufferFree>* jpeg, unsigned long* jpegSize)
+// One encoder and one output buffer per thread, kept between pictures: a
+// fresh worst-case buffer for every picture costs page faults on each use.
+class Encoder
+{
+public:
+    ~Encoder()
+    {
+        if (m_tj)
+            tjDestroy(m_tj);
+        tjFree(m_buffer);
+    }
+    // The JPEG is in Data() for Size() bytes after a 0 result.
+    int Run(const unsigned char* pixels, int width, int pitch, int height, bool topDown,
+            int quality)
+    {
+        if (!m_tj && !(m_tj = tjInitCompress()))
+            return JPEG_ERR_ENCODER;
+        const unsigned long needed = tjBufSize(width, height, TJSAMP_420);
+        if (needed == static_cast<unsigned long>(-1) || needed > INT_MAX)
+            return JPEG_ERR_ENCODER;
+        if (needed > m_capacity) {
+            tjFree(m_buffer);
+            m_capacity = 0;
+            if (!(m_buffer = tjAlloc(static_cast<int>(needed))))
+                return JPEG_ERR_ENCODER;
+            m_capacity = needed;
+        }
+        m_size = m_capacity;
+        const int flags = TJFLAG_NOREALLOC | (topDown ? 0 : TJFLAG_BOTTOMUP);
+        return tjCompress2(m_tj, pixels, width, pitch, height, TJPF_BGR, &m_buffer, &m_size,
+                           TJSAMP_420, quality, flags) == 0
+                   ? JPEG_OK
+                   : JPEG_ERR_ENCODER;
+    }
+    const unsigned char* Data() const { return m_buffer; }
+    std::size_t Size() const { return m_size; }
+
+private:
+    tjhandle m_tj = nullptr;
+    unsigned char* m_buffer = nullptr;
+    unsigned long m_capacity = 0;
+    unsigned long m_size = 0;
+};
+
+int Compress(const DibLayout& d, const unsigned char* block, int quality, Encoder* encoder)
 {
     const unsigned char* pixels = block + d.pixelOffset;
     std::vector<unsigned char> expanded;
@@ -73,15 +110,7 @@ int Compress(const DibLayout& d, const unsigned char* block, int quality,
         pixels = expanded.data();
         pitch = d.width * 3;
     }
-    std::unique_ptr<void, TjHandleCloser> tj(tjInitCompress());
-    if (!tj)
-        return JPEG_ERR_ENCODER;
-    unsigned char* buffer = nullptr;
-    const int flags = d.topDown ? 0 : TJFLAG_BOTTOMUP;
-    const int rc = tjCompress2(tj.get(), pixels, d.width, pitch, d.height, TJPF_BGR, &buffer,
-                               jpegSize, TJSAMP_420, quality, flags);
-    jpeg->reset(buffer);
-    return rc == 0 ? JPEG_OK : JPEG_ERR_ENCODER;
+    return encoder->Run(pixels, d.width, pitch, d.height, d.topDown, quality);
 }
 
 // The file appears only once the picture is encoded, and a failed write
@@ -128,16 +157,11 @@ int WriteBlock(const unsigned char* block, std::size_t blockSize, const char* fi
         return JPEG_ERR_BAD_BITMAP;
     if (!fileName || !*fileName)
         return JPEG_ERR_OPEN_FILE;
-    std::unique_ptr<unsigned char, TjBufferFree> jpeg;
-    unsigned long jpegSize = 0;
-    const int rc = Compress(layout, block,
-                            quality < 1     ? 1
-                            : quality > 100 ? 100
-                                            : quality,
-                            &jpeg, &jpegSize);
+    thread_local Encoder encoder;
+    const int rc = Compress(layout, block, std::clamp(quality, 1, 100), &encoder);
     if (rc != JPEG_OK)
         return rc;
-    return WriteWhole(fileName, jpeg.get(), jpegSize);
+    return WriteWhole(fileName, encoder.Data(), encoder.Size());
 }
 
 } // namespace

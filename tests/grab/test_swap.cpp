@@ -1,12 +1,8 @@
 // From the frame on the clipboard to the picture in place: names, the swap and
-// its failures, every failure's status line, and a reader racing the swaps.
+// its failures, and every failure's status line.
 #include "grabtest.h"
 
 #include <QFile>
-#include <atomic>
-#include <fcntl.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace grabtest;
 
@@ -214,51 +210,6 @@ TEST_F(Swap, NoCaptureWindowIsAFailedGrab)
     EXPECT_EQ(dlg.GrabFrame(Dest()), 0);
     EXPECT_EQ(status.lines, QStringList{QStringLiteral("Could not grab frame...")});
     EXPECT_FALSE(QFile::exists(Dest()));
-}
-
-// Reads the picture over and over while it is being replaced: every read is a
-// whole JPEG, or no file at all in the moment between park and install.
-TEST_F(Swap, ReaderNeverSeesAPartialPicture)
-{
-    const std::string path = QFile::encodeName(Dest()).toStdString();
-    std::atomic<bool> done{false};
-    std::atomic<int> whole{0}, missing{0}, broken{0};
-    std::thread reader([&] {
-        while (!done) {
-            const int fd = ::open(path.c_str(), O_RDONLY);
-            if (fd < 0) {
-                ++missing;
-                continue;
-            }
-            std::vector<unsigned char> bytes;
-            unsigned char buffer[65536];
-            for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
-                bytes.insert(bytes.end(), buffer, buffer + n);
-            ::close(fd);
-            const dibtest::Decoded d = dibtest::DecodeJpeg(bytes);
-            const bool ok = d.ok && d.width == 160 && bytes.size() > 4 &&
-                            bytes[bytes.size() - 2] == 0xff && bytes.back() == 0xd9;
-            ++(ok ? whole : broken);
-        }
-    });
-    HGLOBAL frames[2] = {dibtest::BuildDib(PlainFrame(160, 120, 24)),
-                         dibtest::BuildDib(PlainFrame(160, 120, 16))};
-    int installed = 0;
-    for (int i = 0; i < 500; ++i) {
-        // The clipboard frees the frame it held, so each grab gets a fresh copy.
-        PutOnClipboard(dibtest::ToBlock(BlockBytes(frames[i % 2])));
-        installed += Grab();
-    }
-    done = true;
-    reader.join();
-    GlobalFree(frames[0]);
-    GlobalFree(frames[1]);
-    EXPECT_EQ(installed, 500);
-    EXPECT_EQ(broken, 0);
-    EXPECT_GT(whole, 0);
-    EXPECT_TRUE(Leftovers().isEmpty());
-    std::printf("reader: %d whole pictures, %d moments without one\n", whole.load(),
-                missing.load());
 }
 
 } // namespace
