@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <algorithm>
 #include <climits>
+#include <utility>
+#include <vector>
 
 namespace
 {
@@ -26,34 +28,37 @@ public:
         }
     }
 
-    void Read(const unsigned char* src, QRgb* dst) const
+    // n pixels from src, the first of them at x in the bitmap's row.
+    void Read(const unsigned char* row, int x, int n, QRgb* dst) const
     {
+        const unsigned char* src = row + x * (d.bitCount / 8);
         if (d.bitCount == 24) {
-            for (int x = 0; x < d.width; ++x, src += 3)
-                dst[x] = qRgb(src[2], src[1], src[0]);
+            for (int i = 0; i < n; ++i, src += 3)
+                dst[i] = qRgb(src[2], src[1], src[0]);
         } else if (d.bitCount == 16) {
-            for (int x = 0; x < d.width; ++x, src += 2)
-                dst[x] = From555(src[0] | (src[1] << 8));
+            for (int i = 0; i < n; ++i, src += 2)
+                dst[i] = From555(src[0] | (src[1] << 8));
         } else {
-            for (int x = 0; x < d.width; ++x)
-                dst[x] = m_table[src[x]];
+            for (int i = 0; i < n; ++i)
+                dst[i] = m_table[src[i]];
         }
     }
 
     // Only pixels the caption changed are written, so the rest of the row
     // stays byte for byte as it was.
-    void Write(const QRgb* painted, unsigned char* dst)
+    void Write(const QRgb* painted, int x, int n, unsigned char* row)
     {
+        unsigned char* dst = row + x * (d.bitCount / 8);
         if (d.bitCount == 24) {
-            for (int x = 0; x < d.width; ++x, dst += 3) {
-                const QRgb c = painted[x];
+            for (int i = 0; i < n; ++i, dst += 3) {
+                const QRgb c = painted[i];
                 dst[0] = static_cast<unsigned char>(qBlue(c));
                 dst[1] = static_cast<unsigned char>(qGreen(c));
                 dst[2] = static_cast<unsigned char>(qRed(c));
             }
         } else if (d.bitCount == 16) {
-            for (int x = 0; x < d.width; ++x, dst += 2) {
-                const QRgb c = painted[x];
+            for (int i = 0; i < n; ++i, dst += 2) {
+                const QRgb c = painted[i];
                 if (c == From555(dst[0] | (dst[1] << 8)))
                     continue;
                 const unsigned v =
@@ -62,9 +67,9 @@ public:
                 dst[1] = static_cast<unsigned char>(v >> 8);
             }
         } else {
-            for (int x = 0; x < d.width; ++x) {
-                if (painted[x] != m_table[dst[x]])
-                    dst[x] = Nearest(painted[x]);
+            for (int i = 0; i < n; ++i) {
+                if (painted[i] != m_table[dst[i]])
+                    dst[i] = Nearest(painted[i]);
             }
         }
     }
@@ -99,36 +104,43 @@ private:
     int m_lastIndex = -1;
 };
 
-Qt::Alignment ToQt(CaptionAlign a)
-{
-    switch (a) {
-    case CaptionAlign::Centre:
-        return Qt::AlignHCenter;
-    case CaptionAlign::Right:
-        return Qt::AlignRight;
-    default:
-        return Qt::AlignLeft;
-    }
-}
+struct PlacedLine {
+    QString text;
+    int x, y; // left end of the advance, top of the line
+    int advance;
+};
 
-void PaintLines(QImage* band, int bandTop, const CaptionBox& box, int lineHeight,
-                const QString& text, const CaptionStyle& style)
+// Lines stand one text height apart from the rectangle's top; line feeds that
+// were not counted still break, and their lines fall to the clip.
+std::vector<PlacedLine> PlaceLines(const QString& text, const QFontMetrics& fm, int width,
+                                   const CaptionBox& box, CaptionAlign align)
 {
-    QPainter painter(band);
-    painter.translate(0, -bandTop);
-    painter.setClipRect(QRect(box.left, box.top, box.right - box.left, box.bottom - box.top));
-    painter.setFont(style.font);
-    painter.setPen(style.colour);
-    // Lines stand one text height apart from the rectangle's top; line feeds
-    // that were not counted still break, and their lines fall to the clip.
+    std::vector<PlacedLine> placed;
     const QStringList lines = text.split(QChar(u'\n'));
-    const int flags = int(ToQt(style.align)) | Qt::AlignTop | Qt::TextDontClip;
     for (int i = 0; i < lines.size(); ++i) {
-        const int y = box.top + i * lineHeight;
+        const int y = box.top + i * fm.height();
         if (y >= box.bottom)
             break;
-        painter.drawText(QRect(box.left, y, box.right - box.left, lineHeight), flags, lines[i]);
+        const int advance = fm.horizontalAdvance(lines[i]);
+        const int x = align == CaptionAlign::Centre  ? (width - advance) / 2
+                      : align == CaptionAlign::Right ? width - advance
+                                                     : 0;
+        placed.push_back({lines[i], x, y, advance});
     }
+    return placed;
+}
+
+// The columns the text may touch: its advances widened by what glyphs can
+// reach beyond them, within the picture.
+std::pair<int, int> InkColumns(const std::vector<PlacedLine>& lines, int lineHeight, int width)
+{
+    const int reach = lineHeight / 2 + 2;
+    int left = width, right = 0;
+    for (const PlacedLine& l : lines) {
+        left = std::min(left, l.x - reach);
+        right = std::max(right, l.x + l.advance + reach);
+    }
+    return {std::max(left, 0), std::min(right, width)};
 }
 
 } // namespace
@@ -161,21 +173,36 @@ bool CaptionDrawable(const DibLayout& d)
 CaptionBox DrawCaption(const DibLayout& d, const unsigned char* colourTable, unsigned char* pixels,
                        const QString& text, int lines, const CaptionStyle& style)
 {
-    const int lineHeight = QFontMetrics(style.font).height();
-    const CaptionBox box = CaptionRect(d.width, d.height, lineHeight, lines, style.vertPos);
+    const QFontMetrics fm(style.font);
+    const CaptionBox box = CaptionRect(d.width, d.height, fm.height(), lines, style.vertPos);
     const int top = std::max(box.top, 0);
     const int bottom = std::min(box.bottom, d.height);
     if (text.isEmpty() || top >= bottom)
         return box;
-    QImage band(d.width, bottom - top, QImage::Format_RGB32);
-    if (band.isNull())
+    // Only the patch around the text goes through the painter, so the cost
+    // follows the caption's size and not the picture's.
+    const std::vector<PlacedLine> placed = PlaceLines(text, fm, d.width, box, style.align);
+    const auto [left, right] = InkColumns(placed, fm.height(), d.width);
+    if (left >= right)
+        return box;
+    QImage patch(right - left, bottom - top, QImage::Format_RGB32);
+    if (patch.isNull())
         return box;
     RowCodec codec(d, colourTable);
     for (int y = top; y < bottom; ++y)
-        codec.Read(pixels + d.RowOffset(y), reinterpret_cast<QRgb*>(band.scanLine(y - top)));
-    PaintLines(&band, top, box, lineHeight, text, style);
+        codec.Read(pixels + d.RowOffset(y), left, patch.width(),
+                   reinterpret_cast<QRgb*>(patch.scanLine(y - top)));
+    {
+        QPainter painter(&patch);
+        painter.translate(-left, -top);
+        painter.setClipRect(QRect(box.left, box.top, box.right - box.left, box.bottom - box.top));
+        painter.setFont(style.font);
+        painter.setPen(style.colour);
+        for (const PlacedLine& l : placed)
+            painter.drawText(QPoint(l.x, l.y + fm.ascent()), l.text);
+    }
     for (int y = top; y < bottom; ++y)
-        codec.Write(reinterpret_cast<const QRgb*>(band.constScanLine(y - top)),
-                    pixels + d.RowOffset(y));
+        codec.Write(reinterpret_cast<const QRgb*>(patch.constScanLine(y - top)), left,
+                    patch.width(), pixels + d.RowOffset(y));
     return box;
 }
