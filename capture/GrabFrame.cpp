@@ -1,3 +1,4 @@
+#include "CaptureSend.h"
 #include "FrameSwap.h"
 #include "app/CCameraApp.h"
 #include "platform/win/clipboard.h"
@@ -119,15 +120,14 @@ int WriteClipboardFrame(CCameraDlg& dlg, const QString& destination)
 
 int CCameraDlg::GrabFrame(const QString& path)
 {
-    if (!IsWindow(m_hWndCap) || !SendMessageA(m_hWndCap, WM_CAP_GRAB_FRAME_NOSTOP, 0, 0)) {
+    if (!CapSend(m_hWndCap, WM_CAP_GRAB_FRAME_NOSTOP)) {
         SetStatus(QStringLiteral("Could not grab frame..."));
         return 0;
     }
-    if (!IsWindow(m_hWndCap) || !SendMessageA(m_hWndCap, WM_CAP_EDIT_COPY, 0, 0)) {
+    if (!CapSend(m_hWndCap, WM_CAP_EDIT_COPY)) {
         SetStatus(QStringLiteral("Could not copy bitmap from clipboard!"));
         return 0;
     }
-    if (m_hWndCap)
-        ResumeDisplay();
+    ResumeDisplay();
     return WriteClipboardFrame(*this, path);
 }

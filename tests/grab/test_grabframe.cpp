@@ -123,10 +123,11 @@ TEST_F(GrabFrameTest, RedCaptionOnBlueFrameAtEachDepth)
 
 TEST_F(GrabFrameTest, GrabAndCopyFailures)
 {
-    // Created, but no driver connected.
+    // No capture window, then one with no driver connected.
+    EXPECT_EQ(dlg.GrabFrame(Dest()), 0);
     ASSERT_TRUE(dlg.CreateCaptureWindow());
     EXPECT_EQ(dlg.GrabFrame(Dest()), 0);
-    EXPECT_EQ(status.lines.value(0), QStringLiteral("Could not grab frame..."));
+    EXPECT_EQ(status.lines, QStringList(2, QStringLiteral("Could not grab frame...")));
 
     ASSERT_TRUE(Connect(0));
     // The copy needs the clipboard, held here by another owner.

@@ -175,7 +175,11 @@ TEST_F(Swap, EveryFailureHasItsStatusLine)
             EXPECT_EQ(s_nSwapIndex, (index + 1) % 100);
         else
             EXPECT_EQ(s_nSwapIndex, index) << "no name was used";
-        CloseClipboard();
+        // Left open only by the other owner that held it.
+        const bool held = QByteArray(c.what) == "clipboard held";
+        EXPECT_NE(ClipboardClosed(), held);
+        if (held)
+            CloseClipboard();
         EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
     }
     EXPECT_EQ(Grab(fits), 1) << "255 characters still fit";
@@ -202,14 +206,6 @@ TEST_F(Swap, WriterErrorsDeleteWhatTheWriterLeft)
     status.clear();
     EXPECT_EQ(Grab(), 0);
     EXPECT_EQ(status.lines, QStringList{QStringLiteral("JPEG error: Request timeout (FTP error)")});
-}
-
-TEST_F(Swap, NoCaptureWindowIsAFailedGrab)
-{
-    dlg.m_hWndCap = nullptr;
-    EXPECT_EQ(dlg.GrabFrame(Dest()), 0);
-    EXPECT_EQ(status.lines, QStringList{QStringLiteral("Could not grab frame...")});
-    EXPECT_FALSE(QFile::exists(Dest()));
 }
 
 } // namespace
