@@ -263,8 +263,16 @@ void PumpMessages()
     QCoreApplication* app = QCoreApplication::instance();
     if (!app)
         return;
-    // Quit requests are not swallowed here: QDialog::done() ends the outer
-    // loop itself once the session returns to it.
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher)
+        return;
+    // Every pending event, input included; bounded so that a source that is
+    // always ready cannot hold the caller. Quit requests are not swallowed:
+    // QDialog::done() ends the outer loop once the session returns to it.
+    // Input held back while a blocked call pumped without it is only looked at
+    // again after a wake-up.
+    dispatcher->wakeUp();
     QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    for (int i = 0; i < 64 && dispatcher->processEvents(QEventLoop::AllEvents); ++i) {
+    }
 }

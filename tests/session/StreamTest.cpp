@@ -1,0 +1,92 @@
+#include "SessionTestBase.h"
+
+#include <QRegularExpression>
+#include <QTimer>
+
+namespace
+{
+
+class StreamTest : public SessionTest
+{
+protected:
+    void SetUp() override
+    {
+        SessionTest::SetUp();
+        u.m_nUploadMode = 2;
+        u.m_fMaxFps = 10;
+    }
+    int FrameLines() const
+    {
+        return SessionLines().filter(QRegularExpression("^Succesful upload at .* fps\\)$")).size();
+    }
+};
+
+TEST_F(StreamTest, AbortEndsTheStreamAndTheNextOneIsDueSoon)
+{
+    OnStatus("Succesful upload at",
+             [this] { QTimer::singleShot(400, [this] { PostClick(1002); }); });
+    FixedClock clock(LocalTime(2026, 1, 14, 12, 0, 0));
+    RunSession();
+    EXPECT_GE(FrameLines(), 2);
+    EXPECT_EQ(SessionLines().last(), "Uploaded stream at " + StartText());
+    EXPECT_EQ(app.m_timeNextUpload, clock.now + 5);
+    EXPECT_EQ(server.ListFiles(), QStringList{"cam.jpg"});
+    EXPECT_EQ(server.ReadFile("cam.jpg"), ReadLocal("cam.jpg"));
+    EXPECT_EQ(server.CountCommands("USER"), 1);
+    EXPECT_EQ(wnd.m_bPaused, 0);
+}
+
+TEST_F(StreamTest, LeavingTheUploadPeriodEndsIt)
+{
+    FixedClock clock(LocalTime(2026, 1, 14, 17, 59, 58));
+    u.m_b24Hours = 0;
+    u.m_nFromSecs = 9 * 3600;
+    u.m_nToSecs = 18 * 3600;
+    OnStatus("Succesful upload at", [&clock] { clock.now += 5; }); // past 18:00:00
+    RunSession();
+    EXPECT_EQ(FrameLines(), 1);
+    EXPECT_EQ(SessionLines().last(), "Uploaded stream at 17:59:58");
+    // Outside the period: the next stream at tomorrow's start of it.
+    EXPECT_EQ(app.m_timeNextUpload, LocalTime(2026, 1, 15, 9, 0, 0));
+}
+
+TEST_F(StreamTest, FtpFailureInterruptsIt)
+{
+    server.Refuse(QStringLiteral("STOR"), -1);
+    RunSession();
+    const QStringList lines = SessionLines();
+    EXPECT_TRUE(lines.contains("FTP session failed"));
+    EXPECT_TRUE(lines.last().startsWith("Continuous stream interrupted at "));
+    EXPECT_TRUE(server.ListFiles().isEmpty());
+}
+
+TEST_F(StreamTest, FailedConnectionEndsAtOnceWithoutReschedule)
+{
+    u.m_strFtpPassword = QStringLiteral("wrong");
+    FixedClock clock(LocalTime(2026, 1, 14, 12, 0, 0));
+    const std::time_t before = app.m_timeNextUpload;
+    RunSession();
+    EXPECT_EQ(SessionLines().last(),
+              QStringLiteral("FTP session failed (Invalid username/password (FTP error))"));
+    EXPECT_NE(app.m_timeNextUpload, before); // set at the start only
+    EXPECT_EQ(app.m_timeNextUpload, app.m_timeLastStart + 5);
+    EXPECT_EQ(app.m_bSessionActive, 0);
+}
+
+TEST_F(StreamTest, RateIsLimited)
+{
+    u.m_fMaxFps = 5;
+    OnStatus("Succesful upload at",
+             [this] { QTimer::singleShot(1500, [this] { PostClick(1002); }); });
+    RunSession();
+    QStringList rates = SessionLines().filter(QRegularExpression("fps\\)$"));
+    ASSERT_GE(rates.size(), 4);
+    rates.removeLast(); // the abort cuts the last wait short
+    for (const QString& line : rates) {
+        const double rate = line.section('(', 1).section(' ', 0, 0).toDouble();
+        EXPECT_LE(rate, 5.01) << line.toStdString();
+        EXPECT_GE(rate, 4.0) << line.toStdString();
+    }
+}
+
+} // namespace
