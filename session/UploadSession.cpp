@@ -121,6 +121,7 @@ void UploadSession::FrameRateWait(qint64& start, qint64& prev, qint64& now)
     qint64 elapsed = 0;
     QTimer deadline;
     deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
     for (;;) {
         PumpMessages();
         now = MillisecondClock();
