@@ -74,9 +74,9 @@ TEST(CaptionRules, TimeTextAndLineBreaks)
 class Caption : public GrabFixture
 {
 protected:
-    std::vector<unsigned char> Stamp(const dibtest::DibSpec& spec)
+    std::vector<unsigned char> Stamp(const dibtest::DibSpec& layout)
     {
-        input = dibtest::BuildDibBytes(spec);
+        input = dibtest::BuildDibBytes(layout);
         HGLOBAL frame = dibtest::ToBlock(input);
         HGLOBAL out = dlg.StampCaption(frame, clock.now, app.m_upload);
         GlobalFree(frame);

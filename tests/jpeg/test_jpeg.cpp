@@ -137,10 +137,10 @@ TEST_F(JpegWriter, QualityIsClampedToOneToHundred)
 }
 
 // The bytes of a bitmap with its header changed afterwards.
-std::vector<unsigned char> Edited(const DibSpec& spec,
+std::vector<unsigned char> Edited(const DibSpec& layout,
                                   const std::function<void(BITMAPINFOHEADER&)>& edit)
 {
-    auto bytes = BuildDibBytes(spec);
+    auto bytes = BuildDibBytes(layout);
     edit(*reinterpret_cast<BITMAPINFOHEADER*>(bytes.data()));
     return bytes;
 }
