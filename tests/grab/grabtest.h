@@ -49,9 +49,9 @@ inline std::vector<unsigned char> BlockBytes(HGLOBAL h)
 
 // A plain grey frame of the given depth; 8-bit frames get a grey ramp with
 // pure red and blue at its end, so a caption colour has an exact match.
-inline dibtest::DibSpec PlainFrame(int width, int height, int bits)
+inline dibtest::DibLayout PlainFrame(int width, int height, int bits)
 {
-    dibtest::DibSpec s;
+    dibtest::DibLayout s;
     s.width = width;
     s.height = height;
     s.bits = bits;

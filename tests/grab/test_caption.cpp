@@ -74,7 +74,7 @@ TEST(CaptionRules, TimeTextAndLineBreaks)
 class Caption : public GrabFixture
 {
 protected:
-    std::vector<unsigned char> Stamp(const dibtest::DibSpec& layout)
+    std::vector<unsigned char> Stamp(const dibtest::DibLayout& layout)
     {
         input = dibtest::BuildDibBytes(layout);
         HGLOBAL frame = dibtest::ToBlock(input);
@@ -177,10 +177,10 @@ TEST_F(Caption, NothingDrawnWithoutTimeOrText)
 TEST_F(Caption, OddFramesPassOrAreRefused)
 {
     // Not drawn on, handed to the writer as they are.
-    dibtest::DibSpec rgb32 = PlainFrame(32, 16, 32);
+    dibtest::DibLayout rgb32 = PlainFrame(32, 16, 32);
     EXPECT_EQ(Stamp(rgb32), input);
     // biSizeImage 0: the output holds all the rows anyway.
-    dibtest::DibSpec zero = PlainFrame(33, 20, 24);
+    dibtest::DibLayout zero = PlainFrame(33, 20, 24);
     zero.sizeImageZero = true;
     EXPECT_EQ(Stamp(zero).size(), 40 + dibtest::Stride(33, 24) * 20);
 

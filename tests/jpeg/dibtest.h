@@ -29,7 +29,7 @@ inline std::size_t Stride(int width, int bits)
 
 // A packed bitmap with the given header fields; pixel(x, y) gives the colour
 // of picture row y (0 = top) for 16/24/32 bit, or the index (in r) for 8 bit.
-struct DibSpec {
+struct DibLayout {
     int width = 16;
     int height = 16; // negative: rows stored top-down
     int bits = 24;
@@ -39,7 +39,7 @@ struct DibSpec {
     std::function<Rgb(int x, int y)> pixel = [](int, int) { return Rgb{0, 0, 0}; };
 };
 
-inline std::vector<unsigned char> BuildDibBytes(const DibSpec& s)
+inline std::vector<unsigned char> BuildDibBytes(const DibLayout& s)
 {
     const int rows = s.height < 0 ? -s.height : s.height;
     const std::size_t stride = Stride(s.width, s.bits);
@@ -96,7 +96,7 @@ inline HGLOBAL ToBlock(const std::vector<unsigned char>& bytes)
     return h;
 }
 
-inline HGLOBAL BuildDib(const DibSpec& s)
+inline HGLOBAL BuildDib(const DibLayout& s)
 {
     return ToBlock(BuildDibBytes(s));
 }

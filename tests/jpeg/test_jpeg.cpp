@@ -65,9 +65,9 @@ protected:
     std::string out;
 };
 
-DibSpec RedOverBlue(int width, int height, int bits)
+DibLayout RedOverBlue(int width, int height, int bits)
 {
-    DibSpec s;
+    DibLayout s;
     s.width = width;
     s.height = height;
     s.bits = bits;
@@ -91,7 +91,7 @@ TEST_F(JpegWriter, EachDepthAndOrderDecodesBack)
         ExpectRedOverBlue(37, 24);
         ASSERT_EQ(Write(BuildDib(RedOverBlue(37, -24, bits))), 0) << "top-down";
         ExpectRedOverBlue(37, 24);
-        DibSpec zero = RedOverBlue(37, 24, bits);
+        DibLayout zero = RedOverBlue(37, 24, bits);
         zero.sizeImageZero = true;
         ASSERT_EQ(Write(BuildDib(zero)), 0) << "biSizeImage 0";
         ExpectRedOverBlue(37, 24);
@@ -101,7 +101,7 @@ TEST_F(JpegWriter, EachDepthAndOrderDecodesBack)
 TEST_F(JpegWriter, EightBitColourTables)
 {
     // biClrUsed 0 means a full table of 256 entries before the pixels.
-    DibSpec full = RedOverBlue(32, 32, 8);
+    DibLayout full = RedOverBlue(32, 32, 8);
     full.clrUsed = 0;
     full.palette.resize(256, Rgb{0, 255, 0});
     full.palette[200] = kRed;
@@ -111,7 +111,7 @@ TEST_F(JpegWriter, EightBitColourTables)
     ExpectRedOverBlue(32, 32);
 
     // Indices past a short table read as black.
-    DibSpec shortTable = RedOverBlue(32, 32, 8);
+    DibLayout shortTable = RedOverBlue(32, 32, 8);
     shortTable.pixel = [](int, int y) { return Rgb{y < 16 ? 1 : 250, 0, 0}; };
     ASSERT_EQ(Write(BuildDib(shortTable)), 0);
     const Decoded d = DecodeJpegFile(out);
@@ -123,7 +123,7 @@ TEST_F(JpegWriter, EightBitColourTables)
 TEST_F(JpegWriter, QualityIsClampedToOneToHundred)
 {
     auto bytesAt = [this](int quality) {
-        DibSpec s = RedOverBlue(64, 64, 24);
+        DibLayout s = RedOverBlue(64, 64, 24);
         s.pixel = [](int x, int y) { return Rgb{x * 4, y * 4, (x ^ y) & 255}; };
         EXPECT_EQ(Write(BuildDib(s), quality), 0);
         return ReadFileBytes(out);
@@ -137,7 +137,7 @@ TEST_F(JpegWriter, QualityIsClampedToOneToHundred)
 }
 
 // The bytes of a bitmap with its header changed afterwards.
-std::vector<unsigned char> Edited(const DibSpec& layout,
+std::vector<unsigned char> Edited(const DibLayout& layout,
                                   const std::function<void(BITMAPINFOHEADER&)>& edit)
 {
     auto bytes = BuildDibBytes(layout);
@@ -172,7 +172,7 @@ TEST_F(JpegWriter, UnwritablePathsAre603)
 TEST_F(JpegWriter, FailedWriteLeavesNoFile)
 {
     // A file-size limit makes the write itself fail after the file was opened.
-    DibSpec noisy = RedOverBlue(256, 256, 24);
+    DibLayout noisy = RedOverBlue(256, 256, 24);
     noisy.pixel = [](int x, int y) {
         const unsigned v = unsigned(x * 2654435761u ^ y * 40503u);
         return Rgb{int(v & 255), int((v >> 8) & 255), int((v >> 16) & 255)};
@@ -244,7 +244,7 @@ TEST_F(JpegWriter, LyingColourTablesAre601)
 TEST_F(JpegWriter, EncoderFailureIs699)
 {
     // Wider than a JPEG frame can be.
-    DibSpec wide = RedOverBlue(70000, 1, 24);
+    DibLayout wide = RedOverBlue(70000, 1, 24);
     EXPECT_EQ(Write(BuildDib(wide)), 699);
     EXPECT_FALSE(Exists(out));
 }
