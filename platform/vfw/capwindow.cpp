@@ -185,7 +185,8 @@ BOOL CaptureWindow::CopyToClipboard()
 {
     if (m_grabbed.empty())
         return FALSE;
-    HGLOBAL block = GlobalAlloc(GHND, m_grabbed.size());
+    // Every byte is copied over, so the block needs no zero fill.
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, m_grabbed.size());
     void* bytes = GlobalLock(block);
     if (!bytes) {
         GlobalFree(block);
