@@ -39,11 +39,13 @@ struct SourceReader::Av {
     AVFormatContext* input = nullptr;
     AVCodecContext* decoder = nullptr;
     SwsContext* scaler = nullptr;
+    AVFrame* held = nullptr; // the newest decoded frame
     int stream = -1;
     AVRational timeBase{1, 1};
 
     ~Av()
     {
+        av_frame_free(&held);
         sws_freeContext(scaler);
         avcodec_free_context(&decoder);
         avformat_close_input(&input);
@@ -105,7 +107,8 @@ bool SourceReader::OpenInput(const CaptureDriver& driver, const FrameFormat& wan
     }
     Av& av = *m_av;
     av.input = avformat_alloc_context();
-    if (!av.input) {
+    av.held = av_frame_alloc();
+    if (!av.input || !av.held) {
         *error = QStringLiteral("out of memory");
         return false;
     }
@@ -197,6 +200,7 @@ void SourceReader::Run()
     std::lock_guard<std::mutex> lock(m_mutex);
     m_ended = true;
     m_hasFrame = false;
+    av_frame_unref(av.held);
     m_cv.notify_all();
 }
 
@@ -217,23 +221,51 @@ void SourceReader::Pace(AVFrame* frame)
     m_cv.wait_until(lock, m_paceBase + offset, [this] { return bool(m_stop); });
 }
 
-void SourceReader::Deliver(AVFrame* frame)
+// Takes the decoded frame by swapping it with the held one, so the reader
+// gets the older frame back to release outside the lock.
+void SourceReader::Deliver(AVFrame*& frame)
 {
     if (frame->width <= 0 || frame->height <= 0 || frame->format < 0)
         return;
-    FrameFormat format;
-    unsigned generation;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        format = m_format;
-        generation = m_formatGeneration;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::swap(frame, m_av->held);
+    m_hasFrame = true;
+    ++m_sequence;
+    m_frameTime = Clock::now();
+    m_cv.notify_all();
+}
+
+// Converts the frame in hand at most once: a grab and a preview of the same
+// frame share the result. A frame that cannot be converted counts as stale,
+// so a grab waits for the next one.
+bool SourceReader::ConvertLocked()
+{
+    if (m_frontSequence == m_sequence)
+        return true;
+    if (!Convert(m_av->held, m_format)) {
+        m_failedSequence = m_sequence;
+        if (!m_convertFailing)
+            LogLine("capture", QStringLiteral("Video frames could not be converted to %1x%2 at "
+                                              "%3 bits.")
+                                   .arg(m_format.width)
+                                   .arg(m_format.height)
+                                   .arg(m_format.bitCount));
+        m_convertFailing = true;
+        return false;
     }
+    m_frontSequence = m_sequence;
+    m_convertFailing = false;
+    return true;
+}
+
+bool SourceReader::Convert(const AVFrame* frame, const FrameFormat& format)
+{
     Av& av = *m_av;
     av.scaler = sws_getCachedContext(
         av.scaler, frame->width, frame->height, AVPixelFormat(frame->format), format.width,
         format.height, PixelFormatOf(format.bitCount), SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!av.scaler)
-        return;
+        return false;
     // The scaler's vector code writes past the end of a row, so it fills
     // roomy top-down rows that are then laid out bottom-up.
     const std::size_t rowBytes = std::size_t(format.width) * std::size_t(format.bitCount / 8);
@@ -242,24 +274,17 @@ void SourceReader::Deliver(AVFrame* frame)
     std::uint8_t* planes[4] = {m_rows.data(), nullptr, nullptr, nullptr};
     const int strides[4] = {int(work), 0, 0, 0};
     if (sws_scale(av.scaler, frame->data, frame->linesize, 0, frame->height, planes, strides) <= 0)
-        return;
+        return false;
     const std::size_t stride = DibStride(format.width, format.bitCount);
-    m_back.resize(DibTotalBytes(format));
-    WriteDibHeader(m_back.data(), format);
-    std::uint8_t* pixels = m_back.data() + DibPixelOffset(format.bitCount);
+    m_front.resize(DibTotalBytes(format));
+    WriteDibHeader(m_front.data(), format);
+    std::uint8_t* pixels = m_front.data() + DibPixelOffset(format.bitCount);
     for (int y = 0; y < format.height; ++y) {
         std::uint8_t* row = pixels + stride * std::size_t(format.height - 1 - y);
         std::memcpy(row, m_rows.data() + work * std::size_t(y), rowBytes);
         std::memset(row + rowBytes, 0, stride - rowBytes);
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (generation != m_formatGeneration)
-        return;
-    m_front.swap(m_back);
-    m_hasFrame = true;
-    ++m_sequence;
-    m_frameTime = Clock::now();
-    m_cv.notify_all();
+    return true;
 }
 
 FrameFormat SourceReader::Format() const
@@ -274,30 +299,36 @@ void SourceReader::SetFormat(const FrameFormat& format)
     if (format == m_format)
         return;
     m_format = format;
-    ++m_formatGeneration;
     m_hasFrame = false;
+    av_frame_unref(m_av->held);
 }
 
 bool SourceReader::FreshLocked(Clock::time_point now) const
 {
-    return !m_ended && m_hasFrame && now - m_frameTime <= m_stallLimit;
+    return !m_ended && m_hasFrame && m_failedSequence != m_sequence &&
+           now - m_frameTime <= m_stallLimit;
 }
 
 bool SourceReader::GrabNewest(std::vector<std::uint8_t>& out)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    const bool fresh = m_cv.wait_until(lock, Clock::now() + m_stallLimit,
-                                       [this] { return m_ended || FreshLocked(Clock::now()); });
-    if (!fresh || m_ended)
-        return false;
-    out.assign(m_front.begin(), m_front.end());
-    return true;
+    const Clock::time_point deadline = Clock::now() + m_stallLimit;
+    while (
+        m_cv.wait_until(lock, deadline, [this] { return m_ended || FreshLocked(Clock::now()); })) {
+        if (m_ended)
+            return false;
+        if (ConvertLocked()) {
+            out.assign(m_front.begin(), m_front.end());
+            return true;
+        }
+    }
+    return false;
 }
 
 bool SourceReader::PeekNewest(std::vector<std::uint8_t>& out, std::uint64_t* sequence)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!FreshLocked(Clock::now()) || m_sequence == *sequence)
+    if (!FreshLocked(Clock::now()) || m_sequence == *sequence || !ConvertLocked())
         return false;
     out.assign(m_front.begin(), m_front.end());
     *sequence = m_sequence;

@@ -1,5 +1,6 @@
-// One connected source: opens it with FFmpeg and runs a thread that decodes,
-// converts into the chosen packed-bitmap form and keeps only the newest frame.
+// One connected source: opens it with FFmpeg and runs a thread that decodes
+// and keeps only the newest frame. Frames are taken far less often than a
+// source delivers them, so the packed-bitmap conversion waits for a taker.
 #pragma once
 
 #include "dib.h"
@@ -49,9 +50,11 @@ private:
 
     bool OpenInput(const CaptureDriver& driver, const FrameFormat& wanted, QString* error);
     void Run();
-    void Deliver(AVFrame* frame);
+    void Deliver(AVFrame*& frame);
     void Pace(AVFrame* frame);
     bool FreshLocked(Clock::time_point now) const;
+    bool ConvertLocked();
+    bool Convert(const AVFrame* frame, const FrameFormat& format);
     void Stop();
     static int Interrupted(void* self);
 
@@ -62,15 +65,18 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
-    std::vector<std::uint8_t> m_front;
-    std::vector<std::uint8_t> m_back; // reader thread only
-    std::vector<std::uint8_t> m_rows; // reader thread only
+    // Everything below up to m_native, and the held frame and scaler in m_av,
+    // is guarded by m_mutex.
+    std::vector<std::uint8_t> m_front; // the converted frame of m_frontSequence
+    std::vector<std::uint8_t> m_rows;
     bool m_hasFrame = false;
     bool m_ended = false;
+    bool m_convertFailing = false;
     std::uint64_t m_sequence = 0;
+    std::uint64_t m_frontSequence = 0;
+    std::uint64_t m_failedSequence = 0;
     Clock::time_point m_frameTime;
     FrameFormat m_format;
-    unsigned m_formatGeneration = 0;
 
     QSize m_native;
     std::chrono::milliseconds m_stallLimit{2000};
