@@ -143,6 +143,53 @@ std::pair<int, int> InkColumns(const std::vector<PlacedLine>& lines, int lineHei
     return {std::max(left, 0), std::min(right, width)};
 }
 
+// The caption's text drawn once onto a transparent layer. A stream of frames
+// captions the same second many times over; only the first draws the glyphs.
+const QImage& TextLayer(const std::vector<PlacedLine>& placed, const QFontMetrics& fm,
+                        const CaptionStyle& style, const CaptionBox& box, const QRect& patch)
+{
+    struct Cached {
+        QStringList lines;
+        QList<QPoint> at;
+        QString fontKey;
+        QRgb colour = 0;
+        QRect patch, clip;
+        QImage image;
+    };
+    thread_local Cached cache;
+    QStringList lines;
+    QList<QPoint> at;
+    for (const PlacedLine& l : placed) {
+        lines << l.text;
+        at << QPoint(l.x, l.y);
+    }
+    const QRect clip(box.left, box.top, box.right - box.left, box.bottom - box.top);
+    const QString fontKey = style.font.key();
+    const QRgb colour = style.colour.rgba();
+    if (!cache.image.isNull() && cache.lines == lines && cache.at == at &&
+        cache.fontKey == fontKey && cache.colour == colour && cache.patch == patch &&
+        cache.clip == clip)
+        return cache.image;
+    cache = Cached{lines,
+                   at,
+                   fontKey,
+                   colour,
+                   patch,
+                   clip,
+                   QImage(patch.size(), QImage::Format_ARGB32_Premultiplied)};
+    if (cache.image.isNull())
+        return cache.image;
+    cache.image.fill(Qt::transparent);
+    QPainter painter(&cache.image);
+    painter.translate(-patch.left(), -patch.top());
+    painter.setClipRect(clip);
+    painter.setFont(style.font);
+    painter.setPen(style.colour);
+    for (const PlacedLine& l : placed)
+        painter.drawText(QPoint(l.x, l.y + fm.ascent()), l.text);
+    return cache.image;
+}
+
 } // namespace
 
 QFont MakeCaptionFont(const QString& face, int fontHeight)
@@ -186,7 +233,9 @@ CaptionBox DrawCaption(const DibLayout& d, const unsigned char* colourTable, uns
     if (left >= right)
         return box;
     QImage patch(right - left, bottom - top, QImage::Format_RGB32);
-    if (patch.isNull())
+    const QImage& ink =
+        TextLayer(placed, fm, style, box, QRect(left, top, right - left, bottom - top));
+    if (patch.isNull() || ink.isNull())
         return box;
     RowCodec codec(d, colourTable);
     for (int y = top; y < bottom; ++y)
@@ -194,12 +243,7 @@ CaptionBox DrawCaption(const DibLayout& d, const unsigned char* colourTable, uns
                    reinterpret_cast<QRgb*>(patch.scanLine(y - top)));
     {
         QPainter painter(&patch);
-        painter.translate(-left, -top);
-        painter.setClipRect(QRect(box.left, box.top, box.right - box.left, box.bottom - box.top));
-        painter.setFont(style.font);
-        painter.setPen(style.colour);
-        for (const PlacedLine& l : placed)
-            painter.drawText(QPoint(l.x, l.y + fm.ascent()), l.text);
+        painter.drawImage(0, 0, ink);
     }
     for (int y = top; y < bottom; ++y)
         codec.Write(reinterpret_cast<const QRgb*>(patch.constScanLine(y - top)), left,
