@@ -2,6 +2,7 @@
 
 #include "CFontDialog.h"
 #include "app/CCameraApp.h"
+#include "capture/Caption.h"
 #include "platform/afx/afx.h"
 #include "res/resource.h"
 
@@ -35,17 +36,6 @@ QString WrapToWidth(const QString& text, const QFontMetrics& fm, int width)
     return result + line;
 }
 } // namespace
-
-QString FormatCaptionTime(const QString& format, std::time_t t)
-{
-    std::tm local{};
-    if (!localtime_r(&t, &local))
-        return QString();
-    char buffer[128];
-    const std::size_t n =
-        std::strftime(buffer, sizeof buffer, format.toLocal8Bit().constData(), &local);
-    return QString::fromLocal8Bit(buffer, int(n));
-}
 
 CSettingsTime::CSettingsTime()
     : CPropertyPage(IDD_SETTINGS_TIME, QStringLiteral("Caption"), QSize(227, 150))
@@ -122,17 +112,17 @@ QRect CSettingsTime::SampleRect() const
 QString CSettingsTime::SampleText(std::time_t t) const
 {
     const auto* edit = Item<QLineEdit>(1026);
-    return edit ? FormatCaptionTime(edit->text(), t) : QString();
+    return edit ? FormatCaptionTime(t, edit->text()) : QString();
 }
 
 bool CSettingsTime::SampleFont(QFont& font) const
 {
-    // As the picture caption: a character height of DPI x tenths / 720 pixels.
-    const long long pixels = (long long)logicalDpiY() * m_nFontPointSize / 720;
-    if (pixels <= 0 || pixels > 16384)
+    // The picture caption's own rules, so the sample shows what the picture gets.
+    const int pixels = CaptionPixelSize(CaptionFontHeight(logicalDpiY(), m_nFontPointSize));
+    if (pixels <= 0)
         return false;
-    font = QFont(m_strFontName.left(31));
-    font.setPixelSize(int(pixels));
+    font = QFont(CaptionFaceName(m_strFontName));
+    font.setPixelSize(pixels);
     return true;
 }
 

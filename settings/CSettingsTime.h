@@ -41,6 +41,3 @@ private:
     void OnSetFont();
 };
 
-// strftime into a buffer of 128 characters: empty when the result does not
-// fit or the conversion fails.
-QString FormatCaptionTime(const QString& format, std::time_t t);

@@ -1,6 +1,7 @@
 // The Caption page: live sample, positions and the font dialog.
 #include "settingsdlg_support.h"
 
+#include "capture/Caption.h"
 #include "settings/CFontDialog.h"
 #include "settings/CSettingsTime.h"
 
@@ -56,13 +57,13 @@ void Settle()
 TEST(CaptionFormat, ResultsBeyond127CharactersGiveNothing)
 {
     const std::time_t t = LocalTime(2024, 5, 6, 10, 0, 0);
-    EXPECT_EQ(FormatCaptionTime(QStringLiteral("%Y-%m-%d %H:%M:%S"), t),
+    EXPECT_EQ(FormatCaptionTime(t, QStringLiteral("%Y-%m-%d %H:%M:%S")),
               QStringLiteral("2024-05-06 10:00:00"));
-    EXPECT_EQ(FormatCaptionTime(QString(127, QLatin1Char('x')), t).size(), 127);
-    EXPECT_EQ(FormatCaptionTime(QString(128, QLatin1Char('x')), t), QString());
+    EXPECT_EQ(FormatCaptionTime(t, QString(127, QLatin1Char('x'))).size(), 127);
+    EXPECT_EQ(FormatCaptionTime(t, QString(128, QLatin1Char('x'))), QString());
     // 63 x "%Y" grows past the buffer only when expanded.
-    EXPECT_EQ(FormatCaptionTime(QStringLiteral("%Y").repeated(40), t), QString());
-    EXPECT_EQ(FormatCaptionTime(QStringLiteral("a\\nb"), t), QStringLiteral("a\\nb"));
+    EXPECT_EQ(FormatCaptionTime(t, QStringLiteral("%Y").repeated(40)), QString());
+    EXPECT_EQ(FormatCaptionTime(t, QStringLiteral("a\\nb")), QStringLiteral("a\\nb"));
 }
 
 // Every keystroke and check-box click asks for the sample area again, drawn
