@@ -12,23 +12,6 @@
 #include <cstring>
 #include <unistd.h>
 
-ScopedEnv::ScopedEnv(const char* name, const QByteArray& value)
-    : m_name(name), m_old(qgetenv(name)), m_had(qEnvironmentVariableIsSet(name))
-{
-    if (value.isNull())
-        qunsetenv(name);
-    else
-        qputenv(name, value);
-}
-
-ScopedEnv::~ScopedEnv()
-{
-    if (m_had)
-        qputenv(m_name.constData(), m_old);
-    else
-        qunsetenv(m_name.constData());
-}
-
 ScopedSources::ScopedSources(const QByteArray& sources)
     : m_dir("VIZO_VIDEO_DEVICE_DIR", m_devices.path().toLocal8Bit()),
       m_sources("VIZO_VIDEO_SOURCES", sources)

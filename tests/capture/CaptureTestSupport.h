@@ -3,6 +3,7 @@
 
 #include "dib.h"
 #include "drivers.h"
+#include "support/scopedenv.h"
 #include "support/testsupport.h"
 #include "vfw.h"
 
@@ -12,18 +13,6 @@
 #include <QVector>
 #include <cstdint>
 #include <vector>
-
-// Sets (or unsets, for a null value) an environment variable for the scope.
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char* name, const QByteArray& value);
-    ~ScopedEnv();
-
-private:
-    QByteArray m_name, m_old;
-    bool m_had;
-};
 
 // The drivers of VIZO_VIDEO_SOURCES only: the device directory is an empty one.
 class ScopedSources

@@ -3,23 +3,6 @@
 #include <QFile>
 #include <random>
 
-ScopedEnv::ScopedEnv(const char* name, const char* value)
-    : m_name(name), m_old(qgetenv(name)), m_had(qEnvironmentVariableIsSet(name))
-{
-    if (value)
-        qputenv(name, value);
-    else
-        qunsetenv(name);
-}
-
-ScopedEnv::~ScopedEnv()
-{
-    if (m_had)
-        qputenv(m_name.constData(), m_old);
-    else
-        qunsetenv(m_name.constData());
-}
-
 NoProxyEnvironment::NoProxyEnvironment()
     : m_vars{{"ftp_proxy", nullptr}, {"FTP_PROXY", nullptr},  {"all_proxy", nullptr},
              {"ALL_PROXY", nullptr}, {"http_proxy", nullptr}, {"HTTP_PROXY", nullptr},

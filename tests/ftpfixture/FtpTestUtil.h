@@ -1,23 +1,10 @@
 // Small helpers for tests that talk to the FTP test server.
 #pragma once
 
+#include "../support/scopedenv.h"
+
 #include <QByteArray>
 #include <QString>
-
-// Sets an environment variable for the scope (null value: unset).
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char* name, const char* value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    QByteArray m_name;
-    QByteArray m_old;
-    bool m_had;
-};
 
 // Clears every proxy variable the Internet layer reads, for the scope.
 class NoProxyEnvironment

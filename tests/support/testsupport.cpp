@@ -79,20 +79,6 @@ ScopedTimeZone::~ScopedTimeZone()
     tzset();
 }
 
-ScopedConfigHome::ScopedConfigHome()
-    : m_old(qgetenv("XDG_CONFIG_HOME")), m_had(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"))
-{
-    qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit());
-}
-
-ScopedConfigHome::~ScopedConfigHome()
-{
-    if (m_had)
-        qputenv("XDG_CONFIG_HOME", m_old);
-    else
-        qunsetenv("XDG_CONFIG_HOME");
-}
-
 std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second)
 {
     std::tm t{};

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/afx/afx.h"
+#include "scopedenv.h"
 
 #include <QString>
 #include <QStringList>
@@ -72,14 +73,11 @@ private:
 class ScopedConfigHome
 {
 public:
-    ScopedConfigHome();
-    ~ScopedConfigHome();
     QString path() const { return m_dir.path(); }
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_old;
-    bool m_had;
+    ScopedEnv m_env{"XDG_CONFIG_HOME", m_dir.path().toLocal8Bit()};
 };
 
 // Local calendar time of a date and time, in the current TZ.
