@@ -32,14 +32,7 @@ class StandInBrowser
 public:
     StandInBrowser()
     {
-        for (const char* var :
-             {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS"})
-            saved << qMakePair(QByteArray(var), qgetenv(var));
         const QString root = dir.path();
-        qputenv("XDG_DATA_HOME", (root + "/data").toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", (root + "/config").toLocal8Bit());
-        qputenv("XDG_DATA_DIRS", (root + "/none").toLocal8Bit());
-        qputenv("XDG_CONFIG_DIRS", (root + "/none").toLocal8Bit());
         output = root + "/args.txt";
         const QString script = root + "/browser.sh";
         WriteFile(script, "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"" +
@@ -51,11 +44,6 @@ public:
                       " --new-window %u\n");
         WriteFile(root + "/config/mimeapps.list",
                   "[Default Applications]\ntext/html=standin.desktop;other.desktop\n");
-    }
-    ~StandInBrowser()
-    {
-        for (const auto& v : saved)
-            qputenv(v.first.constData(), v.second);
     }
     // The arguments the browser was started with; empty when it was not started.
     QStringList Arguments(int waitMs = 5000)
@@ -71,7 +59,10 @@ public:
     }
     QTemporaryDir dir;
     QString output;
-    QList<QPair<QByteArray, QByteArray>> saved;
+    ScopedEnv dataHome{"XDG_DATA_HOME", (dir.path() + "/data").toLocal8Bit()};
+    ScopedEnv configHome{"XDG_CONFIG_HOME", (dir.path() + "/config").toLocal8Bit()};
+    ScopedEnv dataDirs{"XDG_DATA_DIRS", (dir.path() + "/none").toLocal8Bit()};
+    ScopedEnv configDirs{"XDG_CONFIG_DIRS", (dir.path() + "/none").toLocal8Bit()};
 };
 
 class CommandsTest : public ::testing::Test

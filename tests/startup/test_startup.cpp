@@ -261,13 +261,11 @@ TEST_F(StartupTest, DefaultPictureGoesBesideTheProgramOrToTheUsersDataFolder)
 
     // A program folder the user cannot write to (an installed program).
     QTemporaryDir data;
-    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    ScopedEnv dataHome("XDG_DATA_HOME", data.path().toLocal8Bit());
     CCameraApp::s_programPath = [] { return QStringLiteral("/nonexistent-vizo-dir/vizo"); };
     Run();
     EXPECT_EQ(lastLocalPath, data.path() + QStringLiteral("/vizo/vizo.jpg"));
     EXPECT_TRUE(QDir(data.path() + QStringLiteral("/vizo")).exists());
-    qputenv("XDG_DATA_HOME", savedData);
 }
 
 } // namespace
