@@ -47,5 +47,3 @@ const std::uint8_t* PixelAt(const std::vector<std::uint8_t>& dib, int x, int y);
 
 // Resident memory of this process in kilobytes.
 long ResidentKilobytes();
-// Pumps events until the condition holds or the time is up.
-bool WaitFor(const std::function<bool()>& condition, int milliseconds);

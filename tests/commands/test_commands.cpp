@@ -48,10 +48,7 @@ public:
     // The arguments the browser was started with; empty when it was not started.
     QStringList Arguments(int waitMs = 5000)
     {
-        QElapsedTimer t;
-        t.start();
-        while (!QFile::exists(output) && t.elapsed() < waitMs)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        WaitFor([this] { return QFile::exists(output); }, waitMs);
         QFile f(output);
         if (!f.open(QIODevice::ReadOnly))
             return {};

@@ -52,14 +52,6 @@ protected:
     }
 
     QString Text(int id) { return wnd.GetDlgItem(id)->property("text").toString(); }
-
-    static void WaitMs(int ms)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
 };
 
 TEST_F(MainWindowTest, StartsWithItsControlsMenuAndNextUploadTime)
@@ -148,7 +140,7 @@ TEST_F(MainWindowTest, StatusClockAdvancesWithoutNewStatus)
         wnd.SetStatus(QStringLiteral("Connected."));
         EXPECT_EQ(wnd.StatusText(), QStringLiteral("Connected.\t\t10:00:00"));
         clock.now += 7;
-        WaitMs(650);
+        WaitFor([] { return false; }, 650);
         EXPECT_EQ(wnd.StatusText(), QStringLiteral("Connected.\t\t10:00:07"));
         const QStatusBar* bar = wnd.m_wndStatusBar;
         ASSERT_NE(bar, nullptr);

@@ -3,7 +3,10 @@
 #include "app/CCameraApp.h"
 #include "platform/afx/log.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QThread>
 #include <cstdlib>
 #include <ctime>
 
@@ -97,4 +100,17 @@ QString TestPython()
     return QFileInfo::exists(QStringLiteral("/usr/bin/python3"))
                ? QStringLiteral("/usr/bin/python3")
                : QStringLiteral("python3");
+}
+
+bool WaitFor(const std::function<bool()>& condition, int milliseconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
 }

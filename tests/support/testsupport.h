@@ -83,5 +83,8 @@ private:
 // Local calendar time of a date and time, in the current TZ.
 std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second);
 
+// Pumps events until the condition holds or the time is up; false on time-out.
+bool WaitFor(const std::function<bool()>& condition, int milliseconds);
+
 // The Debian Python that has the test modules (pyftpdlib, dbusmock).
 QString TestPython();
