@@ -1,6 +1,7 @@
 #include "CCameraApp.h"
 
 #include "CColorWarningDlg.h"
+#include "ProgramFiles.h"
 #include "SettingsKeys.h"
 #include "SettingsModel.h"
 #include "platform/afx/afx.h"
@@ -133,22 +134,17 @@ void CCameraApp::ParseCommandLine(const QStringList& arguments)
 
 void CCameraApp::InstallInternetExtensions()
 {
-    const QString path = s_programPath();
-    int sep = path.lastIndexOf(QLatin1Char('\\'));
-    if (sep < 0)
-        sep = path.lastIndexOf(QLatin1Char('/'));
-    if (sep < 0)
+    const QString dir = DirectoryOf(s_programPath());
+    if (dir.isEmpty())
         return;
-    m_strAppDir = path.left(sep + 1);
+    m_strAppDir = dir;
     static const char* const kInstallers[] = {"Wint351.exe", "Dewint.exe", "Jawint.exe",
                                               "Twwint.exe", "Wintdist.exe"};
     bool ran = false;
     for (const char* name : kInstallers) {
         const QString file = m_strAppDir + QLatin1String(name);
-        QFile probe(file);
-        if (!probe.open(QIODevice::ReadOnly))
+        if (!CanOpenForReading(file))
             continue;
-        probe.close();
         if (!ran)
             s_startProcess(file, {}, true);
         QFile::remove(file);

@@ -3,6 +3,7 @@
 
 #include "Browser.h"
 #include "CAboutBox.h"
+#include "ProgramFiles.h"
 #include "platform/afx/afx.h"
 #include "res/resource.h"
 #include "session/CCameraDlg.h"
@@ -81,18 +82,14 @@ void CCameraApp::OnAbortConnection()
 
 void CCameraApp::OnHelpFinder()
 {
-    const QString path = s_programPath();
-    int sep = path.lastIndexOf(QLatin1Char('/'));
-    if (sep < 0)
+    const QString dir = DirectoryOf(s_programPath());
+    if (dir.isEmpty())
         return;
-    const QString manual = path.left(sep + 1) + QStringLiteral("Manual/Manual.htm");
-    QFile probe(manual);
-    if (probe.open(QIODevice::ReadOnly)) {
-        probe.close();
+    const QString manual = dir + QStringLiteral("Manual/Manual.htm");
+    if (CanOpenForReading(manual))
         LaunchBrowser(QStringLiteral("file://") + manual);
-    } else {
+    else
         LaunchBrowser(QString::fromLatin1(s_szOnlineManual));
-    }
 }
 
 void CCameraApp::OnHomePage()
