@@ -27,10 +27,9 @@ bool FitsSeriesBuffers(const SplitName& name)
 
 QString SeriesFrameName(const SplitName& name, int width, unsigned index)
 {
-    return QStringLiteral("%1.%2.%3")
-        .arg(name.base)
-        .arg(index, width, 10, QLatin1Char('0'))
-        .arg(name.extension);
+    // Concatenated, not chained arg(): a "%1" in the user's name stays text.
+    return name.base + QLatin1Char('.') + QString::number(index).rightJustified(width, u'0') +
+           QLatin1Char('.') + name.extension;
 }
 
 QString SeriesListName(const SplitName& name)

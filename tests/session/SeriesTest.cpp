@@ -1,4 +1,5 @@
 #include "SessionTestBase.h"
+#include "session/SeriesNames.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -40,6 +41,30 @@ protected:
         return names;
     }
 };
+
+TEST(SeriesNameRules, WidthSplitAndFrameNames)
+{
+    const std::pair<unsigned, int> widths[] = {{1, 0},   {2, 1},   {10, 1},  {11, 2},
+                                               {100, 2}, {101, 3}, {1000, 3}};
+    for (const auto& [n, w] : widths)
+        EXPECT_EQ(SeriesIndexWidth(n), w) << n;
+
+    SplitName name;
+    ASSERT_TRUE(SplitAtLastDot("/pics/cam.x.jpg", &name));
+    EXPECT_EQ(name.base, "/pics/cam.x");
+    EXPECT_EQ(name.extension, "jpg");
+    EXPECT_EQ(SeriesFrameName(name, 2, 7), "/pics/cam.x.07.jpg");
+    EXPECT_EQ(SeriesFrameName(name, 0, 0), "/pics/cam.x.0.jpg");
+    EXPECT_EQ(SeriesListName(name), "/pics/cam.x.lst");
+    // The only dot in a folder name splits there.
+    ASSERT_TRUE(SplitAtLastDot("/cam.d/image", &name));
+    EXPECT_EQ(SeriesFrameName(name, 1, 3), "/cam.3.d/image");
+    EXPECT_FALSE(SplitAtLastDot("/cam/image", &name));
+
+    // Placeholders in the user's names are text, not slots for the index.
+    ASSERT_TRUE(SplitAtLastDot("/w/%1%2F%3A.j%1", &name));
+    EXPECT_EQ(SeriesFrameName(name, 3, 42), "/w/%1%2F%3A.042.j%1");
+}
 
 TEST_F(SeriesTest, OneFrameHasNoIndexWidth)
 {
