@@ -4,7 +4,11 @@
 #include "SettingsKeys.h"
 #include "net/CUpload.h"
 
+#include <QRegularExpression>
+
+#include <cfloat>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <locale.h>
@@ -87,9 +91,17 @@ int ReduceDaySeconds(std::uint32_t stored)
 
 float ParseMaxFps(const QString& text)
 {
+    // Only a decimal number counts: strtod alone also takes inf, nan and hex,
+    // which a hand-edited store could hold.
+    static const QRegularExpression decimal(
+        QStringLiteral("^\\s*([+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?)"));
+    const QRegularExpressionMatch m = decimal.match(text);
+    if (!m.hasMatch())
+        return 0;
     static locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
-    const QByteArray bytes = text.toLatin1();
-    return float(strtod_l(bytes.constData(), nullptr, cLocale));
+    const double value = strtod_l(m.captured(1).toLatin1().constData(), nullptr, cLocale);
+    // Out of a float's range is no usable rate either.
+    return std::fabs(value) <= FLT_MAX ? float(value) : 0.0f;
 }
 
 QString FormatMaxFps(float fps)

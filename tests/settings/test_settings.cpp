@@ -75,6 +75,10 @@ TEST(SettingsRules, MaxFpsParsesLikeStrtodInAnyLocale)
     EXPECT_FLOAT_EQ(ParseMaxFps(QStringLiteral("0.33")), 0.33f);
     EXPECT_FLOAT_EQ(ParseMaxFps(QStringLiteral("")), 0.0f);
     EXPECT_FLOAT_EQ(ParseMaxFps(QStringLiteral("x1")), 0.0f);
+    EXPECT_FLOAT_EQ(ParseMaxFps(QStringLiteral("-.5e1x")), -5.0f);
+    // A hand-edited store: what strtod would also take is no number here.
+    for (const char* text : {"inf", " -INFINITY", "nan", "0x1p3", "1e999"})
+        EXPECT_EQ(ParseMaxFps(QString::fromLatin1(text)), 0.0f) << text;
     EXPECT_EQ(FormatMaxFps(2.0f), QStringLiteral("2.00"));
     EXPECT_EQ(FormatMaxFps(0.333f), QStringLiteral("0.33"));
 }
