@@ -71,8 +71,8 @@ void CSettingsPath::OnBrowse()
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(
-        {QStringLiteral("JPEG pictures (*.JPG)"), QStringLiteral("All files (*)")});
+    dialog.setNameFilters({QStringLiteral("JPEG pictures (*.jpg *.jpeg *.JPG *.JPEG)"),
+                           QStringLiteral("All files (*)")});
     // The value of the page's start or the last Browse, not text typed since.
     // The chooser resolves a path in a missing folder against its own, so
     // only an existing folder is handed over.

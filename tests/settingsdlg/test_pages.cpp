@@ -331,6 +331,7 @@ TEST_F(SettingsDialogTest, BrowseStartsFromThePageValueAndShowsTheChoice)
         ClickOk(sheet);
     });
     EXPECT_EQ(initialNames, (QStringList{original, original, chosen}));
-    EXPECT_EQ(filters, (QStringList{"JPEG pictures (*.JPG)", "All files (*)"}));
+    // The chooser matches case-sensitively: vizo.jpg must show.
+    EXPECT_EQ(filters, (QStringList{"JPEG pictures (*.jpg *.jpeg *.JPG *.JPEG)", "All files (*)"}));
     EXPECT_EQ(StoredString("Path", "Local"), chosen);
 }
