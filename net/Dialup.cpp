@@ -4,6 +4,7 @@
 
 #include "app/CCameraApp.h"
 #include "platform/afx/afx.h"
+#include "platform/afx/log.h"
 #include "platform/afx/pump.h"
 
 #include <QDeadlineTimer>
@@ -187,7 +188,14 @@ void CUpload::HangUp(HRASCONN connection)
     if (s_bCloseMessages)
         ShowStatus(QStringLiteral("Disconnecting..."));
     m_ras.RasHangUpA(connection);
-    if (!WaitUntilGone(m_ras, connection))
-        ShowStatus(QStringLiteral("The dial-up connection did not report hanging up within %1 s.")
-                       .arg(g_nHangUpLimitMs / 1000));
+    if (WaitUntilGone(m_ras, connection))
+        return;
+    const QString late =
+        QStringLiteral("The dial-up connection did not report hanging up within %1 s.")
+            .arg(g_nHangUpLimitMs / 1000);
+    // With closing lines suppressed the screen holds a failure reason to keep.
+    if (s_bCloseMessages)
+        ShowStatus(late);
+    else
+        LogStatus(late);
 }

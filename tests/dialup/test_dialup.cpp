@@ -306,13 +306,24 @@ TEST_F(DialupTest, HangUpThatNeverCompletesEndsAtItsLimit)
     ASSERT_NE(h, nullptr);
     g_nHangUpLimitMs = 1000;
     s_bCloseMessages = false;
+    wnd.SetStatus(QStringLiteral("FTP session failed"));
     QElapsedTimer clock;
     clock.start();
     up.HangUp(h);
     EXPECT_GE(clock.elapsed(), 950);
     EXPECT_LT(clock.elapsed(), 3000);
-    EXPECT_EQ(status.lines.last(), "The dial-up connection did not report hanging up within 1 s.");
+    // Closing lines suppressed: logged only, the failure reason stays on screen.
+    const QString late = "The dial-up connection did not report hanging up within 1 s.";
+    EXPECT_EQ(status.lines.last(), late);
+    EXPECT_TRUE(wnd.StatusText().startsWith("FTP session failed\t"))
+        << wnd.StatusText().toStdString();
     EXPECT_FALSE(status.lines.contains("Disconnecting..."));
+
+    const HRASCONN again = up.Dial();
+    ASSERT_NE(again, nullptr);
+    s_bCloseMessages = true;
+    up.HangUp(again);
+    EXPECT_TRUE(wnd.StatusText().startsWith(late + "\t")) << wnd.StatusText().toStdString();
 }
 
 TEST_F(DialupTest, NamesOfAnyLengthAreNeverCut)
