@@ -4,6 +4,7 @@
 #include "ProgramFiles.h"
 #include "SettingsKeys.h"
 #include "SettingsModel.h"
+#include "capture/FrameSwap.h"
 #include "platform/afx/afx.h"
 #include "platform/afx/log.h"
 #include "platform/win/module.h"
@@ -93,6 +94,8 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
         m_upload.m_bUseDialup = 0;
     }
     LoadRemainingSettings(m_upload, m_profile.get(), DefaultPictureDirectory());
+    // A picture left parked by an interrupted grab goes back for the web server.
+    RestoreParkedPicture(QFile::encodeName(m_upload.m_strLocalPath));
     m_bModalOpen = 0;
 
     CCameraDlg dlg;

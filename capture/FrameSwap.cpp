@@ -37,6 +37,61 @@ SwapNames MakeSwapNames(const QByteArray& destination, unsigned index)
     return {destination + ".t" + suffix, destination + ".d" + suffix};
 }
 
+SwapNames ClaimSwapNames(const QByteArray& destination)
+{
+    const SwapNames names = MakeSwapNames(destination, s_nSwapIndex);
+    s_nSwapIndex = (s_nSwapIndex + 1) % 100;
+    RestoreParkedPicture(destination);
+    for (const QByteArray& name : {names.temporary, names.parked}) {
+        if (Exists(name.constData()))
+            DeleteWithRetries(name);
+    }
+    return names;
+}
+
+bool RestoreParkedPicture(const QByteArray& destination)
+{
+    struct stat st;
+    if (::lstat(destination.constData(), &st) == 0 || errno != ENOENT)
+        return false;
+    QByteArray newest;
+    struct timespec newestTime = {};
+    for (unsigned i = 0; i < 100; ++i) {
+        const QByteArray parked = MakeSwapNames(destination, i).parked;
+        // Only what we parked: a single-linked regular file of our own. A
+        // link planted here must not be published under the picture's name.
+        if (::lstat(parked.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+            st.st_uid != ::geteuid())
+            continue;
+        const timespec& t = st.st_mtim;
+        if (newest.isEmpty() || t.tv_sec > newestTime.tv_sec ||
+            (t.tv_sec == newestTime.tv_sec && t.tv_nsec > newestTime.tv_nsec)) {
+            newest = parked;
+            newestTime = t;
+        }
+    }
+    return !newest.isEmpty() && FrameFiles().rename(newest.constData(), destination.constData());
+}
+
+int CreateOwnFile(const char* path)
+{
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(path, flags, 0666);
+    if (fd < 0 && errno == EEXIST && ::unlink(path) == 0)
+        fd = ::open(path, flags, 0666);
+    return fd;
+}
+
+bool LinkNoReplace(const char* from, const char* to)
+{
+    return ::link(from, to) == 0;
+}
+
+bool RenameOver(const char* from, const char* to)
+{
+    return ::rename(from, to) == 0;
+}
+
 bool RenameNoReplace(const char* from, const char* to)
 {
     if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
@@ -62,7 +117,8 @@ bool DeleteLocalFile(const char* path)
 
 FrameFileOps& FrameFiles()
 {
-    static FrameFileOps ops{RenameNoReplace, DeleteLocalFile, jpeg_write_file};
+    static FrameFileOps ops{LinkNoReplace, RenameOver, RenameNoReplace, DeleteLocalFile,
+                            jpeg_write_file};
     return ops;
 }
 
@@ -77,17 +133,22 @@ bool SwapIntoPlace(const QByteArray& destination, const SwapNames& names)
     const char* d = destination.constData();
     const char* t = names.temporary.constData();
     const char* p = names.parked.constData();
-    // Parking fails harmlessly when there is no previous picture yet.
-    const bool parked = Attempt([&] { return ops.rename(d, p); });
-    const bool installed = Attempt([&] { return ops.rename(t, d); });
+    // Parking fails harmlessly when there is no previous picture yet, or the
+    // file system has no links: the rename below replaces in one step anyway.
+    const bool parked = Attempt([&] { return ops.park(d, p); });
+    const bool installed = Attempt([&] { return ops.install(t, d); });
     if (installed) {
         if (parked)
             DeleteWithRetries(names.parked);
         return true;
     }
     DeleteWithRetries(names.temporary);
-    // Leaving the destination empty would be worse than keeping the old one.
-    if (parked)
-        Attempt([&] { return ops.rename(p, d); });
+    if (parked) {
+        // Leaving the destination empty would be worse than keeping the old one.
+        if (Exists(d))
+            DeleteWithRetries(names.parked);
+        else
+            Attempt([&] { return ops.rename(p, d); });
+    }
     return false;
 }

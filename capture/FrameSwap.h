@@ -24,12 +24,34 @@ struct SwapNames {
 };
 SwapNames MakeSwapNames(const QByteArray& destination, unsigned index);
 
-// A rename that fails when the target exists; a delete. True on success.
+// The names for the next picture at the destination, from s_nSwapIndex (which
+// moves on). A picture left parked by an interrupted swap is put back first;
+// then whatever is left at the two names is cleared, so no leftover of ours
+// blocks the grab.
+SwapNames ClaimSwapNames(const QByteArray& destination);
+
+// When the destination is missing, the newest picture parked under one of its
+// D.dNN names (our own regular file, never a link) goes back in its place.
+// True when one was put back.
+bool RestoreParkedPicture(const QByteArray& destination);
+
+// A new file of our own at path, open for writing: whatever entry holds the
+// name is removed first (a link itself, never its target); -1 on failure.
+int CreateOwnFile(const char* path);
+
+// Parking (a second link: fails when the target exists), installing (a rename
+// over the target in one step), a rename that fails when the target exists,
+// a delete. True on success.
+bool LinkNoReplace(const char* from, const char* to);
+bool RenameOver(const char* from, const char* to);
 bool RenameNoReplace(const char* from, const char* to);
 bool DeleteLocalFile(const char* path);
 
 // Seams: the file operations and the writer a grab uses.
 struct FrameFileOps {
+    std::function<bool(const char* from, const char* to)> park = LinkNoReplace;
+    std::function<bool(const char* from, const char* to)> install = RenameOver;
+    // Puts a parked picture back.
     std::function<bool(const char* from, const char* to)> rename = RenameNoReplace;
     std::function<bool(const char* path)> remove = DeleteLocalFile;
     std::function<int(HGLOBAL dib, const char* name, int quality)> writeJpeg;
@@ -39,10 +61,11 @@ FrameFileOps& FrameFiles();
 // Up to 5 immediate attempts to delete through the seam.
 bool DeleteWithRetries(const QByteArray& path);
 
-// Parks the destination, installs the temporary file under its name and
-// deletes the parked one, each up to 5 immediate attempts. When the install
-// fails the temporary file is deleted and a parked picture is put back.
-// True when the new picture is in place.
+// Parks the destination under a second name, renames the temporary file over
+// it and deletes the parked name, each up to 5 immediate attempts. The
+// destination is never missing on the way. When the install fails the
+// temporary file is deleted and the parked picture is put back if the
+// destination went. True when the new picture is in place.
 bool SwapIntoPlace(const QByteArray& destination, const SwapNames& names);
 
 // The grab's steps from opening the clipboard on: caption, write, swap, with

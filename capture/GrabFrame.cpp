@@ -75,8 +75,7 @@ HGLOBAL CaptionedFrame(CCameraDlg& dlg, const CUpload& settings, QString* failur
 
 int WriteAndSwap(CCameraDlg& dlg, HGLOBAL output, const QByteArray& destination, int quality)
 {
-    const SwapNames names = MakeSwapNames(destination, s_nSwapIndex);
-    s_nSwapIndex = (s_nSwapIndex + 1) % 100;
+    const SwapNames names = ClaimSwapNames(destination);
     FrameFileOps& ops = FrameFiles();
     const int code = ops.writeJpeg(output, names.temporary.constData(), quality);
     if (code != 0) {

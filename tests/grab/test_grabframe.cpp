@@ -140,7 +140,7 @@ TEST_F(GrabFrameTest, GrabAndCopyFailures)
 }
 
 // Reads the picture over and over while it is being replaced: every read is a
-// whole JPEG, or no file at all in the moment between park and install.
+// whole JPEG, and the picture is never missing.
 TEST_F(GrabFrameTest, ReaderNeverSeesAPartialPicture)
 {
     ASSERT_TRUE(Connect(3));
@@ -174,6 +174,7 @@ TEST_F(GrabFrameTest, ReaderNeverSeesAPartialPicture)
     EXPECT_EQ(installed, 500);
     EXPECT_EQ(broken, 0);
     EXPECT_GT(whole, 0);
+    EXPECT_EQ(missing, 0);
     EXPECT_TRUE(Leftovers().isEmpty());
     std::printf("reader: %d whole pictures, %d moments without one\n", whole.load(),
                 missing.load());

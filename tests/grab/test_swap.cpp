@@ -3,6 +3,10 @@
 #include "grabtest.h"
 
 #include <QFile>
+#include <atomic>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace grabtest;
 
@@ -17,27 +21,37 @@ protected:
     int Grab(const QString& dest) { return WriteClipboardFrame(dlg, dest); }
     int Grab() { return Grab(Dest()); }
 
-    // Counts rename attempts by kind and lets a test refuse some of them.
+    // Counts park, install and restore attempts and lets a test refuse some.
     struct RenameLog {
         int park = 0, install = 0, restore = 0;
     };
-    void CountRenames(RenameLog* log, std::function<bool(const char*, const char*)> refuse = {})
+    using Refuse = std::function<bool(const char*, const char*)>;
+    void CountRenames(RenameLog* log, Refuse refuse = {})
     {
-        FrameFiles().rename = [log, refuse](const char* from, const char* to) {
-            const QByteArray f(from), t(to);
-            int& kind = f.contains(".t")   ? log->install
-                        : t.contains(".d") ? log->park
-                                           : log->restore;
-            ++kind;
-            if (refuse && refuse(from, to))
-                return false;
-            return RenameNoReplace(from, to);
+        FrameFileOps& ops = FrameFiles();
+        auto counted = [refuse](int* count, std::function<bool(const char*, const char*)> real) {
+            return [=](const char* from, const char* to) {
+                ++*count;
+                return !(refuse && refuse(from, to)) && real(from, to);
+            };
         };
+        ops.park = counted(&log->park, LinkNoReplace);
+        ops.install = counted(&log->install, RenameOver);
+        ops.rename = counted(&log->restore, RenameNoReplace);
     }
     QByteArray Contents(const QString& path) const
     {
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    static bool Write(const QString& path, const QByteArray& bytes)
+    {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    }
+    bool IsJpeg(const QString& path) const
+    {
+        return dibtest::DecodeJpegFile(path.toStdString()).ok;
     }
 };
 
@@ -100,17 +114,142 @@ TEST_F(Swap, LockedDestinationKeepsThePreviousPicture)
     EXPECT_EQ(Contents(Dest()), previous);
     EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(QLatin1Char(' ')).toStdString();
 
-    // Parked, but the install refused: the previous picture goes back.
+    // Parked, but the install refused: the previous picture stays.
     log = {};
     CountRenames(&log,
                  [](const char* from, const char*) { return QByteArray(from).contains(".t"); });
     EXPECT_EQ(Grab(), 0);
     EXPECT_EQ(log.park, 1);
     EXPECT_EQ(log.install, 5);
+    EXPECT_EQ(log.restore, 0);
+    EXPECT_EQ(Contents(Dest()), previous);
+    EXPECT_TRUE(Leftovers().isEmpty());
+
+    // An install that fails after the destination went: the parked copy goes back.
+    log = {};
+    FrameFiles().install = [&log, dest](const char*, const char*) {
+        ++log.install;
+        ::unlink(dest.constData());
+        return false;
+    };
+    EXPECT_EQ(Grab(), 0);
     EXPECT_EQ(log.restore, 1);
     EXPECT_EQ(Contents(Dest()), previous);
     EXPECT_TRUE(Leftovers().isEmpty());
     EXPECT_TRUE(ClipboardClosed());
+}
+
+TEST_F(Swap, PlantedLinksAreNeverWrittenThrough)
+{
+    QTemporaryDir outside;
+    const QString victim = outside.filePath(QStringLiteral("victim"));
+    ASSERT_TRUE(Write(victim, "not yours"));
+    // Symbolic links at a temporary and a parked name, a hard link at the next temporary.
+    ASSERT_TRUE(QFile::link(victim, Dest() + ".t00"));
+    ASSERT_TRUE(QFile::link(victim, Dest() + ".d01"));
+    ASSERT_EQ(::link(QFile::encodeName(victim), QFile::encodeName(Dest() + ".t01")), 0);
+    ASSERT_EQ(Grab(), 1);
+    ASSERT_EQ(Grab(), 1);
+    EXPECT_EQ(Contents(victim), "not yours");
+    EXPECT_TRUE(IsJpeg(Dest()));
+    EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+
+    // The writer on its own replaces a link at its name instead of following it.
+    const QString link = dir.filePath(QStringLiteral("other.jpg"));
+    ASSERT_TRUE(QFile::link(victim, link));
+    HGLOBAL frame = dibtest::BuildDib(PlainFrame(16, 16, 24));
+    EXPECT_EQ(jpeg_write_file(frame, QFile::encodeName(link).constData(), 50), 0);
+    GlobalFree(frame);
+    EXPECT_EQ(Contents(victim), "not yours");
+    EXPECT_FALSE(QFileInfo(link).isSymLink());
+    EXPECT_TRUE(IsJpeg(link));
+}
+
+TEST_F(Swap, LeftoversOfAnInterruptedSwapNeverBlockAGrab)
+{
+    QTemporaryDir outside;
+    const QString victim = outside.filePath(QStringLiteral("victim"));
+    ASSERT_TRUE(Write(victim, "not yours"));
+    ASSERT_EQ(Grab(), 1);
+    // Stopped between parking and installing: no picture, the previous one
+    // parked, a half-written temporary, and a planted parked name.
+    ASSERT_TRUE(QFile::rename(Dest(), Dest() + ".d05"));
+    ASSERT_TRUE(Write(Dest() + ".t07", "\xff\xd8half"));
+    ASSERT_TRUE(QFile::link(victim, Dest() + ".d00"));
+    s_nSwapIndex = 0;
+    // A whole round of names, each cleared before use.
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(Grab(), 1) << i << status.lines.join('|').toStdString();
+        ASSERT_TRUE(IsJpeg(Dest())) << i;
+    }
+    EXPECT_TRUE(status.lines.isEmpty()) << status.lines.join('|').toStdString();
+    EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+    EXPECT_EQ(Contents(victim), "not yours");
+}
+
+TEST_F(Swap, MissingPictureGetsItsParkedCopyBack)
+{
+    const QByteArray dest = QFile::encodeName(Dest());
+    ASSERT_TRUE(Write(Dest(), "older"));
+    ASSERT_TRUE(QFile::rename(Dest(), Dest() + ".d42"));
+    ASSERT_TRUE(Write(Dest(), "newer"));
+    ASSERT_TRUE(QFile::rename(Dest(), Dest() + ".d07"));
+    // Timestamps a second apart: the newer copy wins whatever the order of names.
+    const QDateTime now = QDateTime::currentDateTime();
+    QFile(Dest() + ".d42").setFileTime(now.addSecs(-10), QFileDevice::FileModificationTime);
+    QFile(Dest() + ".d07").setFileTime(now, QFileDevice::FileModificationTime);
+    // A link is not ours to publish, however new.
+    ASSERT_TRUE(QFile::link(Dest() + ".d42", Dest() + ".d99"));
+
+    EXPECT_TRUE(RestoreParkedPicture(dest));
+    EXPECT_EQ(Contents(Dest()), "newer");
+    EXPECT_FALSE(RestoreParkedPicture(dest)) << "the picture is there";
+    EXPECT_EQ(Contents(Dest() + ".d42"), "older");
+
+    ASSERT_TRUE(QFile::remove(Dest()));
+    ASSERT_TRUE(QFile::remove(Dest() + ".d42"));
+    EXPECT_FALSE(RestoreParkedPicture(dest));
+    EXPECT_FALSE(QFile::exists(Dest()));
+}
+
+// A reader polling the destination during a fast stream of swaps always finds
+// a whole picture.
+TEST_F(Swap, DestinationIsNeverMissingWhileSwapping)
+{
+    const QByteArray dest = QFile::encodeName(Dest());
+    const QByteArray picture(4000, 'p');
+    ASSERT_TRUE(Write(Dest(), picture));
+    std::atomic<bool> done{false};
+    std::atomic<long> polls{0}, missing{0}, short_{0};
+    std::thread reader([&] {
+        char buffer[8192];
+        while (!done) {
+            const int fd = ::open(dest.constData(), O_RDONLY);
+            ++polls;
+            if (fd < 0) {
+                ++missing;
+                continue;
+            }
+            if (::read(fd, buffer, sizeof buffer) != picture.size())
+                ++short_;
+            ::close(fd);
+        }
+    });
+    int failed = 0;
+    for (unsigned i = 0; i < 3000; ++i) {
+        const SwapNames names = MakeSwapNames(dest, i);
+        if (!Write(QFile::decodeName(names.temporary), picture) || !SwapIntoPlace(dest, names))
+            ++failed;
+    }
+    done = true;
+    reader.join();
+    std::printf("polls %ld, destination missing %ld, short %ld\n", long(polls), long(missing),
+                long(short_));
+    EXPECT_EQ(failed, 0);
+    EXPECT_GT(polls, 1000);
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(short_, 0);
+    EXPECT_TRUE(Leftovers().isEmpty());
 }
 
 TEST_F(Swap, ParkedFileThatWillNotGoIsNoFailure)

@@ -253,6 +253,23 @@ TEST_F(StartupTest, FirstUploadIsDueOneMinuteAfterStart)
     EXPECT_FALSE(rasBoundAfter);
 }
 
+TEST_F(StartupTest, PictureLeftParkedByAnInterruptedGrabIsPutBack)
+{
+    StoreCompleteLanSettings();
+    const QString picture = programDir.filePath(QStringLiteral("vizo.jpg"));
+    QFile parked(picture + QStringLiteral(".d03"));
+    ASSERT_TRUE(parked.open(QIODevice::WriteOnly) && parked.write("picture") == 7);
+    parked.close();
+    bool presentWhileRunning = false;
+    onMainWindow = [&](CCameraApp&) { presentWhileRunning = QFile::exists(picture); };
+    Run();
+    EXPECT_TRUE(presentWhileRunning);
+    QFile restored(picture);
+    ASSERT_TRUE(restored.open(QIODevice::ReadOnly));
+    EXPECT_EQ(restored.readAll(), QByteArray("picture"));
+    EXPECT_FALSE(parked.exists());
+}
+
 TEST_F(StartupTest, DefaultPictureGoesBesideTheProgramOrToTheUsersDataFolder)
 {
     StoreCompleteLanSettings();
