@@ -3,15 +3,29 @@
 #include "SeriesNames.h"
 #include "UploadSession.h"
 #include "app/CCameraApp.h"
+#include "capture/FrameSwap.h"
 #include "session/CCameraDlg.h"
 
 #include <QFile>
+#include <unistd.h>
 
 namespace
 {
 QString NowText()
 {
     return FormatTimeOfDay(CCameraApp::Now());
+}
+
+// Always a new file: a link planted at the list's name is never written through.
+bool OpenListFile(const QString& name, QFile* list)
+{
+    const int fd = CreateOwnFile(QFile::encodeName(name).constData());
+    if (fd < 0)
+        return false;
+    if (list->open(fd, QIODevice::WriteOnly | QIODevice::Text, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+    return false;
 }
 } // namespace
 
@@ -46,8 +60,8 @@ void UploadSession::Series()
     SplitName local, remote;
     if (!SeriesNames(&local, &remote))
         return;
-    QFile list(SeriesListName(local));
-    const bool listOpen = list.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text);
+    QFile list;
+    const bool listOpen = OpenListFile(SeriesListName(local), &list);
 
     qint64 start = MillisecondClock(), prev = start, now = start;
     bool ok = true;

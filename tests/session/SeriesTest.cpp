@@ -2,6 +2,7 @@
 #include "session/SeriesNames.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -142,6 +143,24 @@ TEST_F(SeriesTest, WithoutFtpOnlyLocalFiles)
     EXPECT_TRUE(server.ListFiles().isEmpty());
     EXPECT_TRUE(SessionLines().filter("Sending").isEmpty());
     EXPECT_EQ(SessionLines().last(), "Uploaded series at " + StartText());
+}
+
+TEST_F(SeriesTest, ListIsNeverWrittenThroughAPlantedLink)
+{
+    QTemporaryDir outside;
+    const QString victim = outside.filePath("victim");
+    QFile v(victim);
+    ASSERT_TRUE(v.open(QIODevice::WriteOnly) && v.write("not yours") == 9);
+    v.close();
+    ASSERT_TRUE(QFile::link(victim, Local("cam.lst")));
+    u.m_bUseFtp = 0;
+    u.m_nNumSeries = 2;
+    RunSession();
+    QFile check(victim);
+    ASSERT_TRUE(check.open(QIODevice::ReadOnly));
+    EXPECT_EQ(check.readAll(), QByteArray("not yours"));
+    EXPECT_FALSE(QFileInfo(Local("cam.lst")).isSymLink());
+    EXPECT_EQ(ListLines(ReadLocal("cam.lst")).size(), 2);
 }
 
 TEST_F(SeriesTest, NamesWithoutExtensionAreRefused)
