@@ -33,9 +33,12 @@ bool StartProcess(const QString& program, const QStringList& args, bool wait)
     process.start(program, args);
     if (!process.waitForStarted())
         return false;
-    // Keep the window painted while the installer runs.
-    while (!process.waitForFinished(100))
-        PumpMessages();
+    // Keep the window painted while the installer runs. The state decides:
+    // once the pump has seen the exit, waitForFinished fails at once.
+    while (process.state() != QProcess::NotRunning) {
+        if (!process.waitForFinished(100))
+            PumpMessages();
+    }
     return true;
 }
 

@@ -5,10 +5,15 @@
 #include "testsupport.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
+#include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace
 {
@@ -128,6 +133,47 @@ TEST_F(StartupTest, OnlyTheFirstInstallerRunsAndAllAreRemoved)
     EXPECT_FALSE(QFile::exists(programDir.filePath(QStringLiteral("Dewint.exe"))));
     EXPECT_FALSE(QFile::exists(programDir.filePath(QStringLiteral("Wintdist.exe"))));
     EXPECT_EQ(lastAppDir, programDir.path() + QLatin1Char('/'));
+}
+
+double ProcessorSeconds()
+{
+    rusage use{};
+    getrusage(RUSAGE_SELF, &use);
+    return use.ru_utime.tv_sec + use.ru_stime.tv_sec +
+           (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+}
+
+TEST_F(StartupTest, WaitForARealInstallerEndsWithoutSpinning)
+{
+    CUpload::s_szInternetLibrary = "libvizo-no-such-layer.so";
+    CCameraApp::s_startProcess = savedStart;
+    const QString installer = programDir.filePath(QStringLiteral("Dewint.exe"));
+    QFile script(installer);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nsleep 0.5\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // Busy in the pump while the installer ends, so the pump sees the exit.
+    QTimer::singleShot(0, [] {
+        QThread::msleep(1000);
+        QCoreApplication::processEvents();
+    });
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] {
+        std::fprintf(stderr, "installer wait did not end\n");
+        std::_Exit(1);
+    });
+    watchdog.start(20000);
+    QElapsedTimer wall;
+    wall.start();
+    const double cpu = ProcessorSeconds();
+    Run();
+    watchdog.stop();
+    EXPECT_LT(wall.elapsed(), 5000);
+    EXPECT_LT(ProcessorSeconds() - cpu, 0.5);
+    EXPECT_FALSE(QFile::exists(installer));
+    EXPECT_EQ(boxes.texts, QStringList{kInternetMissing});
 }
 
 TEST_F(StartupTest, MissingInternetLayerEndsBeforeSettingsAreTouched)
