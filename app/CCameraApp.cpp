@@ -90,6 +90,11 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
     }
     m_upload.m_bDialupAvailable = m_upload.LoadDialupLibrary() == 0 ? 1 : 0;
     SetRegistryKey(QStringLiteral("Brindlecote"));
+    const QString unreadable = m_profile->ReadProblem();
+    if (!unreadable.isEmpty())
+        AfxMessageBox(QStringLiteral("The settings in %1 could not be read (%2).\n\nVizo starts "
+                                     "with default settings.")
+                          .arg(m_profile->filePath(), unreadable));
     LoadDialupSettings(m_upload, m_profile.get());
     if (!m_upload.m_bDialupAvailable && m_upload.m_bUseDialup) {
         AfxMessageBox(QStringLiteral("Failed to load dial-up networking.\n\nVizo will be limited "

@@ -80,6 +80,17 @@ SettingsEdit CopyOut(const SettingsPages& p)
     e.crCaptionColor = p.time.m_crCaptionColor;
     return e;
 }
+// The changes stay in force for this run either way; the user must know that
+// the next start will not have them.
+void ReportUnstoredSettings(Profile& store)
+{
+    const QString why = store.TakeWriteProblem();
+    if (why.isEmpty())
+        return;
+    AfxMessageBox(QStringLiteral("The settings could not be stored in %1 (%2).\n\nThe changes "
+                                 "apply until Vizo ends.")
+                      .arg(store.filePath(), why));
+}
 } // namespace
 
 void CCameraApp::OnSettings()
@@ -94,8 +105,11 @@ void CCameraApp::OnSettings()
              &pages.dialup, &pages.ftp, &pages.path, &pages.upload, &pages.time})
         sheet.AddPage(page);
     if (AfxRunModal(sheet) == IDOK) {
-        if (Profile* store = profile())
+        if (Profile* store = profile()) {
+            store->TakeWriteProblem();
             SaveConfirmedSettings(m_upload, CopyOut(pages), *store);
+            ReportUnstoredSettings(*store);
+        }
         m_bModalOpen = 0;
         ScheduleNextUpload();
     } else {

@@ -1,5 +1,7 @@
 #include "Profile.h"
 
+#include "platform/afx/log.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -28,7 +30,8 @@ Profile::Profile(const QString& company, const QString& application)
 }
 
 Profile::Profile(const QString& filePath)
-    : m_path(filePath), m_settings(std::make_unique<QSettings>(filePath, QSettings::IniFormat))
+    : m_path(filePath), m_settings(std::make_unique<QSettings>(filePath, QSettings::IniFormat)),
+      m_failed(m_settings->status() != QSettings::NoError)
 {
 }
 
@@ -61,14 +64,26 @@ QString Profile::ReadString(const char* section, const char* entry,
 
 bool Profile::WriteInt(const char* section, const char* entry, int value)
 {
+    Reopen();
     m_settings->setValue(Key(section, entry), value);
     return Finish(section, entry);
 }
 
 bool Profile::WriteString(const char* section, const char* entry, const QString& value)
 {
+    Reopen();
     m_settings->setValue(Key(section, entry), value);
     return Finish(section, entry);
+}
+
+// A store that failed keeps failing, even once the cause is gone: the next
+// write starts from a fresh one.
+void Profile::Reopen()
+{
+    if (!m_failed)
+        return;
+    m_settings = std::make_unique<QSettings>(m_path, QSettings::IniFormat);
+    m_failed = false;
 }
 
 bool Profile::Finish(const char* section, const char* entry)
@@ -84,5 +99,51 @@ bool Profile::Finish(const char* section, const char* entry)
     m_settings->sync();
     // The store holds the FTP password in plain text.
     QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner);
-    return m_settings->status() == QSettings::NoError;
+    if (m_settings->status() == QSettings::NoError)
+        return true;
+    const QString why = WriteFailure();
+    LogLine("settings",
+            QStringLiteral("%1 not stored in %2: %3").arg(Key(section, entry), m_path, why));
+    if (m_writeProblem.isEmpty())
+        m_writeProblem = why;
+    m_failed = true;
+    return false;
+}
+
+QString Profile::WriteFailure() const
+{
+    const QFileInfo file(m_path);
+    const QString folder = file.absolutePath();
+    if (!QFileInfo(folder).isDir())
+        return QStringLiteral("the folder %1 cannot be created").arg(folder);
+    if (file.isDir())
+        return QStringLiteral("a folder has the file's name");
+    QFile probe(m_path);
+    if (file.exists() && !probe.open(QIODevice::Append))
+        return probe.errorString();
+    if (!QFileInfo(folder).isWritable())
+        return QStringLiteral("the folder %1 is read-only").arg(folder);
+    return QStringLiteral("the file could not be written");
+}
+
+QString Profile::TakeWriteProblem()
+{
+    QString why;
+    why.swap(m_writeProblem);
+    return why;
+}
+
+QString Profile::ReadProblem() const
+{
+    const QFileInfo file(m_path);
+    if (!file.exists())
+        return {};
+    if (file.isDir())
+        return QStringLiteral("a folder has the file's name");
+    QFile probe(m_path);
+    if (!probe.open(QIODevice::ReadOnly))
+        return probe.errorString();
+    if (m_settings->status() == QSettings::FormatError)
+        return QStringLiteral("its contents are not in the settings format");
+    return {};
 }

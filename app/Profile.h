@@ -27,13 +27,22 @@ public:
     bool WriteString(const char* section, const char* entry, const QString& value);
 
     QString filePath() const { return m_path; }
+    // Why an existing file cannot be read; empty when it can or is missing.
+    QString ReadProblem() const;
+    // Why the first write since the last call could not be stored (each
+    // failed write is also logged); empty when all were stored.
+    QString TakeWriteProblem();
     // Every write made through this object, as "Section/Entry", in order.
     const QStringList& writeLog() const { return m_writes; }
 
 private:
+    void Reopen();
     bool Finish(const char* section, const char* entry);
+    QString WriteFailure() const;
 
     QString m_path;
     std::unique_ptr<QSettings> m_settings;
     QStringList m_writes;
+    QString m_writeProblem;
+    bool m_failed = false;
 };

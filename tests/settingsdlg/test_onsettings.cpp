@@ -2,7 +2,11 @@
 // stores, and what Cancel leaves alone.
 #include "settingsdlg_support.h"
 
+#include "platform/afx/log.h"
 #include "session/Schedule.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 TEST_F(SettingsDialogTest, IntervalShowsInItsLargestWholeUnit)
 {
@@ -182,4 +186,54 @@ TEST_F(SettingsDialogTest, EditsOnEveryPageAreStoredInOrder)
     EXPECT_EQ(StoredString("Path", "Remote"), QStringLiteral("www/cam.jpg"));
     EXPECT_EQ(StoredInt("Time", "Vertical Position"), 2);
     EXPECT_EQ(StoredInt("Upload", "Num Series"), 20);
+}
+
+// Settings that cannot be stored are said to be lost, whatever the cause; the
+// causes here stop root too.
+TEST_F(SettingsDialogTest, StoreThatCannotBeWrittenIsReportedAndKeepsTheChoice)
+{
+    const QString path = app.profile()->filePath();
+    const QString folder = QFileInfo(path).absolutePath();
+    const auto setFps = [&](const QString& text) {
+        RunSettings([&](CSettings& sheet) {
+            ClickTab(sheet, kUpload);
+            TypeInto(Edit(sheet, kUpload, 1065), text);
+            ClickOk(sheet);
+        });
+    };
+    u.m_nUploadMode = 1; // the rate is editable in series mode
+    QStringList logged;
+    const LogObserver previous = SetLogObserver(
+        [&](const char* kind, const QString& text) { logged << kind + (": " + text); });
+
+    // The folder's place is taken by a file.
+    QDir().rmdir(folder);
+    QFile blocker(folder);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    setFps(QStringLiteral("3"));
+    ASSERT_EQ(boxes.texts.size(), 1);
+    EXPECT_EQ(boxes.texts[0], "The settings could not be stored in " + path + " (the folder " +
+                                  folder +
+                                  " cannot be created).\n\nThe changes apply until Vizo ends.");
+    EXPECT_FLOAT_EQ(u.m_fMaxFps, 3.0f);
+    EXPECT_TRUE(logged.contains("settings: Upload/Max Fps not stored in " + path + ": the folder " +
+                                folder + " cannot be created"))
+        << logged.join('\n').toStdString();
+
+    // A folder holds the file's name.
+    ASSERT_TRUE(blocker.remove());
+    ASSERT_TRUE(QDir().mkpath(path));
+    setFps(QStringLiteral("4"));
+    ASSERT_EQ(boxes.texts.size(), 2);
+    EXPECT_TRUE(boxes.texts[1].contains("(a folder has the file's name)"))
+        << boxes.texts[1].toStdString();
+    EXPECT_FLOAT_EQ(u.m_fMaxFps, 4.0f);
+
+    // Once the cause is gone the next change is stored, and nothing is said.
+    ASSERT_TRUE(QDir().rmdir(path));
+    setFps(QStringLiteral("5"));
+    EXPECT_EQ(boxes.texts.size(), 2);
+    EXPECT_EQ(Profile(path).ReadString("Upload", "Max Fps", {}), QStringLiteral("5.00"));
+    SetLogObserver(previous);
 }

@@ -1,6 +1,7 @@
 #include "app/CCameraApp.h"
 #include "app/CColorWarningDlg.h"
 #include "app/Profile.h"
+#include "platform/afx/log.h"
 #include "session/CCameraDlg.h"
 #include "testsupport.h"
 
@@ -314,6 +315,25 @@ TEST_F(StartupTest, PictureLeftParkedByAnInterruptedGrabIsPutBack)
     ASSERT_TRUE(restored.open(QIODevice::ReadOnly));
     EXPECT_EQ(restored.readAll(), QByteArray("picture"));
     EXPECT_FALSE(parked.exists());
+}
+
+TEST_F(StartupTest, SettingsFileThatCannotBeReadIsReported)
+{
+    // A folder in the file's place cannot be read, not even by root.
+    const QString path = Store().filePath();
+    ASSERT_TRUE(QDir().mkpath(path));
+    QStringList logged;
+    const LogObserver previous = SetLogObserver(
+        [&](const char* kind, const QString& text) { logged << kind + (": " + text); });
+    Run();
+    SetLogObserver(previous);
+    const QString text = "The settings in " + path +
+                         " could not be read (a folder has the file's name).\n\nVizo starts "
+                         "with default settings.";
+    ASSERT_FALSE(boxes.texts.isEmpty());
+    EXPECT_EQ(boxes.texts[0], text);
+    EXPECT_TRUE(logged.contains("message: " + text));
+    EXPECT_EQ(mainWindowRuns, 1) << "start-up goes on with defaults";
 }
 
 TEST_F(StartupTest, DefaultPictureGoesBesideTheProgramOrToTheUsersDataFolder)
