@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 
 namespace
 {
@@ -50,35 +51,85 @@ QString GroupValue(const QString& file, const QString& group, const QString& key
     return {};
 }
 
-QString DefaultHtmlEntry()
+// The desktops named by $XDG_CURRENT_DESKTOP, lower-cased, for their own lists.
+QStringList DesktopNames()
 {
-    QStringList places = ConfigDirs();
-    places << ApplicationDirs();
-    for (const QString& dir : places) {
-        const QString value =
-            GroupValue(dir + QStringLiteral("/mimeapps.list"),
-                       QStringLiteral("Default Applications"), QStringLiteral("text/html"));
-        const QString first = value.split(QLatin1Char(';'), Qt::SkipEmptyParts).value(0);
-        if (!first.isEmpty())
-            return first;
+    return qEnvironmentVariable("XDG_CURRENT_DESKTOP")
+        .toLower()
+        .split(QLatin1Char(':'), Qt::SkipEmptyParts);
+}
+
+// The Exec line of an installed, visible desktop entry; empty when none.
+QString ExecOf(const QString& entry)
+{
+    if (entry.isEmpty() || entry.contains(QLatin1Char('/')))
+        return {};
+    const QString group = QStringLiteral("Desktop Entry");
+    for (const QString& dir : ApplicationDirs()) {
+        const QString file = dir + QLatin1Char('/') + entry;
+        if (!QFile::exists(file))
+            continue;
+        // The first entry found by its id decides, even when it hides the others.
+        if (GroupValue(file, group, QStringLiteral("Hidden")) == QLatin1String("true"))
+            return {};
+        return GroupValue(file, group, QStringLiteral("Exec"));
     }
     return {};
+}
+
+// The first entry of a ';' list that is installed; missing ones fall through.
+QString FirstInstalledExec(const QString& list)
+{
+    for (const QString& entry : list.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString exec = ExecOf(entry.trimmed());
+        if (!exec.isEmpty())
+            return exec;
+    }
+    return {};
+}
+
+QString HtmlExecFrom(const QStringList& files, const QString& group)
+{
+    for (const QString& file : files) {
+        const QString exec =
+            FirstInstalledExec(GroupValue(file, group, QStringLiteral("text/html")));
+        if (!exec.isEmpty())
+            return exec;
+    }
+    return {};
+}
+
+QStringList InEach(const QStringList& dirs, const QString& name)
+{
+    QStringList files;
+    for (const QString& dir : dirs)
+        files << dir + QLatin1Char('/') + name;
+    return files;
 }
 
 } // namespace
 
 QString RegisteredHtmlCommand()
 {
-    const QString entry = DefaultHtmlEntry();
-    if (entry.isEmpty() || entry.contains(QLatin1Char('/')))
-        return {};
-    for (const QString& dir : ApplicationDirs()) {
-        const QString exec = GroupValue(dir + QLatin1Char('/') + entry,
-                                        QStringLiteral("Desktop Entry"), QStringLiteral("Exec"));
-        if (!exec.isEmpty())
-            return exec;
+    // The user's and the desktop's choices, desktop-specific lists first.
+    QStringList lists;
+    for (const QString& dir : ConfigDirs() + ApplicationDirs()) {
+        for (const QString& desktop : DesktopNames())
+            lists << dir + QLatin1Char('/') + desktop + QStringLiteral("-mimeapps.list");
+        lists << dir + QStringLiteral("/mimeapps.list");
     }
-    return {};
+    const QString defaults = QStringLiteral("Default Applications");
+    QString exec = HtmlExecFrom(lists, defaults);
+    if (exec.isEmpty())
+        exec = HtmlExecFrom(InEach(ApplicationDirs(), QStringLiteral("defaults.list")), defaults);
+    if (exec.isEmpty())
+        exec = HtmlExecFrom(InEach(ApplicationDirs(), QStringLiteral("mimeinfo.cache")),
+                            QStringLiteral("MIME Cache"));
+    if (!exec.isEmpty())
+        return exec;
+    // Nobody chose a handler: the desktop's own opener decides.
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    return opener.isEmpty() ? QString() : QLatin1Char('"') + opener + QLatin1Char('"');
 }
 
 QStringList BrowserCommandLine(const QString& exec, const QString& url)

@@ -163,10 +163,53 @@ TEST_F(CommandsTest, HelpWithoutManualOpensTheOnlineOneAndHomePageToo)
     CCameraApp::s_startProcess = savedStart;
 }
 
-TEST_F(CommandsTest, NoRegisteredBrowserStartsNothingAndSaysNothing)
+// A stock desktop: nobody chose, the first choice is not installed, and the
+// handler is known only from the desktop's lists or the MIME cache.
+TEST(BrowserLookup, FallsThroughToWhatTheDesktopWouldOpen)
+{
+    StandInBrowser browser;
+    const QString root = browser.dir.path();
+    const QString apps = root + "/data/applications/";
+    const QString standIn = root.toUtf8() + "/browser.sh --new-window %u";
+    ScopedEnv path("PATH", (root + "/empty").toLocal8Bit());
+    WriteFile(root + "/config/mimeapps.list", "[Default Applications]\ntext/html=gone.desktop\n");
+    EXPECT_EQ(RegisteredHtmlCommand(), QString()) << "no opener on PATH either";
+
+    WriteFile(apps + "mimeinfo.cache", "[MIME Cache]\ntext/html=gone.desktop;standin.desktop;\n");
+    EXPECT_EQ(RegisteredHtmlCommand(), standIn);
+
+    WriteFile(apps + "other.desktop", "[Desktop Entry]\nExec=other %u\n");
+    WriteFile(apps + "defaults.list", "[Default Applications]\ntext/html=other.desktop\n");
+    EXPECT_EQ(RegisteredHtmlCommand(), "other %u");
+
+    ScopedEnv desktop("XDG_CURRENT_DESKTOP", "X-Cinnamon:GNOME");
+    WriteFile(root + "/config/gnome-mimeapps.list",
+              "[Default Applications]\ntext/html=standin.desktop\n");
+    EXPECT_EQ(RegisteredHtmlCommand(), standIn);
+
+    // A hidden entry counts as not installed.
+    WriteFile(apps + "standin.desktop", "[Desktop Entry]\nHidden=true\nExec=x\n");
+    EXPECT_EQ(RegisteredHtmlCommand(), "other %u");
+}
+
+TEST_F(CommandsTest, WithoutAnyHandlerTheDesktopsOpenerGetsTheUrl)
 {
     StandInBrowser browser;
     QFile::remove(browser.dir.path() + "/config/mimeapps.list");
+    const QString bin = browser.dir.path() + "/bin";
+    ASSERT_TRUE(QDir().mkpath(bin));
+    ASSERT_TRUE(QFile::copy(browser.dir.path() + "/browser.sh", bin + "/xdg-open"));
+    ScopedEnv path("PATH", (bin + ":/usr/bin:/bin").toLocal8Bit());
+    Trigger(ID_HELP_HOMEPAGE);
+    EXPECT_EQ(browser.Arguments(), QStringList{CCameraApp::s_szHomePage});
+    EXPECT_TRUE(boxes.texts.isEmpty());
+}
+
+TEST_F(CommandsTest, NoHandlerAndNoOpenerStartsNothingAndSaysNothing)
+{
+    StandInBrowser browser;
+    QFile::remove(browser.dir.path() + "/config/mimeapps.list");
+    ScopedEnv path("PATH", (browser.dir.path() + "/empty").toLocal8Bit());
     Trigger(ID_HELP_HOMEPAGE);
     EXPECT_TRUE(browser.Arguments(300).isEmpty());
     EXPECT_TRUE(boxes.texts.isEmpty());
