@@ -1,6 +1,9 @@
 #include "SessionTestBase.h"
+#include "res/resource.h"
 #include "session/SeriesNames.h"
 
+#include <QAction>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -190,6 +193,68 @@ TEST_F(SeriesTest, AbortWhileCapturingSendsNothing)
     EXPECT_LT(ListLines(ReadLocal("cam.lst")).size(), 10);
     EXPECT_EQ(SessionLines().last(), "Aborted series at " + StartText());
     EXPECT_EQ(wnd.m_bPaused, 0);
+}
+
+// Upload now is greyed while a session runs and Abort enabled, menu and
+// buttons alike; the Abort menu item stops the series; both revert at the end.
+TEST_F(SeriesTest, SessionMenuItemsDuringAndAfter)
+{
+    u.m_nNumSeries = 10;
+    u.m_fMaxFps = 5;
+    bool uploadNow = true, abortItem = false, uploadButton = true, abortButton = false;
+    std::time_t nextDuring = 0;
+    OnStatus("Capturing frames 2/10", [&] {
+        uploadNow = wnd.MenuItem(ID_SESSION_UPLOADNOW)->isEnabled();
+        abortItem = wnd.MenuItem(ID_SESSION_ABORT)->isEnabled();
+        uploadButton = wnd.GetDlgItem(1001)->isEnabled();
+        abortButton = wnd.GetDlgItem(1002)->isEnabled();
+        nextDuring = app.m_timeNextUpload;
+        wnd.MenuItem(ID_SESSION_UPLOADNOW)->trigger(); // greyed: no effect
+        EXPECT_EQ(app.m_timeNextUpload, nextDuring);
+        wnd.MenuItem(ID_SESSION_ABORT)->trigger();
+    });
+    RunSession();
+    EXPECT_FALSE(uploadNow);
+    EXPECT_TRUE(abortItem);
+    EXPECT_FALSE(uploadButton);
+    EXPECT_TRUE(abortButton);
+    EXPECT_EQ(SessionLines().last(), "Aborted series at " + StartText());
+    EXPECT_LT(ListLines(ReadLocal("cam.lst")).size(), 10);
+    EXPECT_TRUE(wnd.MenuItem(ID_SESSION_UPLOADNOW)->isEnabled());
+    EXPECT_FALSE(wnd.MenuItem(ID_SESSION_ABORT)->isEnabled());
+    EXPECT_TRUE(wnd.GetDlgItem(1001)->isEnabled());
+    EXPECT_FALSE(wnd.GetDlgItem(1002)->isEnabled());
+    // After the session Upload now works again and Abort does nothing to the next one.
+    u.m_bAbort = 0;
+    wnd.MenuItem(ID_SESSION_UPLOADNOW)->trigger();
+    EXPECT_EQ(app.m_timeNextUpload, CCameraApp::Now() + 1);
+}
+
+// Closing the window mid-series: the series runs to its end in the real modal
+// loop, and only then does the window end and let the camera go.
+TEST_F(SeriesTest, ClosingTheWindowWaitsForTheSeries)
+{
+    u.m_nNumSeries = 5;
+    u.m_fMaxFps = 5;
+    QStringList order;
+    OnStatus("Capturing frames 2/5", [&] {
+        order << "close";
+        QTimer::singleShot(0, &wnd, [this] { wnd.close(); });
+    });
+    ModalAnswer modal([&](QDialog& d) {
+        wnd.m_bPaused = 0;
+        QTimer::singleShot(0, &d, [&] {
+            app.RunUploadSession();
+            order << "session returned";
+        });
+        return d.exec();
+    });
+    app.m_timeNextUpload = CCameraApp::Now() + 3600;
+    EXPECT_EQ(wnd.DoModal(), IDCANCEL);
+    order << "window ended";
+    EXPECT_EQ(order, (QStringList{"close", "session returned", "window ended"}));
+    EXPECT_EQ(SessionLines().last(), "Uploaded series at " + StartText());
+    EXPECT_EQ(server.ListFiles(), (Frames("cam", 5, 1) << "cam.lst"));
 }
 
 TEST_F(SeriesTest, AbortWhileSendingStillTriesTheList)

@@ -265,6 +265,51 @@ TEST_F(StartupTest, ColourWarningTickedAndNoIsStoredAndRunsOn)
     EXPECT_EQ(mainWindowRuns, 2);
 }
 
+TEST_F(StartupTest, ColourWarningYesWithTheBoxTickedStoresItAndEnds)
+{
+    StoreCompleteLanSettings();
+    depth = 8;
+    QTemporaryDir tools;
+    const QString tool = tools.filePath(QStringLiteral("arandr"));
+    QFile script(tool);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    ScopedEnv path("PATH", tools.path().toLocal8Bit());
+    onColourWarning = [](QDialog& d) {
+        auto& w = static_cast<CColorWarningDlg&>(d);
+        w.checkBox()->setChecked(true);
+        for (QPushButton* b : w.findChildren<QPushButton*>())
+            if (b->text() == QStringLiteral("&Yes"))
+                b->click();
+        return w.result();
+    };
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(mainWindowRuns, 0);
+    EXPECT_EQ(started, (QList<QPair<QString, bool>>{{tool, false}}))
+        << "display settings, not waited";
+    EXPECT_FALSE(inetBoundAfter);
+    EXPECT_FALSE(rasBoundAfter);
+    EXPECT_EQ(Store().ReadInt("General", "No Color Warning", 0), 1);
+    // Not asked again: the next start runs.
+    started.clear();
+    Run();
+    EXPECT_EQ(mainWindowRuns, 1);
+    EXPECT_TRUE(started.isEmpty());
+}
+
+TEST_F(StartupTest, StoredMinimizedStartsTheWindowMinimized)
+{
+    StoreCompleteLanSettings();
+    bool minimized = true;
+    onMainWindow = [&](CCameraApp& app) { minimized = app.m_pMainWnd->isMinimized(); };
+    Run();
+    EXPECT_FALSE(minimized);
+    Store().WriteInt("General", "Minimized", 1);
+    Run();
+    EXPECT_TRUE(minimized);
+}
+
 TEST_F(StartupTest, ColourWarningEscapeEndsTheProgram)
 {
     StoreCompleteLanSettings();
