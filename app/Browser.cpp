@@ -123,6 +123,8 @@ QString RegisteredHtmlCommand()
     if (exec.isEmpty())
         exec = HtmlExecFrom(InEach(ApplicationDirs(), QStringLiteral("defaults.list")), defaults);
     if (exec.isEmpty())
+        exec = HtmlExecFrom(lists, QStringLiteral("Added Associations"));
+    if (exec.isEmpty())
         exec = HtmlExecFrom(InEach(ApplicationDirs(), QStringLiteral("mimeinfo.cache")),
                             QStringLiteral("MIME Cache"));
     if (!exec.isEmpty())

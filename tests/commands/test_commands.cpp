@@ -178,6 +178,12 @@ TEST(BrowserLookup, FallsThroughToWhatTheDesktopWouldOpen)
     WriteFile(apps + "mimeinfo.cache", "[MIME Cache]\ntext/html=gone.desktop;standin.desktop;\n");
     EXPECT_EQ(RegisteredHtmlCommand(), standIn);
 
+    WriteFile(apps + "added.desktop", "[Desktop Entry]\nExec=added %u\n");
+    WriteFile(root + "/config/mimeapps.list", "[Default Applications]\ntext/html=gone.desktop\n"
+                                              "[Added Associations]\ntext/html=added.desktop\n");
+    EXPECT_EQ(RegisteredHtmlCommand(), "added %u");
+
+    WriteFile(root + "/config/mimeapps.list", "[Default Applications]\ntext/html=gone.desktop\n");
     WriteFile(apps + "other.desktop", "[Desktop Entry]\nExec=other %u\n");
     WriteFile(apps + "defaults.list", "[Default Applications]\ntext/html=other.desktop\n");
     EXPECT_EQ(RegisteredHtmlCommand(), "other %u");
