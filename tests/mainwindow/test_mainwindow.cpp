@@ -15,6 +15,22 @@
 #include <QStatusBar>
 #include <gtest/gtest.h>
 
+// The capture layer fails to create its window only without a parent, which
+// the main window always gives; the test's link routes creation through this
+// switch (--wrap) to reach the failure path.
+bool g_failCaptureWindow = false;
+HWND RealCreateCaptureWindow(LPCSTR, DWORD, int, int, int, int, HWND,
+                             int) asm("__real__Z23capCreateCaptureWindowAPKcjiiiiP7QWidgeti");
+HWND WrappedCreateCaptureWindow(LPCSTR, DWORD, int, int, int, int, HWND,
+                                int) asm("__wrap__Z23capCreateCaptureWindowAPKcjiiiiP7QWidgeti");
+HWND WrappedCreateCaptureWindow(LPCSTR name, DWORD style, int x, int y, int width, int height,
+                                HWND parent, int id)
+{
+    if (g_failCaptureWindow)
+        return nullptr;
+    return RealCreateCaptureWindow(name, style, x, y, width, height, parent, id);
+}
+
 namespace
 {
 
@@ -104,6 +120,18 @@ TEST_F(MainWindowTest, MenuHoldsEveryCommandInOrder)
                                   "-",
                                   "&About"}));
     EXPECT_EQ(wnd.MenuItem(ID_HELP_FINDER)->data().toInt(), 57666);
+}
+
+TEST_F(MainWindowTest, CaptureWindowThatCannotBeCreatedEndsTheWindowAtOnce)
+{
+    g_failCaptureWindow = true;
+    int runs = 0;
+    ModalAnswer modal([&](QDialog&) { return ++runs, IDCANCEL; });
+    EXPECT_EQ(wnd.DoModal(), 1);
+    g_failCaptureWindow = false;
+    EXPECT_EQ(runs, 0) << "the window never ran";
+    // Nothing after the capture window: no driver list, so no no-device box.
+    EXPECT_EQ(boxes.texts, QStringList{"Could not create capture windows!"});
 }
 
 TEST_F(MainWindowTest, NoCaptureDeviceStartsPaused)
