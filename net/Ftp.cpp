@@ -45,6 +45,20 @@ DWORD PassiveFlag(const CUpload::InternetTable& inet, HINTERNET internet)
     return list.contains("ftp=") || !list.contains('=') ? INTERNET_FLAG_PASSIVE : 0;
 }
 
+// The layer's own wording of the last failure, for the codes it words itself.
+QString FailureText(const CUpload::InternetTable& inet, DWORD code)
+{
+    bool worded = code == ERROR_INTERNET_INVALID_CA || (code >= 12200 && code < 12300);
+    if (!worded || !inet.InternetQueryOptionA)
+        return QString();
+    char text[1024];
+    DWORD size = sizeof text;
+    if (!inet.InternetQueryOptionA(nullptr, INTERNET_OPTION_VIZO_FAILURE_TEXT, text, &size))
+        return QString();
+    text[sizeof text - 1] = '\0';
+    return QString::fromUtf8(text);
+}
+
 QString Suffixed(const QString& name, const char* format, int index)
 {
     return name + QString::asprintf(format, index);
@@ -147,8 +161,8 @@ void CUpload::ReportFailure(const QString& description)
 {
     // Taken first: anything that runs next may overwrite it.
     const int code = int(GetLastError());
-    QString reason;
-    if (!LookupMessageString(code, &reason))
+    QString reason = FailureText(m_inet, DWORD(code));
+    if (reason.isEmpty() && !LookupMessageString(code, &reason))
         reason = QStringLiteral("error code %1").arg(code);
     ShowStatus(description + QStringLiteral(" (") + reason + QLatin1Char(')'));
     s_bCloseMessages = false;

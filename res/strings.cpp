@@ -20,6 +20,12 @@ const Entry kMessages[] = {
     {12029, "Can't make connection (FTP error)"},
     {12031, "Session reset (FTP error)"},
     {12111, "Session refused (FTP error)"},
+    {12045, "Server certificate not trusted"},
+    {12201, "Server host key unknown"},
+    {12202, "Upload arrived incomplete"},
+    {12203, "Server name, username or password too long"},
+    {12204, "Private key file missing or unreadable"},
+    {12205, "Server requires TLS"},
 };
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "Schedule.h"
 #include "app/CCameraApp.h"
 #include "platform/afx/afx.h"
+#include "platform/afx/blockedinput.h"
 #include "platform/afx/dlgunits.h"
 #include "platform/afx/log.h"
 #include "res/resource.h"
@@ -29,6 +30,7 @@ CCameraDlg::CCameraDlg(QWidget* parent) : QDialog(parent)
     m_bmpLogoMask = QPixmap(QStringLiteral(":/res/logomask.png"));
     CreateMenu();
     CreateControls();
+    InstallBlockedInputFilter();
 }
 
 CCameraDlg::~CCameraDlg()
@@ -68,6 +70,7 @@ void CCameraDlg::CreateMenu()
     help->addSeparator();
     item(help, "&About", ID_APP_ABOUT);
     EnableMenuItem(ID_SESSION_ABORT, false);
+    m_menuItems[ID_SESSION_ABORT]->setProperty(kAbortsBlockedCall, true);
     auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
     connect(f1, &QShortcut::activated, this, [this] { RouteCommand(ID_HELP); });
     for (int id : {ID_VIDEO_PREVIEW, ID_VIDEO_OVERLAY})
@@ -97,6 +100,7 @@ void CCameraDlg::CreateControls()
     upload->setDefault(true);
     connect(upload, &QPushButton::clicked, this, &CCameraDlg::OnUploadNowButton);
     QPushButton* abort = button(IDC_ABORT, "&Abort...", 164);
+    abort->setProperty(kAbortsBlockedCall, true);
     abort->setEnabled(false);
     connect(abort, &QPushButton::clicked, this, &CCameraDlg::OnAbortButton);
     QPushButton* pause = button(IDC_PAUSE, "&Pause", 132);

@@ -1,26 +1,29 @@
 #include "ftpconnection.h"
 
+#include "localfile.h"
 #include "pump.h"
 #include "wininet.h"
 
-#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
+#include <ctime>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace
 {
 
-// Long enough to stay idle, short enough that painting never waits visibly.
-constexpr int kPollMs = 20;
+// Short enough that painting never waits visibly.
+constexpr int kPumpMs = 20;
 
-// libcurl waits for the server's final reply to an upload without returning
-// to us. Whatever still sits unsent in the socket then has to drain inside that
-// wait, unpainted, so keep it small; data already on its way is not limited.
+// libcurl waits for the server's final reply to an upload inside one call.
+// Whatever still sits unsent in the socket then drains inside that wait, so
+// keep it small; data already on its way is not limited.
 constexpr int kUnsentBytes = 128 * 1024;
 
 int LimitUnsentData(void*, curl_socket_t socket, curlsocktype)
@@ -28,85 +31,6 @@ int LimitUnsentData(void*, curl_socket_t socket, curlsocktype)
     int bytes = kUnsentBytes;
     ::setsockopt(socket, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &bytes, sizeof bytes);
     return CURL_SOCKOPT_OK;
-}
-
-// Feeds a local file to the upload. In ASCII mode libcurl turns every LF into
-// CR LF on the wire, so CR LF line ends are handed to it as bare LF first;
-// otherwise they would arrive as CR CR LF.
-class LocalFileReader
-{
-public:
-    LocalFileReader(std::FILE* file, bool ascii) : m_file(file), m_ascii(ascii) {}
-    ~LocalFileReader() { std::fclose(m_file); }
-
-    void Rewind()
-    {
-        std::rewind(m_file);
-        m_heldCr = false;
-        m_failed = false;
-    }
-    bool Failed() const { return m_failed; }
-
-    static size_t Read(char* buffer, size_t size, size_t count, void* self)
-    {
-        return static_cast<LocalFileReader*>(self)->Fill(buffer, size * count);
-    }
-
-private:
-    size_t Fill(char* buffer, size_t room)
-    {
-        if (room < 2)
-            return 0;
-        size_t want = std::min(room - 1, sizeof m_chunk);
-        for (;;) {
-            size_t got = std::fread(m_ascii ? m_chunk : buffer, 1, want, m_file);
-            if (got == 0 && std::ferror(m_file)) {
-                m_failed = true;
-                return CURL_READFUNC_ABORT;
-            }
-            if (!m_ascii)
-                return got;
-            // Zero would mean the end: a chunk of one held CR reads on.
-            size_t n = ToBareLineFeeds(got, buffer);
-            if (n > 0 || got == 0)
-                return n;
-        }
-    }
-
-    size_t ToBareLineFeeds(size_t got, char* out)
-    {
-        size_t n = 0;
-        for (size_t i = 0; i < got; ++i) {
-            char c = m_chunk[i];
-            if (m_heldCr && c != '\n')
-                out[n++] = '\r';
-            m_heldCr = c == '\r';
-            if (!m_heldCr)
-                out[n++] = c;
-        }
-        if (got == 0 && m_heldCr) { // a CR that ends the file stays
-            out[n++] = '\r';
-            m_heldCr = false;
-        }
-        return n;
-    }
-
-    std::FILE* m_file;
-    bool m_ascii;
-    bool m_heldCr = false;
-    bool m_failed = false;
-    char m_chunk[32768];
-};
-
-DWORD OpenLocalFile(const char* path, std::FILE** file)
-{
-    struct stat st;
-    if (!path || ::stat(path, &st) != 0)
-        return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
-    if (!S_ISREG(st.st_mode))
-        return ERROR_FILE_NOT_FOUND;
-    *file = std::fopen(path, "rb");
-    return *file ? 0 : ERROR_ACCESS_DENIED;
 }
 
 // Flags the connection busy for one call, refusing a nested call on it.
@@ -126,15 +50,35 @@ private:
     bool m_owned;
 };
 
+void LogLine(const std::string& text)
+{
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    std::fprintf(stderr, "%s log: %s\n", stamp, text.c_str());
+}
+
+// An SFTP command argument: quoted, so blanks and quotes stay in the name.
+std::string SftpArgument(const std::string& name)
+{
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
 } // namespace
 
-FtpConnection::FtpConnection(const ServerAddress& server, const char* user, const char* password,
-                             bool passive, long timeoutSeconds)
-    : m_base(ServerUrl(server))
+FtpConnection::FtpConnection(const ConnectionOptions& options)
+    : m_base(ServerUrl(options.server, options.transport.protocol)), m_transport(options.transport)
 {
     m_easy = curl_easy_init();
-    m_multi = curl_multi_init();
-    if (!m_easy || !m_multi)
+    if (!m_easy)
         return;
     curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_errorText);
     curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
@@ -143,33 +87,56 @@ FtpConnection::FtpConnection(const ServerAddress& server, const char* user, cons
     curl_easy_setopt(m_easy, CURLOPT_OPENSOCKETDATA, this);
     curl_easy_setopt(m_easy, CURLOPT_CLOSESOCKETFUNCTION, &FtpConnection::CloseSocket);
     curl_easy_setopt(m_easy, CURLOPT_CLOSESOCKETDATA, this);
-    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT, timeoutSeconds);
-    curl_easy_setopt(m_easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeoutSeconds);
-    curl_easy_setopt(m_easy, CURLOPT_ACCEPTTIMEOUT_MS, timeoutSeconds * 1000);
+    curl_easy_setopt(m_easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(m_easy, CURLOPT_XFERINFOFUNCTION, &FtpConnection::Progress);
+    curl_easy_setopt(m_easy, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &FtpConnection::KeepReply);
+    curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
+    const long timeout = options.timeoutSeconds;
+    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT, timeout);
+    curl_easy_setopt(m_easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
+    curl_easy_setopt(m_easy, CURLOPT_ACCEPTTIMEOUT_MS, timeout * 1000);
     curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_TIME, timeoutSeconds);
+    curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_TIME, timeout);
     curl_easy_setopt(m_easy, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
-    curl_easy_setopt(m_easy, CURLOPT_FTPPORT, passive ? nullptr : "-");
+    curl_easy_setopt(m_easy, CURLOPT_FTPPORT, options.passive ? nullptr : "-");
+    // Every command of one upload must name the same file: libcurl would
+    // resolve "a/../x" in the upload's path but not in the rename.
+    curl_easy_setopt(m_easy, CURLOPT_PATH_AS_IS, 1L);
     // Proxies only steer the passive decision; an HTTP proxy would turn FTP
     // into HTTP requests that cannot rename or delete.
     curl_easy_setopt(m_easy, CURLOPT_PROXY, "");
-    if (user && *user) {
-        curl_easy_setopt(m_easy, CURLOPT_USERNAME, user);
-        curl_easy_setopt(m_easy, CURLOPT_PASSWORD, password ? password : "");
+    if (!options.user.empty()) {
+        curl_easy_setopt(m_easy, CURLOPT_USERNAME, options.user.c_str());
+        curl_easy_setopt(m_easy, CURLOPT_PASSWORD, options.password.c_str());
+        curl_easy_setopt(m_easy, CURLOPT_KEYPASSWD, options.password.c_str());
     }
+    m_setupError = m_transport.Configure(m_easy, &m_failureText);
 }
 
 FtpConnection::~FtpConnection()
 {
-    // libcurl says QUIT on the way out and waits for the answer without
+    // libcurl says goodbye on the way out and waits for the answer without
     // returning to us, up to the whole reply time-out on a silent server. With
-    // our reading side shut it still says QUIT but gives up the wait at once.
-    for (curl_socket_t socket : m_sockets)
-        ::shutdown(socket, SHUT_RD);
+    // our reading side shut it still says it but gives up the wait at once.
+    {
+        std::lock_guard<std::mutex> lock(m_socketsMutex);
+        for (curl_socket_t socket : m_sockets)
+            ::shutdown(socket, SHUT_RD);
+    }
     if (m_easy)
         curl_easy_cleanup(m_easy);
-    if (m_multi)
-        curl_multi_cleanup(m_multi);
+}
+
+void FtpConnection::Cancel()
+{
+    m_cancelled = true;
+    if (!m_busy)
+        return; // idle: the goodbye on the way out still gets through
+    // Wakes libcurl from any wait on the server, also where it checks no flag.
+    std::lock_guard<std::mutex> lock(m_socketsMutex);
+    for (curl_socket_t socket : m_sockets)
+        ::shutdown(socket, SHUT_RDWR);
 }
 
 DWORD FtpConnection::Login()
@@ -177,9 +144,12 @@ DWORD FtpConnection::Login()
     BusyScope busy(m_busy);
     if (!busy.Owned())
         return ERROR_INTERNET_INCORRECT_HANDLE_STATE;
+    if (m_setupError)
+        return m_setupError;
     return Perform(false, [this] {
         ResetRequest();
-        curl_easy_setopt(m_easy, CURLOPT_URL, m_base.c_str());
+        curl_easy_setopt(m_easy, CURLOPT_URL,
+                         RemoteUrl(m_base, m_transport.Protocol(), "").c_str());
         curl_easy_setopt(m_easy, CURLOPT_NOBODY, 1L);
     });
 }
@@ -195,7 +165,7 @@ DWORD FtpConnection::Put(const char* localPath, const char* remoteName, bool asc
     LocalFileReader reader(file, ascii);
     struct stat st;
     curl_off_t size = ::fstat(fileno(file), &st) == 0 ? curl_off_t(st.st_size) : -1;
-    std::string url = m_base + EscapePath(remoteName);
+    std::string url = RemoteUrl(m_base, m_transport.Protocol(), remoteName);
     DWORD error = Perform(true, [&] {
         reader.Rewind();
         ResetRequest();
@@ -208,20 +178,100 @@ DWORD FtpConnection::Put(const char* localPath, const char* remoteName, bool asc
     });
     if (error && reader.Failed())
         return ERROR_ACCESS_DENIED;
+    // Text changes length on the way (line ends), so only binary is measured.
+    if (!error && !ascii && size >= 0)
+        error = CheckArrived(remoteName, size);
     return error;
 }
 
-DWORD FtpConnection::Commands(const std::vector<std::string>& commands)
+// A server may cut the data connection and still report success; a short
+// temporary must never be renamed into place.
+DWORD FtpConnection::CheckArrived(const char* remoteName, curl_off_t localSize)
+{
+    curl_off_t remoteSize = -1;
+    DWORD error = RemoteSize(remoteName, &remoteSize);
+    if (error == ERROR_INTERNET_EXTENDED_ERROR)
+        remoteSize = 0; // gone
+    else if (error)
+        return error;
+    if (remoteSize < 0) {
+        if (!m_sizeUnknownLogged)
+            LogLine("The server does not tell file sizes (SIZE); uploads are not checked for "
+                    "completeness on this connection.");
+        m_sizeUnknownLogged = true;
+        return 0;
+    }
+    if (remoteSize == localSize)
+        return 0;
+    m_failureText = "only " + std::to_string(remoteSize) + " of " + std::to_string(localSize) +
+                    " bytes arrived";
+    std::string reason = m_failureText;
+    Quote({DeleteCommand(remoteName)});
+    m_failureText = reason;
+    return ERROR_VIZO_SHORT_TRANSFER;
+}
+
+DWORD FtpConnection::RemoteSize(const std::string& name, curl_off_t* size)
+{
+    std::string url = RemoteUrl(m_base, m_transport.Protocol(), name);
+    DWORD error = Perform(false, [&] {
+        ResetRequest();
+        curl_easy_setopt(m_easy, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(m_easy, CURLOPT_NOBODY, 1L);
+    });
+    if (!error)
+        curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, size);
+    return error;
+}
+
+DWORD FtpConnection::Rename(const std::string& from, const std::string& to)
 {
     BusyScope busy(m_busy);
     if (!busy.Owned())
         return ERROR_INTERNET_INCORRECT_HANDLE_STATE;
+    if (!m_transport.IsSftp())
+        return Quote({"RNFR " + from, "RNTO " + to});
+    if (Quote({"rename " + SftpArgument(from) + " " + SftpArgument(to)}) == 0)
+        return 0;
+    return SftpReplace(from, to);
+}
+
+// OpenSSH's server refuses to rename onto an existing name and offers its
+// atomic rename only as an extension libcurl cannot send. So the old file is
+// moved aside first and put back when the rename fails.
+DWORD FtpConnection::SftpReplace(const std::string& from, const std::string& to)
+{
+    const std::string aside = SftpArgument(to + ".old");
+    Quote({"rm " + aside}); // a leftover of an earlier failure
+    if (DWORD error = Quote({"rename " + SftpArgument(to) + " " + aside}))
+        return error; // no old file either: the first refusal had another reason
+    DWORD error = Quote({"rename " + SftpArgument(from) + " " + SftpArgument(to)});
+    Quote({error ? "rename " + aside + " " + SftpArgument(to) : "rm " + aside});
+    return error;
+}
+
+DWORD FtpConnection::Delete(const std::string& name)
+{
+    BusyScope busy(m_busy);
+    if (!busy.Owned())
+        return ERROR_INTERNET_INCORRECT_HANDLE_STATE;
+    return Quote({DeleteCommand(name)});
+}
+
+std::string FtpConnection::DeleteCommand(const std::string& name) const
+{
+    return m_transport.IsSftp() ? "rm " + SftpArgument(name) : "DELE " + name;
+}
+
+DWORD FtpConnection::Quote(const std::vector<std::string>& commands)
+{
     curl_slist* list = nullptr;
     for (const std::string& command : commands)
         list = curl_slist_append(list, command.c_str());
     DWORD error = Perform(true, [&] {
         ResetRequest();
-        curl_easy_setopt(m_easy, CURLOPT_URL, m_base.c_str());
+        curl_easy_setopt(m_easy, CURLOPT_URL,
+                         RemoteUrl(m_base, m_transport.Protocol(), "").c_str());
         curl_easy_setopt(m_easy, CURLOPT_NOBODY, 1L);
         curl_easy_setopt(m_easy, CURLOPT_QUOTE, list);
     });
@@ -232,22 +282,44 @@ DWORD FtpConnection::Commands(const std::vector<std::string>& commands)
 
 curl_socket_t FtpConnection::OpenSocket(void* self, curlsocktype, curl_sockaddr* address)
 {
+    auto* connection = static_cast<FtpConnection*>(self);
+    if (connection->m_cancelled)
+        return CURL_SOCKET_BAD;
     curl_socket_t socket =
         ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    if (socket != CURL_SOCKET_BAD)
-        static_cast<FtpConnection*>(self)->m_sockets.insert(socket);
+    if (socket != CURL_SOCKET_BAD) {
+        std::lock_guard<std::mutex> lock(connection->m_socketsMutex);
+        connection->m_sockets.insert(socket);
+    }
     return socket;
 }
 
 int FtpConnection::CloseSocket(void* self, curl_socket_t socket)
 {
-    static_cast<FtpConnection*>(self)->m_sockets.erase(socket);
+    auto* connection = static_cast<FtpConnection*>(self);
+    {
+        std::lock_guard<std::mutex> lock(connection->m_socketsMutex);
+        connection->m_sockets.erase(socket);
+    }
     return ::close(socket);
+}
+
+int FtpConnection::Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<FtpConnection*>(self)->m_cancelled ? 1 : 0;
+}
+
+size_t FtpConnection::KeepReply(char* text, size_t size, size_t count, void* self)
+{
+    static_cast<FtpConnection*>(self)->m_lastReply.assign(text, size * count);
+    return size * count;
 }
 
 void FtpConnection::ResetRequest()
 {
     m_errorText[0] = '\0';
+    m_lastReply.clear();
+    m_failureText.clear();
     curl_easy_setopt(m_easy, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(m_easy, CURLOPT_UPLOAD, 0L);
     curl_easy_setopt(m_easy, CURLOPT_QUOTE, nullptr);
@@ -257,12 +329,12 @@ void FtpConnection::ResetRequest()
 
 DWORD FtpConnection::Perform(bool retryOnDrop, const std::function<void()>& prepare)
 {
-    if (!m_easy || !m_multi)
+    if (!m_easy)
         return ERROR_NOT_ENOUGH_MEMORY;
     for (int attempt = 0;; ++attempt) {
         prepare();
         int osError = 0;
-        CURLcode result = RunOnce(&osError);
+        CURLcode result = m_cancelled ? CURLE_ABORTED_BY_CALLBACK : RunOnce(&osError);
         if (result == CURLE_OK)
             return 0;
         if (m_cancelled)
@@ -273,31 +345,41 @@ DWORD FtpConnection::Perform(bool retryOnDrop, const std::function<void()>& prep
         // logs in again on the retry.
         if (retryOnDrop && attempt == 0 && reply == 421)
             continue;
-        return MapCurlError(result, reply, osError, m_errorText);
+        DWORD code = MapCurlError(result, reply, osError, m_errorText);
+        return m_transport.Explain(code, result, m_errorText, m_lastReply, &m_failureText);
     }
 }
 
+// libcurl runs on a worker thread while this thread keeps the window painted:
+// parts of its work (the wait for an upload's final reply, the goodbye) block
+// inside it without a call back to us.
 CURLcode FtpConnection::RunOnce(int* osError)
 {
-    if (curl_multi_add_handle(m_multi, m_easy) != CURLM_OK)
-        return CURLE_FAILED_INIT;
-    CURLcode result = CURLE_ABORTED_BY_CALLBACK;
-    while (!m_cancelled) {
-        int running = 0;
-        if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
-            result = CURLE_FAILED_INIT;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    CURLcode result = CURLE_FAILED_INIT;
+    int error = 0;
+    std::thread worker([&] {
+        CURLcode r = curl_easy_perform(m_easy);
+        int e = errno;
+        std::lock_guard<std::mutex> lock(mutex);
+        result = r;
+        error = e;
+        done = true;
+        finished.notify_one();
+    });
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!done) {
+        finished.wait_for(lock, std::chrono::milliseconds(kPumpMs));
+        if (done)
             break;
-        }
-        int queued = 0;
-        CURLMsg* message = curl_multi_info_read(m_multi, &queued);
-        if (message && message->msg == CURLMSG_DONE) {
-            *osError = errno;
-            result = message->data.result;
-            break;
-        }
-        curl_multi_poll(m_multi, nullptr, 0, kPollMs, nullptr);
+        lock.unlock();
         PumpWhileBlocked();
+        lock.lock();
     }
-    curl_multi_remove_handle(m_multi, m_easy);
+    lock.unlock();
+    worker.join();
+    *osError = error;
     return result;
 }

@@ -1,47 +1,73 @@
-// One logged-in FTP connection over libcurl. Every call waits without blocking
-// the GUI thread's painting, and fails within the time-out on a silent server.
+// One logged-in connection over libcurl (FTP, FTP over TLS or SFTP). Every
+// call keeps the GUI thread's window painted and fails within the time-out on
+// a silent server; Cancel cuts a running call at once.
 #pragma once
 
 #include "inetrules.h"
+#include "transport.h"
 #include "wintypes.h"
 
 #include <atomic>
 #include <curl/curl.h>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
+struct ConnectionOptions {
+    ServerAddress server;
+    std::string user;
+    std::string password;
+    bool passive = true;
+    long timeoutSeconds = 30;
+    TransportOptions transport;
+};
+
 class FtpConnection
 {
 public:
-    FtpConnection(const ServerAddress& server, const char* user, const char* password, bool passive,
-                  long timeoutSeconds);
+    explicit FtpConnection(const ConnectionOptions& options);
     ~FtpConnection();
     FtpConnection(const FtpConnection&) = delete;
     FtpConnection& operator=(const FtpConnection&) = delete;
 
-    // Each returns 0 or the platform error code of the failure.
+    // Each returns 0 or the platform error code of the failure; FailureText()
+    // then holds a reason of the layer's own wording, or nothing.
     DWORD Login();
     DWORD Put(const char* localPath, const char* remoteName, bool ascii);
-    DWORD Commands(const std::vector<std::string>& commands);
+    DWORD Rename(const std::string& from, const std::string& to);
+    DWORD Delete(const std::string& name);
+    const std::string& FailureText() const { return m_failureText; }
 
     // The handle was closed while a call was running: that call fails at once.
-    void Cancel() { m_cancelled = true; }
+    void Cancel();
     bool Busy() const { return m_busy; }
 
 private:
     static curl_socket_t OpenSocket(void* self, curlsocktype purpose, curl_sockaddr* address);
     static int CloseSocket(void* self, curl_socket_t socket);
+    static int Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+    static size_t KeepReply(char* text, size_t size, size_t count, void* self);
     DWORD Perform(bool retryOnDrop, const std::function<void()>& prepare);
     CURLcode RunOnce(int* osError);
     void ResetRequest();
+    DWORD Quote(const std::vector<std::string>& commands);
+    DWORD RemoteSize(const std::string& name, curl_off_t* size);
+    DWORD CheckArrived(const char* remoteName, curl_off_t localSize);
+    std::string DeleteCommand(const std::string& name) const;
+    DWORD SftpReplace(const std::string& from, const std::string& to);
 
     CURL* m_easy = nullptr;
-    CURLM* m_multi = nullptr;
     std::string m_base;
+    Transport m_transport;
+    DWORD m_setupError = 0;
+    bool m_sizeUnknownLogged = false;
+    std::string m_failureText;
+    std::string m_lastReply;
     char m_errorText[CURL_ERROR_SIZE] = {};
     std::atomic<bool> m_busy{false};
     std::atomic<bool> m_cancelled{false};
+    std::mutex m_socketsMutex;
     std::set<curl_socket_t> m_sockets; // every socket libcurl holds open for us
 };

@@ -91,13 +91,14 @@ bool IsConnectionReset(int osError, const char* errorText)
 
 } // namespace
 
-bool ParseServer(const std::string& text, unsigned explicitPort, ServerAddress* out)
+bool ParseServer(const std::string& text, unsigned explicitPort, ServerAddress* out,
+                 unsigned defaultPort)
 {
     ServerAddress address;
     std::string portText;
     if (!SplitServer(text, &address, &portText))
         return false;
-    address.port = INTERNET_DEFAULT_FTP_PORT;
+    address.port = defaultPort;
     if (!portText.empty() && !ParsePort(portText, &address.port))
         return false;
     if (explicitPort != 0)
@@ -106,10 +107,46 @@ bool ParseServer(const std::string& text, unsigned explicitPort, ServerAddress* 
     return true;
 }
 
-std::string ServerUrl(const ServerAddress& address)
+unsigned DefaultPort(DWORD protocol)
 {
+    switch (protocol) {
+    case VIZO_PROTOCOL_FTPS_IMPLICIT:
+        return 990;
+    case VIZO_PROTOCOL_SFTP:
+        return 22;
+    default:
+        return INTERNET_DEFAULT_FTP_PORT;
+    }
+}
+
+std::string ServerUrl(const ServerAddress& address, DWORD protocol)
+{
+    const char* scheme = protocol == VIZO_PROTOCOL_FTPS_IMPLICIT ? "ftps://"
+                         : protocol == VIZO_PROTOCOL_SFTP        ? "sftp://"
+                                                                 : "ftp://";
     std::string host = address.ipv6 ? "[" + address.host + "]" : address.host;
-    return "ftp://" + host + ":" + std::to_string(address.port) + "/";
+    return scheme + host + ":" + std::to_string(address.port) + "/";
+}
+
+std::string RemoteUrl(const std::string& base, DWORD protocol, const std::string& name)
+{
+    if (protocol == VIZO_PROTOCOL_SFTP && (name.empty() || name[0] != '/'))
+        return base + "~/" + EscapePath(name);
+    return base + EscapePath(name);
+}
+
+const char* TooLongLoginText(const char* server, const char* user, const char* password)
+{
+    // A DNS name has at most 253 bytes (an address with brackets and port fits too);
+    // an FTP command line of more than about 1 KB is refused by many servers.
+    constexpr size_t kServer = 260, kLogin = 1000;
+    if (server && std::strlen(server) > kServer)
+        return "Server name too long";
+    if (user && std::strlen(user) > kLogin)
+        return "Username too long";
+    if (password && std::strlen(password) > kLogin)
+        return "Password too long";
+    return nullptr;
 }
 
 std::string EscapePath(const std::string& path)
@@ -183,7 +220,13 @@ DWORD MapCurlError(int curlCode, long reply, int osError, const char* errorText)
     switch (curlCode) {
     case CURLE_COULDNT_RESOLVE_HOST:
         return ERROR_INTERNET_NAME_NOT_RESOLVED;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_CACERT_BADFILE:
+        return ERROR_INTERNET_INVALID_CA;
     case CURLE_COULDNT_CONNECT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_USE_SSL_FAILED:
     case CURLE_FTP_ACCEPT_FAILED:
     case CURLE_FTP_CANT_GET_HOST:
     case CURLE_FTP_PORT_FAILED:
@@ -220,6 +263,7 @@ DWORD MapCurlError(int curlCode, long reply, int osError, const char* errorText)
     case CURLE_PARTIAL_FILE:
     case CURLE_GOT_NOTHING:
     case CURLE_ABORTED_BY_CALLBACK:
+    case CURLE_SSH:
         return ERROR_FTP_DROPPED;
     default:
         return ERROR_INTERNET_INTERNAL_ERROR;

@@ -14,11 +14,24 @@ struct ServerAddress {
 };
 
 // "host", "host:port", "[v6]", "[v6]:port" or a bare IPv6 address. A non-zero
-// explicit port wins over one in the text. False for names that cannot be a host.
-bool ParseServer(const std::string& text, unsigned explicitPort, ServerAddress* out);
+// explicit port wins over one in the text, which wins over defaultPort. False
+// for names that cannot be a host.
+bool ParseServer(const std::string& text, unsigned explicitPort, ServerAddress* out,
+                 unsigned defaultPort = 21);
 
-// "ftp://host:port/" with IPv6 hosts bracketed.
-std::string ServerUrl(const ServerAddress& address);
+// The port a protocol (VizoProtocol) listens on unless the server text names one.
+unsigned DefaultPort(DWORD protocol);
+
+// "ftp://host:port/" (or ftps://, sftp://) with IPv6 hosts bracketed.
+std::string ServerUrl(const ServerAddress& address, DWORD protocol = 0);
+
+// The URL of a remote name under a ServerUrl. Over SFTP a relative name is
+// taken from the login (home) directory, as FTP does.
+std::string RemoteUrl(const std::string& base, DWORD protocol, const std::string& name);
+
+// Which of the login texts is too long for a server to take, or null. libcurl
+// refuses over-long options silently, so they are caught before it sees them.
+const char* TooLongLoginText(const char* server, const char* user, const char* password);
 
 // Percent-escapes every path segment, keeping the slashes, so that no name can
 // change the meaning of the URL.

@@ -13,27 +13,58 @@
 namespace
 {
 
+// The reason of the calling thread's last failure, when the layer worded one.
+thread_local std::string t_failureText;
+
 std::string ReadEnvironment(const char* name)
 {
     const char* value = std::getenv(name);
     return value ? value : "";
 }
 
-BOOL Fail(DWORD code)
+BOOL Fail(DWORD code, const std::string& text = std::string())
 {
+    t_failureText = text;
     SetLastError(code);
     return FALSE;
 }
 
-HINTERNET FailHandle(DWORD code)
+HINTERNET FailHandle(DWORD code, const std::string& text = std::string())
 {
-    SetLastError(code);
+    Fail(code, text);
     return nullptr;
 }
 
-BOOL Outcome(DWORD code)
+BOOL Outcome(DWORD code, const FtpConnection& connection)
 {
-    return code == 0 ? TRUE : Fail(code);
+    return code == 0 ? TRUE : Fail(code, connection.FailureText());
+}
+
+// Protocol and keys: plain FTP unless the caller names a transport.
+bool ReadTransport(DWORD flags, DWORD_PTR context, TransportOptions* out)
+{
+    if (!(flags & INTERNET_FLAG_VIZO_TRANSPORT))
+        return true;
+    const auto* t = reinterpret_cast<const VIZO_TRANSPORT*>(context);
+    if (!t || t->cbSize < sizeof(VIZO_TRANSPORT) || t->dwProtocol > VIZO_PROTOCOL_SFTP)
+        return false;
+    out->protocol = t->dwProtocol;
+    out->serverKey = t->lpszServerKey ? t->lpszServerKey : "";
+    out->privateKey = t->lpszPrivateKey ? t->lpszPrivateKey : "";
+    out->home = ReadEnvironment("HOME");
+    return true;
+}
+
+BOOL CopyText(const std::string& text, LPVOID buffer, LPDWORD bufferLength)
+{
+    DWORD needed = DWORD(text.size() + 1);
+    if (!buffer || *bufferLength < needed) {
+        *bufferLength = needed;
+        return Fail(ERROR_INSUFFICIENT_BUFFER, t_failureText);
+    }
+    std::memcpy(buffer, text.c_str(), needed);
+    *bufferLength = needed;
+    return TRUE;
 }
 
 std::shared_ptr<SessionObject> FindSession(HINTERNET handle)
@@ -73,30 +104,39 @@ EXPORT HINTERNET InternetOpenA(LPCSTR, DWORD accessType, LPCSTR proxy, LPCSTR pr
 
 EXPORT HINTERNET InternetConnectA(HINTERNET internetHandle, LPCSTR serverName,
                                   INTERNET_PORT serverPort, LPCSTR userName, LPCSTR password,
-                                  DWORD service, DWORD flags, DWORD_PTR)
+                                  DWORD service, DWORD flags, DWORD_PTR context)
 {
     auto internet = FindHandleOf<InternetObject>(internetHandle);
     if (!internet)
         return FailHandle(ERROR_INVALID_HANDLE);
     if (service != INTERNET_SERVICE_FTP)
         return FailHandle(ERROR_INVALID_PARAMETER);
-    ServerAddress address;
-    if (!serverName || HasLineBreak(serverName) || !ParseServer(serverName, serverPort, &address))
+    ConnectionOptions options;
+    if (!ReadTransport(flags, context, &options.transport))
+        return FailHandle(ERROR_INVALID_PARAMETER);
+    if (const char* what = TooLongLoginText(serverName, userName, password))
+        return FailHandle(ERROR_VIZO_TEXT_TOO_LONG, what);
+    if (!serverName || HasLineBreak(serverName) ||
+        !ParseServer(serverName, serverPort, &options.server,
+                     DefaultPort(options.transport.protocol)))
         return FailHandle(ERROR_INTERNET_NAME_NOT_RESOLVED);
     if (HasLineBreak(userName) || HasLineBreak(password))
         return FailHandle(ERROR_INTERNET_INCORRECT_PASSWORD);
+    options.user = userName ? userName : "";
+    options.password = password ? password : "";
+    options.passive = (flags & INTERNET_FLAG_PASSIVE) != 0;
+    options.timeoutSeconds = TimeoutSeconds(ReadEnvironment);
 
     auto session = std::make_shared<SessionObject>();
     session->parent = internetHandle;
     session->proxy = internet->proxy;
-    session->connection = std::make_unique<FtpConnection>(address, userName, password,
-                                                          (flags & INTERNET_FLAG_PASSIVE) != 0,
-                                                          TimeoutSeconds(ReadEnvironment));
+    session->connection = std::make_unique<FtpConnection>(options);
     // Registered before the login so that closing the parent cancels it.
     HINTERNET handle = RegisterHandle(session);
     if (DWORD error = session->connection->Login()) {
+        std::string text = session->connection->FailureText();
         CloseHandle(handle);
-        return FailHandle(error);
+        return FailHandle(error, text);
     }
     return handle;
 }
@@ -115,7 +155,7 @@ EXPORT BOOL FtpPutFileA(HINTERNET connect, LPCSTR localFile, LPCSTR newRemoteFil
     if (!IsUsableRemoteName(newRemoteFile))
         return Fail(ERROR_INTERNET_EXTENDED_ERROR);
     bool ascii = (flags & 3) == FTP_TRANSFER_TYPE_ASCII;
-    return Outcome(session->connection->Put(localFile, newRemoteFile, ascii));
+    return Outcome(session->connection->Put(localFile, newRemoteFile, ascii), *session->connection);
 }
 
 EXPORT BOOL FtpRenameFileA(HINTERNET connect, LPCSTR existing, LPCSTR newName)
@@ -125,8 +165,7 @@ EXPORT BOOL FtpRenameFileA(HINTERNET connect, LPCSTR existing, LPCSTR newName)
         return FALSE;
     if (!IsUsableRemoteName(existing) || !IsUsableRemoteName(newName))
         return Fail(ERROR_INTERNET_EXTENDED_ERROR);
-    return Outcome(session->connection->Commands(
-        {std::string("RNFR ") + existing, std::string("RNTO ") + newName}));
+    return Outcome(session->connection->Rename(existing, newName), *session->connection);
 }
 
 EXPORT BOOL FtpDeleteFileA(HINTERNET connect, LPCSTR fileName)
@@ -136,7 +175,7 @@ EXPORT BOOL FtpDeleteFileA(HINTERNET connect, LPCSTR fileName)
         return FALSE;
     if (!IsUsableRemoteName(fileName))
         return Fail(ERROR_INTERNET_EXTENDED_ERROR);
-    return Outcome(session->connection->Commands({std::string("DELE ") + fileName}));
+    return Outcome(session->connection->Delete(fileName), *session->connection);
 }
 
 EXPORT BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer,
@@ -144,6 +183,8 @@ EXPORT BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer,
 {
     if (!bufferLength)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (option == INTERNET_OPTION_VIZO_FAILURE_TEXT)
+        return CopyText(t_failureText, buffer, bufferLength);
     if (option != INTERNET_OPTION_PROXY)
         return Fail(ERROR_INTERNET_INVALID_OPTION);
     ProxySettings proxy;

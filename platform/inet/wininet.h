@@ -15,6 +15,10 @@ using DWORD_PTR = UINT_PTR;
 #define INTERNET_DEFAULT_FTP_PORT 21
 #define INTERNET_FLAG_PASSIVE 0x08000000u
 #define INTERNET_OPTION_PROXY 38
+// The calling thread's last failure reason as text (any handle, or none).
+#define INTERNET_OPTION_VIZO_FAILURE_TEXT 0x7F01
+// InternetConnectA: dwContext points to a VIZO_TRANSPORT naming the protocol.
+#define INTERNET_FLAG_VIZO_TRANSPORT 0x00000100u
 #define FTP_TRANSFER_TYPE_ASCII 1
 #define FTP_TRANSFER_TYPE_BINARY 2
 
@@ -30,6 +34,15 @@ using DWORD_PTR = UINT_PTR;
 #define ERROR_INTERNET_CONNECTION_RESET 12031
 #define ERROR_FTP_DROPPED 12111
 #define WSAECONNRESET 10054
+#define ERROR_INTERNET_INVALID_CA 12045
+// Failures the platform library has no code for. The layer words their reason
+// itself (it names numbers, keys or the server's fingerprint): read it with
+// INTERNET_OPTION_VIZO_FAILURE_TEXT right after the failure.
+#define ERROR_VIZO_HOST_KEY 12201
+#define ERROR_VIZO_SHORT_TRANSFER 12202
+#define ERROR_VIZO_TEXT_TOO_LONG 12203
+#define ERROR_VIZO_PRIVATE_KEY 12204
+#define ERROR_VIZO_TLS_REQUIRED 12205
 #ifndef ERROR_FILE_NOT_FOUND
 #define ERROR_FILE_NOT_FOUND 2
 #endif
@@ -41,6 +54,20 @@ struct INTERNET_PROXY_INFO {
     DWORD dwAccessType;
     LPCSTR lpszProxy;
     LPCSTR lpszProxyBypass;
+};
+
+enum VizoProtocol : DWORD {
+    VIZO_PROTOCOL_FTP = 0,
+    VIZO_PROTOCOL_FTP_EXPLICIT_TLS = 1,
+    VIZO_PROTOCOL_FTPS_IMPLICIT = 2,
+    VIZO_PROTOCOL_SFTP = 3,
+};
+
+struct VIZO_TRANSPORT {
+    DWORD cbSize; // sizeof(VIZO_TRANSPORT)
+    DWORD dwProtocol;
+    LPCSTR lpszServerKey;  // TLS: "sha256//..." pin; SFTP: SHA-256 host-key fingerprint
+    LPCSTR lpszPrivateKey; // SFTP: private-key file tried before the password
 };
 
 extern "C" {

@@ -69,13 +69,21 @@ bool FtpTestServer::Launch(quint16 port)
                      QStringLiteral("--password"),
                      m_options.password,
                      QStringLiteral("--idle-timeout"),
-                     QString::number(m_options.idleTimeoutSecs)};
+                     QString::number(m_options.idleTimeoutSecs),
+                     QStringLiteral("--cert-name"),
+                     m_options.certName};
+    if (!m_options.tls.isEmpty())
+        args << QStringLiteral("--tls") << m_options.tls;
+    if (m_options.tlsRequired)
+        args << QStringLiteral("--tls-required");
     m_process.start(Python(), args);
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < 15000) {
         if (m_process.canReadLine()) {
             QByteArray line = m_process.readLine().trimmed();
+            if (line.startsWith("PIN "))
+                m_pin = QString::fromLatin1(line.mid(4));
             if (line.startsWith("PORT ")) {
                 m_port = quint16(line.mid(5).toUInt());
                 return m_port != 0;
@@ -191,9 +199,9 @@ void FtpTestServer::ClearCommands()
     QFile::resize(m_dir.filePath(QStringLiteral("commands.log")), 0);
 }
 
-void FtpTestServer::Refuse(const QString& verb, int times, const QString& argument)
+void FtpTestServer::Refuse(const QString& verb, int times, const QString& argument, int code)
 {
-    QJsonObject rule{{"cmd", verb}, {"times", times}};
+    QJsonObject rule{{"cmd", verb}, {"times", times}, {"code", code}};
     if (!argument.isNull())
         rule.insert("arg", argument);
     AddRule("refuse", rule);
@@ -219,6 +227,24 @@ void FtpTestServer::DieAfter(qint64 bytes)
 void FtpTestServer::LimitRate(qint64 bytesPerSecond)
 {
     SetFault("read_limit", bytesPerSecond);
+}
+
+void FtpTestServer::TruncateAfter(qint64 bytes)
+{
+    SetFault("truncate_after", bytes);
+}
+void FtpTestServer::Withhold(const QStringList& replyCodes)
+{
+    SetFault("withhold", QJsonArray::fromStringList(replyCodes));
+}
+void FtpTestServer::SetLoginDir(const QString& dir)
+{
+    SetFault("login_dir", dir);
+}
+
+QString FtpTestServer::CertificatePath() const
+{
+    return m_dir.filePath(QStringLiteral("cert.pem"));
 }
 
 void FtpTestServer::ClearFaults()

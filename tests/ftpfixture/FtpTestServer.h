@@ -17,6 +17,9 @@ public:
         QString user = QStringLiteral("user");
         QString password = QStringLiteral("secret");
         double idleTimeoutSecs = 0; // the server drops idle logins after this (0: its default)
+        QString tls;                // "explicit" or "implicit": TLS required, self-signed
+        QString certName = QStringLiteral("localhost"); // the certificate's host name
+        bool tlsRequired = false; // plain server that refuses logins without TLS
     };
 
     FtpTestServer();
@@ -39,6 +42,9 @@ public:
     QString Address() const; // "127.0.0.1:port", as a user would type it
     QString User() const { return m_options.user; }
     QString Password() const { return m_options.password; }
+    // TLS servers: the certificate (PEM, also a CA bundle) and its key's pin.
+    QString CertificatePath() const;
+    QString Pin() const { return m_pin; }
 
     // The server's view. Names are relative to the root directory.
     QString RootDir() const;
@@ -57,12 +63,16 @@ public:
     void ClearCommands();
 
     // Misbehaviour, from the next command on.
-    void Refuse(const QString& verb, int times = -1, const QString& argument = QString());
+    void Refuse(const QString& verb, int times = -1, const QString& argument = QString(),
+                int code = 550);
     void Reply421(const QString& verb, int times = 1);
     void SetSilent(bool silent);
     void DropAfter(qint64 bytes); // closes the connections mid-transfer
     void DieAfter(qint64 bytes);  // the server process exits mid-transfer
     void LimitRate(qint64 bytesPerSecond);
+    void TruncateAfter(qint64 bytes); // keeps only this much of an upload, answers 226 anyway
+    void Withhold(const QStringList& replyCodes); // never sends these replies
+    void SetLoginDir(const QString& dir);         // below the root, which stays reachable
     void ClearFaults();
 
 private:
@@ -77,5 +87,6 @@ private:
     QProcess m_process;
     QJsonObject m_faults;
     quint16 m_port = 0;
+    QString m_pin;
     QString m_error;
 };

@@ -3,12 +3,19 @@ every command and can be told to misbehave.
 
 Misbehaviour is read from a JSON control file before each command, so a test
 can switch it while a client stays connected:
-  refuse:     [{"cmd": "RNTO", "arg": "cam.jpg", "times": 5}]  reply 550
+  refuse:     [{"cmd": "RNTO", "arg": "cam.jpg", "times": 5}]  reply 550 (or "code")
   reply421:   [{"cmd": "STOR", "times": 1}]  reply 421 and close the connection
   silent:     true  no greeting, no replies (a server that stops answering)
   drop_after: N   close data and control connections after N bytes stored
   die_after:  N   the whole process exits after N bytes stored
   read_limit: N   store at most N bytes per second, as over a slow link
+  truncate_after: N  keep only the first N bytes of an upload, still answer 226
+  withhold:   ["226"]  never send replies with these codes (a server that hangs)
+  login_dir:  "sub"  the login directory, below the root (which stays reachable)
+
+With --tls the server speaks explicit (AUTH TLS) or implicit TLS with a
+throw-away self-signed certificate; it prints "PIN sha256//..." (the pin of
+its public key) before "PORT n".
 """
 
 import argparse
@@ -21,6 +28,10 @@ import logging
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+try:
+    from pyftpdlib.handlers import TLS_FTPHandler, TLS_DTPHandler
+except ImportError:  # no pyOpenSSL: plain FTP only
+    TLS_FTPHandler = TLS_DTPHandler = None
 from pyftpdlib.servers import FTPServer
 
 
@@ -58,8 +69,8 @@ class Faults:
             if times >= 0 and used >= times:
                 continue
             self.counts[(kind, i)] = used + 1
-            return True
-        return False
+            return rule
+        return None
 
     def value(self, name, default=0):
         return self.current().get(name, default)
@@ -77,7 +88,16 @@ FAULTS = None
 LOG = None
 
 
-class DataHandler(ThrottledDTPHandler):
+def make_handlers(tls):
+    base_data = TLS_DTPHandler if tls else ThrottledDTPHandler
+    base_control = TLS_FTPHandler if tls else FTPHandler
+    data = type("DataHandler", (DataMixin, base_data), {})
+    data.handle_read_event = DataMixin.handle_read
+    control = type("Handler", (ControlMixin, base_control), {"dtp_handler": data})
+    return control
+
+
+class DataMixin:
     def __init__(self, sock, cmd_channel):
         self.read_limit = FAULTS.value("read_limit")
         if self.read_limit:
@@ -90,6 +110,10 @@ class DataHandler(ThrottledDTPHandler):
         before = self.tot_bytes_received
         super().handle_read()
         self.stored += self.tot_bytes_received - before
+        keep = FAULTS.value("truncate_after")
+        if keep and self.stored > keep and self.file_obj is not None:
+            self.file_obj.truncate(keep)
+            self.file_obj.seek(keep)
         die = FAULTS.value("die_after")
         if die and self.stored >= die:
             LOG.write("DIED")
@@ -101,13 +125,11 @@ class DataHandler(ThrottledDTPHandler):
             self.close()
             channel.close()
 
-    # The event loop calls this name, bound to the base class's reader.
-    handle_read_event = handle_read
 
 
-class Handler(FTPHandler):
-    dtp_handler = DataHandler
+class ControlMixin:
     auth_failed_timeout = 0
+    implicit_tls = False
     permit_foreign_addresses = False
 
     idle_timeout = 0
@@ -118,7 +140,20 @@ class Handler(FTPHandler):
         self.arm_idle_timer()
         if FAULTS.value("silent", False):
             return
+        if self.implicit_tls:
+            self.secure_connection(self.ssl_context)
         super().handle()
+
+    def on_login(self, username):
+        sub = FAULTS.value("login_dir", "")
+        if sub:
+            self.fs.cwd = "/" + sub
+
+    def respond(self, resp, logfun=logging.debug):
+        if resp[:3] in FAULTS.value("withhold", []):
+            LOG.write("WITHHELD " + resp[:3])
+            return
+        super().respond(resp, logfun)
 
     def arm_idle_timer(self):
         # The library's own idle timer is not re-armed reliably after a command.
@@ -143,10 +178,40 @@ class Handler(FTPHandler):
             self.respond("421 Service not available, closing control connection.")
             self.close_when_done()
             return
-        if FAULTS.take("refuse", cmd, arg):
-            self.respond("550 Refused by the test.")
+        refusal = FAULTS.take("refuse", cmd, arg)
+        if refusal:
+            self.respond("%d Refused by the test." % refusal.get("code", 550))
             return
         super().pre_process_command(line, cmd, arg)
+
+
+def make_certificate(path, name):
+    """A throw-away self-signed certificate; returns its public-key pin."""
+    import base64
+    import hashlib
+    from OpenSSL import crypto
+    key = crypto.PKey()
+    key.generate_key(crypto.TYPE_RSA, 2048)
+    cert = crypto.X509()
+    cert.get_subject().CN = name
+    cert.set_serial_number(int.from_bytes(os.urandom(8), "big"))
+    cert.gmtime_adj_notBefore(-3600)
+    cert.gmtime_adj_notAfter(86400)
+    cert.set_issuer(cert.get_subject())
+    cert.set_pubkey(key)
+    alt = ("DNS:%s" % name).encode()
+    if name == "localhost":
+        alt += b",IP:127.0.0.1"
+    cert.add_extensions([
+        crypto.X509Extension(b"subjectAltName", False, alt),
+        crypto.X509Extension(b"basicConstraints", True, b"CA:TRUE"),
+    ])
+    cert.sign(key, "sha256")
+    with open(path, "wb") as f:
+        f.write(crypto.dump_certificate(crypto.FILETYPE_PEM, cert))
+        f.write(crypto.dump_privatekey(crypto.FILETYPE_PEM, key))
+    spki = crypto.dump_publickey(crypto.FILETYPE_ASN1, key)
+    return "sha256//" + base64.b64encode(hashlib.sha256(spki).digest()).decode()
 
 
 def main():
@@ -159,6 +224,9 @@ def main():
     p.add_argument("--user", default="user")
     p.add_argument("--password", default="secret")
     p.add_argument("--idle-timeout", type=float, default=0)
+    p.add_argument("--tls", choices=["explicit", "implicit"])
+    p.add_argument("--tls-required", action="store_true")
+    p.add_argument("--cert-name", default="localhost")
     a = p.parse_args()
 
     logging.basicConfig(level=logging.WARNING)
@@ -166,7 +234,20 @@ def main():
     LOG = Log(a.log)
     auth = DummyAuthorizer()
     auth.add_user(a.user, a.password, a.root, perm="elradfmwMT")
+    Handler = make_handlers(a.tls)
     Handler.authorizer = auth
+    if a.tls:
+        cert = os.path.join(os.path.dirname(a.control), "cert.pem")
+        pin = make_certificate(cert, a.cert_name)
+        Handler.certfile = cert
+        Handler.implicit_tls = a.tls == "implicit"
+        Handler.tls_control_required = Handler.tls_data_required = True
+        print("PIN " + pin, flush=True)
+    elif a.tls_required:
+        # A plain server that refuses logins the way TLS-only servers do.
+        Handler.proto_cmds = dict(Handler.proto_cmds)
+        Handler.ftp_USER = lambda self, line: self.respond(
+            "550 SSL/TLS required on the control channel.")
     Handler.idle_timeout = a.idle_timeout
     server = FTPServer(("127.0.0.1", a.port), Handler)
     print("PORT %d" % server.address[1], flush=True)

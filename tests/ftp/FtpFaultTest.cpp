@@ -1,0 +1,68 @@
+// The engine over servers that lie or hang: what the user sees and what the
+// server is left holding.
+#include "FtpTestBase.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+TEST_F(FtpTest, ShortUploadFailsWithItsSizesAndReplacesNothing)
+{
+    ASSERT_TRUE(server.WriteFile("vizo.jpg", "old picture"));
+    server.TruncateAfter(1000);
+    EXPECT_FALSE(upload().UploadFile());
+    EXPECT_TRUE(status.lines.contains(
+        QStringLiteral("FTP transfer failed (only 1000 of %1 bytes arrived)").arg(picture.size())))
+        << status.lines.join('\n').toStdString();
+    EXPECT_EQ(server.ListFiles(), QStringList({"vizo.jpg"}));
+    EXPECT_EQ(server.ReadFile("vizo.jpg"), "old picture");
+    EXPECT_EQ(server.CountCommands("RNFR"), 0);
+}
+
+TEST_F(FtpTest, OverLongPasswordGetsAReadableReason)
+{
+    upload().m_strFtpPassword = QString(5000, QLatin1Char('p'));
+    EXPECT_FALSE(upload().UploadFile());
+    EXPECT_TRUE(status.lines.contains("FTP session failed (Password too long)"))
+        << status.lines.join('\n').toStdString();
+}
+
+// The Abort button and Alt+A reach the engine while the server holds back the
+// reply to an upload; a click on another button inside the wait runs nothing.
+TEST_F(FtpTest, AbortButtonAndAltACutAHeldBackReply)
+{
+    ScopedEnv longTimeout(VIZO_INET_TIMEOUT_ENV, "30");
+    QPushButton* abortButton = nullptr;
+    QPushButton* uploadButton = nullptr;
+    for (QPushButton* b : dlg.findChildren<QPushButton*>()) {
+        if (b->text() == "&Abort...")
+            abortButton = b;
+        if (b->text() == "&Upload now")
+            uploadButton = b;
+    }
+    ASSERT_TRUE(abortButton && uploadButton);
+    abortButton->setEnabled(true);
+    dlg.show();
+    dlg.activateWindow();
+    QApplication::setActiveWindow(&dlg);
+    server.Withhold({"226"});
+    for (int way = 0; way < 2; ++way) {
+        QTimer::singleShot(300, [&] { QTest::mouseClick(uploadButton, Qt::LeftButton); });
+        QTimer::singleShot(600, [&] {
+            if (way == 0)
+                QTest::mouseClick(abortButton, Qt::LeftButton);
+            else
+                QTest::keyClick(&dlg, Qt::Key_A, Qt::AltModifier);
+        });
+        QElapsedTimer elapsed;
+        elapsed.start();
+        EXPECT_FALSE(upload().UploadFile()) << way;
+        EXPECT_LT(elapsed.elapsed(), 1600) << way;
+        EXPECT_EQ(upload().m_bAbort, 1) << way;
+        upload().m_bAbort = 0;
+        EXPECT_EQ(server.CountCommands("RNFR"), 0) << "nothing renamed after an abort";
+    }
+    EXPECT_EQ(server.CountCommands("STOR"), 2) << "the Upload now click started nothing";
+}
