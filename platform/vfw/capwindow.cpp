@@ -26,7 +26,6 @@ QSet<const QWidget*>& LiveWindows()
     return windows;
 }
 
-// A driver keeps the format chosen for it while the program runs.
 QHash<QString, FrameFormat>& ChosenFormats()
 {
     static QHash<QString, FrameFormat> formats;
@@ -164,20 +163,22 @@ bool CaptureWindow::HasSourceDialog() const
     return d.isDevice && !DeviceControls(d.input).isEmpty();
 }
 
+// The program's store, when it gave one, keeps formats across starts;
+// without one a driver keeps its format while the program runs.
 FrameFormat CaptureWindow::StoredFormat(const CaptureDriver& driver) const
 {
-    const auto chosen = ChosenFormats().constFind(FormatKey(driver));
-    if (chosen != ChosenFormats().constEnd())
-        return *chosen;
-    return m_options.loadFormat ? m_options.loadFormat(driver.name) : FrameFormat{};
+    if (m_options.loadFormat)
+        return m_options.loadFormat(driver.name);
+    return ChosenFormats().value(FormatKey(driver));
 }
 
 void CaptureWindow::RememberFormat(const FrameFormat& format)
 {
-    ChosenFormats().insert(FormatKey(m_driver), format);
     m_keeper->SetFormat(format);
     if (m_options.saveFormat)
         m_options.saveFormat(m_driver.name, format);
+    else
+        ChosenFormats().insert(FormatKey(m_driver), format);
 }
 
 BOOL CaptureWindow::FillCaps(WPARAM size, LPARAM record) const

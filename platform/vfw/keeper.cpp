@@ -4,6 +4,7 @@
 #include "reader.h"
 
 #include <QFileInfo>
+#include <QMutex>
 #include <QTimer>
 #include <algorithm>
 
@@ -16,7 +17,27 @@ constexpr int kWatchIntervalMs = 1000;
 constexpr std::chrono::seconds kFirstFrameLimit{20};
 constexpr int kMostWarmUpFrames = 300;
 
+QMutex g_refusalMutex;
+OpenRefusal g_refusal;
+
+bool OpenReader(SourceReader& reader, const CaptureDriver& driver, const FrameFormat& format,
+                QString* error)
+{
+    {
+        QMutexLocker lock(&g_refusalMutex);
+        if (g_refusal && !(*error = g_refusal(driver, format)).isEmpty())
+            return false;
+    }
+    return reader.Open(driver, format, error);
+}
+
 } // namespace
+
+void SetOpenRefusalForTesting(OpenRefusal refusal)
+{
+    QMutexLocker lock(&g_refusalMutex);
+    g_refusal = std::move(refusal);
+}
 
 struct SourceKeeper::Attempt {
     CaptureDriver driver;
@@ -63,7 +84,7 @@ bool SourceKeeper::Open(const CaptureDriver& driver, const FrameFormat& format, 
 {
     Close();
     std::unique_ptr<SourceReader> reader = NewReader(driver);
-    if (!reader->Open(driver, format, error))
+    if (!OpenReader(*reader, driver, format, error))
         return false;
     m_driver = driver;
     m_format = format;
@@ -158,7 +179,8 @@ void SourceKeeper::StartAttempt()
         if (attempt->driver.isDevice)
             if (std::optional<CaptureDriver> found = FindVideoDevice(attempt->driver.name))
                 attempt->driver.input = found->input;
-        attempt->opened = attempt->reader->Open(attempt->driver, attempt->format, &attempt->error);
+        attempt->opened =
+            OpenReader(*attempt->reader, attempt->driver, attempt->format, &attempt->error);
         QMetaObject::invokeMethod(
             this, [this, attempt] { AttemptDone(attempt); }, Qt::QueuedConnection);
     });

@@ -24,6 +24,11 @@ std::chrono::milliseconds NextRetryDelay(std::chrono::milliseconds delay);
 // exposure to settle, so they skip none.
 int WarmUpFramesFor(const CaptureDriver& driver, int setting);
 
+// Tests make a source refuse to open: a non-empty answer is the reason given.
+// Called on the opening thread, which may be a worker. Null removes it.
+using OpenRefusal = std::function<QString(const CaptureDriver&, const FrameFormat&)>;
+void SetOpenRefusalForTesting(OpenRefusal refusal);
+
 class SourceKeeper : public QObject
 {
 public:

@@ -197,7 +197,7 @@ TEST_F(CaptureFrames, PreviewShowsThePictureCentredAndUnscaled)
     EXPECT_FALSE(s.fLiveWindow);
 }
 
-TEST_F(CaptureFrames, SourceThatEndsFailsTheGrabUntilReconnected)
+TEST_F(CaptureFrames, SourceThatEndsFailsTheGrabWithNothingStale)
 {
     ScopedSources env("Short=lavfi:color=c=red:size=64x48:rate=10:duration=0.5");
     HWND cap = Window();
