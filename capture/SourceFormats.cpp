@@ -7,9 +7,18 @@ namespace
 constexpr int kLargestSide = 8192;
 }
 
+// The store escapes the rest itself; left in, a slash or backslash would
+// open a group, and other bytes would reach it as Latin-1.
 QByteArray SourceFormatEntry(const QString& source)
 {
-    return source.toUtf8().toPercentEncoding();
+    static const QByteArray kKept = [] {
+        QByteArray kept;
+        for (char c = ' '; c <= '~'; ++c)
+            if (c != '%' && c != '/' && c != '\\')
+                kept += c;
+        return kept;
+    }();
+    return source.toUtf8().toPercentEncoding(kKept);
 }
 
 QString SourceFormatText(const FrameFormat& format)

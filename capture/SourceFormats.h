@@ -7,8 +7,9 @@
 #include <QByteArray>
 #include <QString>
 
-// The value name of a source: percent-encoded, so that no name (a card's
-// text may hold anything) can reach into another section or value.
+// The value name of a source: its name with "%", "/", "\\" and bytes outside
+// printable ASCII percent-encoded, so that no name (a card's text may hold
+// anything) can reach into another section or value.
 QByteArray SourceFormatEntry(const QString& source);
 QString SourceFormatText(const FrameFormat& format);
 // False, leaving *format alone, for anything but three whole numbers giving a

@@ -113,6 +113,13 @@ void SourceKeeper::Close()
     m_delay = kFirstRetryDelay;
 }
 
+void SourceKeeper::SetFormat(const FrameFormat& format)
+{
+    m_format = format;
+    m_delivered = false;
+    m_openedAt = Clock::now();
+}
+
 void SourceKeeper::Keep(std::unique_ptr<SourceReader> reader)
 {
     m_reader = std::move(reader);
@@ -127,11 +134,9 @@ void SourceKeeper::Watch()
 {
     if (!m_reader)
         return;
-    const Clock::time_point now = Clock::now();
     if (m_reader->HasEnded()) {
         Lose(QStringLiteral("the stream ended"));
     } else if (m_reader->IsDelivering()) {
-        m_lastFresh = now;
         m_delivered = true;
         m_delay = kFirstRetryDelay;
         if (m_lost) {
@@ -140,8 +145,8 @@ void SourceKeeper::Watch()
             if (m_handler)
                 m_handler(m_driver.name, true);
         }
-    } else if (m_delivered ? now - m_lastFresh > m_reader->StallLimit()
-                           : now - m_openedAt > kFirstFrameLimit) {
+    } else if (m_delivered || Clock::now() - m_openedAt > kFirstFrameLimit) {
+        // Not delivering means its newest frame is older than the stall limit.
         Lose(QStringLiteral("no frames came"));
     }
 }

@@ -53,8 +53,9 @@ public:
     bool IsLost() const { return m_lost; }
     // The source as last opened: a device's node may have changed.
     const CaptureDriver& Driver() const { return m_driver; }
-    // The format a reopening asks for.
-    void SetFormat(const FrameFormat& format) { m_format = format; }
+    // The format a reopening asks for. The reader in hand has just dropped its
+    // frame for it, so the next one is waited for as after an open.
+    void SetFormat(const FrameFormat& format);
     std::chrono::milliseconds NextDelay() const { return m_delay; }
 
 private:
@@ -76,7 +77,6 @@ private:
     bool m_lost = false;
     bool m_delivered = false; // the reader in hand has delivered a frame
     Clock::time_point m_openedAt;
-    Clock::time_point m_lastFresh;
     std::chrono::milliseconds m_delay = kFirstRetryDelay;
     int m_warmUpSetting = 5;
     StateHandler m_handler;

