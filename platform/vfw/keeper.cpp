@@ -2,6 +2,7 @@
 
 #include "log.h"
 #include "reader.h"
+#include "v4l2.h"
 
 #include <QFileInfo>
 #include <QMutex>
@@ -181,9 +182,11 @@ void SourceKeeper::StartAttempt()
     m_attempt = attempt;
     m_worker = std::thread([this, attempt] {
         // A camera plugged back in may come back under another node.
-        if (attempt->driver.isDevice)
-            if (std::optional<CaptureDriver> found = FindVideoDevice(attempt->driver.name))
-                attempt->driver.input = found->input;
+        CaptureDriver& d = attempt->driver;
+        V4l2DeviceInfo info;
+        if (d.isDevice && !(QueryCaptureDevice(d.input, &info) && info.card == d.name))
+            if (std::optional<CaptureDriver> found = FindVideoDevice(d.name))
+                d.input = found->input;
         attempt->opened =
             OpenReader(*attempt->reader, attempt->driver, attempt->format, &attempt->error);
         QMetaObject::invokeMethod(
