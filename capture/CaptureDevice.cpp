@@ -85,8 +85,11 @@ void CCameraDlg::OnCameraState(const QString& source, bool ok)
     const bool wasOk = m_bCameraOk;
     m_strCameraSource = source;
     m_bCameraOk = ok;
-    if (ok && !wasOk && !m_bConnecting)
+    if (ok && !wasOk && !m_bConnecting) {
         SetUpDisplay();
+        if (isMinimized())
+            SuspendDisplay(); // restoring the window turns it on again
+    }
     emit CameraStateChanged(source, ok);
 }
 

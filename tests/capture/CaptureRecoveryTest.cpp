@@ -201,6 +201,10 @@ TEST_F(CameraRecovery, NetworkCameraComesBackThreeTimesAndTheNextUploadSucceeds)
     // Every picture taken is past the black warm-up frames.
     ASSERT_TRUE(WaitFor([&] { return Grab(); }, 8000));
     EXPECT_GT(GrabbedCentre().red(), 200);
+    {
+        ModalAnswer answer(ChooseFormat(160, 120, 24)); // kept over every reopening
+        m_app.OnVideoFormat();
+    }
 
     QElapsedTimer elapsed;
     elapsed.start();
@@ -219,6 +223,7 @@ TEST_F(CameraRecovery, NetworkCameraComesBackThreeTimesAndTheNextUploadSucceeds)
         EXPECT_GT(GrabbedCentre().red(), 200);
     }
     EXPECT_LT(elapsed.elapsed(), 60000);
+    EXPECT_EQ(HeaderOf(ClipboardDib()).biWidth, 160);
     EXPECT_EQ(Logged("Video source 'Door' lost"), 3);
     EXPECT_EQ(Logged("Video source 'Door' is back."), 3);
 
