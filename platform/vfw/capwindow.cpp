@@ -273,6 +273,15 @@ BOOL CaptureWindow::RunFormatDialog()
     const FrameFormat chosen = dialog.Chosen();
     if (chosen == current || chosen.width <= 0 || chosen.height <= 0)
         return TRUE;
+    // The source may have been lost, and its reader with it, while the
+    // dialog was open.
+    if (!Reader()) {
+        AfxMessageBox(QStringLiteral("Vizo lost capture device '%1' while its format was being "
+                                     "chosen.\nThe format is unchanged.")
+                          .arg(driver.name),
+                      MB_ICONEXCLAMATION);
+        return TRUE;
+    }
     ApplyFormat(chosen, current);
     return TRUE;
 }

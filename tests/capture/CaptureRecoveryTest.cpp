@@ -358,3 +358,18 @@ TEST_F(CameraRecovery, FormatSurvivesARestartAndARefusedOneIsUndone)
     EXPECT_EQ(Logged("The stored video format 'big' of 'USB Cam: 1/2'"), 1);
     restarted.m_pMainWnd = nullptr;
 }
+
+TEST_F(CameraRecovery, SourceLostWhileItsFormatIsChosenChangesNothing)
+{
+    ScopedSources env("Short=lavfi:color=c=red:size=64x48:rate=10:duration=0.3");
+    Create();
+    ModalAnswer answer([&](QDialog& dialog) {
+        WaitFor([&] { return m_states.size() == 2; }, 5000);
+        return ChooseFormat(160, 120, 24)(dialog);
+    });
+    m_app.OnVideoFormat();
+    EXPECT_EQ(m_states, (QStringList{"Short ok", "Short lost"}));
+    ASSERT_EQ(m_boxes.texts.size(), 1);
+    EXPECT_TRUE(m_boxes.texts[0].startsWith("Vizo lost capture device 'Short'"));
+    EXPECT_TRUE(m_app.GetProfileString(Keys::VideoFormatSection, "Short", "").isEmpty());
+}
