@@ -50,5 +50,10 @@ inline constexpr StrKey MaxFps{"Upload", "Max Fps", "2"};
 inline constexpr IntKey NoColorWarning{"General", "No Color Warning", 0};
 inline constexpr IntKey Minimized{"General", "Minimized", 0};
 inline constexpr IntKey VideoSource{"General", "Video Source", 0};
+// Frames skipped after a camera or network source opens, while exposure settles.
+inline constexpr IntKey WarmUpFrames{"General", "Warm-up Frames", 5};
+// The format chosen for each source: the value name is the source's name
+// (SourceFormatEntry); the value "WIDTHxHEIGHTxBITS".
+inline constexpr const char* VideoFormatSection = "Video Format";
 
 } // namespace Keys

@@ -1,9 +1,13 @@
 #include "session/CCameraDlg.h"
 
 #include "CaptureSend.h"
+#include "SourceFormats.h"
 #include "app/CCameraApp.h"
 #include "app/SettingsKeys.h"
 #include "platform/afx/afx.h"
+#include "platform/afx/log.h"
+#include "platform/vfw/capoptions.h"
+#include "platform/vfw/drivers.h"
 #include "res/resource.h"
 
 #include <QAction>
@@ -34,6 +38,31 @@ bool IsDriverIndex(int index)
     return index >= 0 && index < 10;
 }
 
+// The settings store keeps the warm-up and each source's format across starts.
+CaptureOptions StoredCaptureOptions(CCameraApp* app)
+{
+    CaptureOptions options;
+    if (!app)
+        return options;
+    options.warmUpFrames = app->GetProfileInt(Keys::WarmUpFrames.section, Keys::WarmUpFrames.entry,
+                                              Keys::WarmUpFrames.def);
+    options.loadFormat = [app](const QString& source) {
+        const QString text = app->GetProfileString(
+            Keys::VideoFormatSection, SourceFormatEntry(source).constData(), QString());
+        FrameFormat format{};
+        if (!text.isEmpty() && !ParseSourceFormat(text, &format))
+            LogLine("capture", QStringLiteral("The stored video format '%1' of '%2' is not "
+                                              "WIDTHxHEIGHTxBITS; the source's own is used.")
+                                   .arg(text, source));
+        return format;
+    };
+    options.saveFormat = [app](const QString& source, const FrameFormat& format) {
+        app->WriteProfileString(Keys::VideoFormatSection, SourceFormatEntry(source).constData(),
+                                SourceFormatText(format));
+    };
+    return options;
+}
+
 } // namespace
 
 bool CCameraDlg::CreateCaptureWindow()
@@ -41,13 +70,36 @@ bool CCameraDlg::CreateCaptureWindow()
     m_hWndCap =
         capCreateCaptureWindowA("VizoCapWnd", WS_CHILD | WS_VISIBLE, kAreaLeft, kAreaTop,
                                 kAreaWidth, kAreaHeight, ClientWidget(), IDC_CAPTURE_WINDOW);
-    return m_hWndCap != nullptr;
+    if (!m_hWndCap)
+        return false;
+    CaptureOptions options = StoredCaptureOptions(AfxGetApp());
+    options.stateChanged = [this](const QString& source, bool ok) { OnCameraState(source, ok); };
+    capSetCaptureOptions(m_hWndCap, options);
+    return true;
+}
+
+// A source that comes back after a refused connection still has the empty
+// capabilities and the shrunken window of that refusal.
+void CCameraDlg::OnCameraState(const QString& source, bool ok)
+{
+    const bool wasOk = m_bCameraOk;
+    m_strCameraSource = source;
+    m_bCameraOk = ok;
+    if (ok && !wasOk && !m_bConnecting) {
+        SetUpDisplay();
+        if (isMinimized())
+            SuspendDisplay(); // restoring the window turns it on again
+    }
+    emit CameraStateChanged(source, ok);
 }
 
 void CCameraDlg::BuildDriverMenu()
 {
     QMenu* video = VideoMenu();
     m_nDriverCount = 0;
+    // Items and the stored index connect from this list, so a camera plugged
+    // in later cannot shift an item onto another source.
+    RefreshCaptureDrivers();
     for (int i = 0; i < 10; ++i) {
         char name[80] = {};
         char version[80] = {};
@@ -67,7 +119,10 @@ void CCameraDlg::BuildDriverMenu()
 void CCameraDlg::ConnectDriver(int index)
 {
     CapSend(m_hWndCap, WM_CAP_DRIVER_DISCONNECT);
-    if (!CapSend(m_hWndCap, WM_CAP_DRIVER_CONNECT, WPARAM(index & 0xffff))) {
+    m_bConnecting = true;
+    const bool connected = CapSend(m_hWndCap, WM_CAP_DRIVER_CONNECT, WPARAM(index & 0xffff));
+    m_bConnecting = false;
+    if (!connected) {
         char name[80] = {};
         char version[80] = {};
         if (!capGetDriverDescriptionA(WORD(index), name, sizeof name, version, sizeof version))
@@ -81,6 +136,18 @@ void CCameraDlg::ConnectDriver(int index)
     // driver identifiers.
     if (IsDriverIndex(m_nVideoSource))
         CheckMenuItem(ID_VIDEO_DRIVER0 + m_nVideoSource, false);
+    SetUpDisplay();
+    if (IsDriverIndex(index))
+        CheckMenuItem(ID_VIDEO_DRIVER0 + index, true);
+    if (index != m_nVideoSource) {
+        if (CCameraApp* app = AfxGetApp())
+            app->WriteProfileInt(Keys::VideoSource.section, Keys::VideoSource.entry, index);
+        m_nVideoSource = index;
+    }
+}
+
+void CCameraDlg::SetUpDisplay()
+{
     m_bHasOverlay = 0;
     m_bOverlay = 0;
     CAPDRIVERCAPS caps{};
@@ -97,13 +164,6 @@ void CCameraDlg::ConnectDriver(int index)
     EnableMenuItem(ID_VIDEO_SOURCE, caps.fHasDlgVideoSource);
     EnableMenuItem(ID_VIDEO_FORMAT, caps.fHasDlgVideoFormat);
     CenterCaptureWindow();
-    if (IsDriverIndex(index))
-        CheckMenuItem(ID_VIDEO_DRIVER0 + index, true);
-    if (index != m_nVideoSource) {
-        if (CCameraApp* app = AfxGetApp())
-            app->WriteProfileInt(Keys::VideoSource.section, Keys::VideoSource.entry, index);
-        m_nVideoSource = index;
-    }
 }
 
 void CCameraDlg::CenterCaptureWindow()

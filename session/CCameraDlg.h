@@ -58,6 +58,9 @@ public:
     void UpdateDisplayMenu();
     void ResumeDisplay();
     void SuspendDisplay();
+    // The connected source's state as the capture window last reported it.
+    QString CameraSourceName() const { return m_strCameraSource; }
+    bool IsCameraOk() const { return m_bCameraOk; }
 
     // Frame grab, caption and JPEG output.
     int GrabFrame(const QString& path);
@@ -90,6 +93,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void PaintLogo();
 
+signals:
+    // A source was connected or came back (ok), or stopped delivering.
+    void CameraStateChanged(const QString& source, bool ok);
+
 public slots:
     void accept() override; // OK does nothing
     void reject() override; // Cancel ends the dialog
@@ -98,6 +105,8 @@ private:
     void CreateControls();
     void CreateMenu();
     void RouteCommand(int id);
+    void SetUpDisplay();
+    void OnCameraState(const QString& source, bool ok);
 
     bool m_bInitialised = false;
     bool m_bDestroyed = false;
@@ -110,4 +119,7 @@ private:
     QMenu* m_menuVideo = nullptr;
     QMap<int, QAction*> m_menuItems;
     QMap<int, QWidget*> m_controls;
+    QString m_strCameraSource;
+    bool m_bCameraOk = false;
+    bool m_bConnecting = false; // ConnectDriver sets the display up itself
 };

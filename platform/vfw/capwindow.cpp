@@ -4,6 +4,7 @@
 #include "clipboard.h"
 #include "formatdlg.h"
 #include "globalmem.h"
+#include "keeper.h"
 #include "log.h"
 #include "reader.h"
 #include "sourcedlg.h"
@@ -25,7 +26,6 @@ QSet<const QWidget*>& LiveWindows()
     return windows;
 }
 
-// A driver keeps the format chosen for it while the program runs.
 QHash<QString, FrameFormat>& ChosenFormats()
 {
     static QHash<QString, FrameFormat> formats;
@@ -48,9 +48,12 @@ template <typename Record> BOOL CopyRecord(const Record& record, WPARAM size, LP
 
 } // namespace
 
-CaptureWindow::CaptureWindow(QWidget* parent) : QWidget(parent), m_timer(new QTimer(this))
+CaptureWindow::CaptureWindow(QWidget* parent)
+    : QWidget(parent), m_keeper(new SourceKeeper(this)), m_timer(new QTimer(this))
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    m_keeper->SetWarmUpSetting(m_options.warmUpFrames);
+    m_keeper->SetStateHandler([this](const QString& source, bool ok) { StateChanged(source, ok); });
     m_timer->setInterval(200);
     connect(m_timer, &QTimer::timeout, this, &CaptureWindow::RefreshPreview);
     LiveWindows().insert(this);
@@ -60,6 +63,17 @@ CaptureWindow::~CaptureWindow()
 {
     LiveWindows().remove(this);
     Disconnect();
+}
+
+void CaptureWindow::SetOptions(const CaptureOptions& options)
+{
+    m_options = options;
+    m_keeper->SetWarmUpSetting(options.warmUpFrames);
+}
+
+SourceReader* CaptureWindow::Reader() const
+{
+    return m_keeper->Reader();
 }
 
 CaptureWindow* CaptureWindow::Find(HWND hWnd)
@@ -98,30 +112,30 @@ LRESULT CaptureWindow::Message(UINT msg, WPARAM wParam, LPARAM lParam)
     }
 }
 
+// A source that exists but cannot be opened now is reported as refused and
+// then kept trying in the background, as one lost later would be.
 BOOL CaptureWindow::Connect(WPARAM index)
 {
     Disconnect();
     const QVector<CaptureDriver> drivers = ListCaptureDrivers();
     if (index >= WPARAM(drivers.size()) || drivers[int(index)].name.isEmpty())
         return FALSE;
-    const CaptureDriver& driver = drivers[int(index)];
-    auto reader = std::make_unique<SourceReader>();
+    m_driver = drivers[int(index)];
+    m_index = int(index);
+    const FrameFormat format = StoredFormat(m_driver);
     QString error;
-    if (!reader->Open(driver, ChosenFormats().value(FormatKey(driver)), &error)) {
+    if (!m_keeper->Open(m_driver, format, &error)) {
         LogLine("capture",
-                QStringLiteral("Could not open video source '%1': %2.").arg(driver.name, error));
+                QStringLiteral("Could not open video source '%1': %2.").arg(m_driver.name, error));
+        m_keeper->KeepTrying(m_driver, format, error);
         return FALSE;
     }
-    m_reader = std::move(reader);
-    m_driver = driver;
-    m_index = int(index);
-    m_hasSourceDialog = driver.isDevice && !DeviceControls(driver.input).isEmpty();
     return TRUE;
 }
 
 void CaptureWindow::Disconnect()
 {
-    m_reader.reset();
+    m_keeper->Close();
     m_index = -1;
     m_hasSourceDialog = false;
     m_grabbed.clear();
@@ -132,9 +146,44 @@ void CaptureWindow::Disconnect()
     }
 }
 
+void CaptureWindow::StateChanged(const QString& source, bool ok)
+{
+    m_hasSourceDialog = ok && HasSourceDialog();
+    if (!ok) {
+        m_previewSequence = 0;
+        RefreshPreview();
+    }
+    if (m_options.stateChanged)
+        m_options.stateChanged(source, ok);
+}
+
+bool CaptureWindow::HasSourceDialog() const
+{
+    const CaptureDriver& d = m_keeper->Driver();
+    return d.isDevice && !DeviceControls(d.input).isEmpty();
+}
+
+// The program's store, when it gave one, keeps formats across starts;
+// without one a driver keeps its format while the program runs.
+FrameFormat CaptureWindow::StoredFormat(const CaptureDriver& driver) const
+{
+    if (m_options.loadFormat)
+        return m_options.loadFormat(driver.name);
+    return ChosenFormats().value(FormatKey(driver));
+}
+
+void CaptureWindow::RememberFormat(const FrameFormat& format)
+{
+    m_keeper->SetFormat(format);
+    if (m_options.saveFormat)
+        m_options.saveFormat(m_driver.name, format);
+    else
+        ChosenFormats().insert(FormatKey(m_driver), format);
+}
+
 BOOL CaptureWindow::FillCaps(WPARAM size, LPARAM record) const
 {
-    if (!m_reader)
+    if (!Reader())
         return FALSE;
     CAPDRIVERCAPS caps{};
     caps.wDeviceIndex = UINT(m_index);
@@ -146,9 +195,9 @@ BOOL CaptureWindow::FillCaps(WPARAM size, LPARAM record) const
 
 BOOL CaptureWindow::FillStatus(WPARAM size, LPARAM record) const
 {
-    if (!m_reader)
+    if (!Reader())
         return FALSE;
-    const FrameFormat format = m_reader->Format();
+    const FrameFormat format = Reader()->Format();
     CAPSTATUS status{};
     status.uiImageWidth = UINT(format.width);
     status.uiImageHeight = UINT(format.height);
@@ -162,7 +211,7 @@ BOOL CaptureWindow::SetPreview(bool on)
         m_timer->stop();
     else if (!m_timer->isActive())
         m_timer->start();
-    return m_reader != nullptr;
+    return Reader() != nullptr;
 }
 
 // Restarting the timer at every grab would starve the preview of a fast
@@ -172,13 +221,14 @@ BOOL CaptureWindow::SetPreviewRate(WPARAM milliseconds)
     const int rate = int(std::clamp<WPARAM>(milliseconds, 15, 60000));
     if (rate != m_timer->interval())
         m_timer->setInterval(rate);
-    return m_reader != nullptr;
+    return Reader() != nullptr;
 }
 
 BOOL CaptureWindow::Grab()
 {
     m_grabbed.clear();
-    return m_reader && m_reader->GrabNewest(m_grabbed);
+    SourceReader* reader = Reader();
+    return reader && reader->GrabNewest(m_grabbed);
 }
 
 BOOL CaptureWindow::CopyToClipboard()
@@ -208,35 +258,67 @@ BOOL CaptureWindow::CopyToClipboard()
 
 BOOL CaptureWindow::RunFormatDialog()
 {
-    if (!m_reader)
+    SourceReader* reader = Reader();
+    if (!reader)
         return FALSE;
-    const FrameFormat current = m_reader->Format();
+    const FrameFormat current = reader->Format();
+    const CaptureDriver& driver = m_keeper->Driver();
     const QList<QSize> deviceSizes =
-        m_driver.isDevice ? DeviceFrameSizes(m_driver.input) : QList<QSize>();
+        driver.isDevice ? DeviceFrameSizes(driver.input) : QList<QSize>();
     FormatDialog dialog(
-        OfferedSizes(deviceSizes, m_reader->NativeSize(), QSize(current.width, current.height)),
+        OfferedSizes(deviceSizes, reader->NativeSize(), QSize(current.width, current.height)),
         current, this);
     if (AfxRunModal(dialog) != QDialog::Accepted)
         return TRUE;
     const FrameFormat chosen = dialog.Chosen();
     if (chosen == current || chosen.width <= 0 || chosen.height <= 0)
         return TRUE;
-    ChosenFormats().insert(FormatKey(m_driver), chosen);
-    // A device delivers the new size itself; other sources are scaled.
-    const bool reopen =
-        m_driver.isDevice && (chosen.width != current.width || chosen.height != current.height);
-    if (reopen)
-        Connect(WPARAM(m_index));
-    else
-        m_reader->SetFormat(chosen);
+    // The source may have been lost, and its reader with it, while the
+    // dialog was open.
+    if (!Reader()) {
+        AfxMessageBox(QStringLiteral("Vizo lost capture device '%1' while its format was being "
+                                     "chosen.\nThe format is unchanged.")
+                          .arg(driver.name),
+                      MB_ICONEXCLAMATION);
+        return TRUE;
+    }
+    ApplyFormat(chosen, current);
     return TRUE;
+}
+
+// A device delivers the new size itself and is reopened; other sources are
+// scaled. A device that refuses the size goes back to the format it had.
+bool CaptureWindow::ApplyFormat(const FrameFormat& chosen, const FrameFormat& current)
+{
+    const CaptureDriver driver = m_keeper->Driver();
+    if (!driver.isDevice || (chosen.width == current.width && chosen.height == current.height)) {
+        Reader()->SetFormat(chosen);
+        RememberFormat(chosen);
+        return true;
+    }
+    QString error;
+    if (m_keeper->Open(driver, chosen, &error)) {
+        RememberFormat(chosen);
+        return true;
+    }
+    QString again;
+    if (!m_keeper->Open(driver, current, &again))
+        m_keeper->KeepTrying(driver, current, again);
+    AfxMessageBox(QStringLiteral("Vizo could not set the video format %1 x %2 at %3 bits\n"
+                                 "for capture device '%4':\n%5.\nThe previous format is kept.")
+                      .arg(chosen.width)
+                      .arg(chosen.height)
+                      .arg(chosen.bitCount)
+                      .arg(driver.name, error),
+                  MB_ICONEXCLAMATION);
+    return false;
 }
 
 BOOL CaptureWindow::RunSourceDialog()
 {
-    if (!m_reader || !m_hasSourceDialog)
+    if (!Reader() || !m_hasSourceDialog)
         return FALSE;
-    SourceDialog dialog(m_driver.input, this);
+    SourceDialog dialog(m_keeper->Driver().input, this);
     if (AfxRunModal(dialog) != QDialog::Accepted)
         dialog.Restore();
     return TRUE;
@@ -244,12 +326,11 @@ BOOL CaptureWindow::RunSourceDialog()
 
 void CaptureWindow::RefreshPreview()
 {
-    if (!m_reader)
-        return;
-    if (m_reader->PeekNewest(m_previewBytes, &m_previewSequence)) {
+    SourceReader* reader = Reader();
+    if (reader && reader->PeekNewest(m_previewBytes, &m_previewSequence)) {
         m_preview = DibToImage(m_previewBytes.data(), m_previewBytes.size());
         update();
-    } else if (!m_preview.isNull() && !m_reader->IsDelivering()) {
+    } else if (!m_preview.isNull() && (!reader || !reader->IsDelivering())) {
         // A dead source shows no picture rather than a frozen one.
         m_preview = QImage();
         update();
@@ -265,4 +346,13 @@ void CaptureWindow::paintEvent(QPaintEvent*)
     // Centred at its own size: a picture larger than the window is clipped.
     painter.drawImage(
         QPoint((width() - m_preview.width()) / 2, (height() - m_preview.height()) / 2), m_preview);
+}
+
+BOOL capSetCaptureOptions(QWidget* hWnd, const CaptureOptions& options)
+{
+    CaptureWindow* window = CaptureWindow::Find(hWnd);
+    if (!window)
+        return FALSE;
+    window->SetOptions(options);
+    return TRUE;
 }

@@ -2,6 +2,7 @@
 // connected source and answers the capture-window messages.
 #pragma once
 
+#include "capoptions.h"
 #include "dib.h"
 #include "drivers.h"
 #include "vfw.h"
@@ -13,6 +14,7 @@
 #include <vector>
 
 class QTimer;
+class SourceKeeper;
 class SourceReader;
 
 class CaptureWindow : public QWidget
@@ -24,6 +26,7 @@ public:
     // Null unless hWnd is a live capture window.
     static CaptureWindow* Find(HWND hWnd);
     LRESULT Message(UINT msg, WPARAM wParam, LPARAM lParam);
+    void SetOptions(const CaptureOptions& options);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -39,10 +42,17 @@ private:
     BOOL CopyToClipboard();
     BOOL RunFormatDialog();
     BOOL RunSourceDialog();
+    bool ApplyFormat(const FrameFormat& chosen, const FrameFormat& current);
     void RefreshPreview();
+    void StateChanged(const QString& source, bool ok);
+    SourceReader* Reader() const;
+    FrameFormat StoredFormat(const CaptureDriver& driver) const;
+    void RememberFormat(const FrameFormat& format);
+    bool HasSourceDialog() const;
 
-    std::unique_ptr<SourceReader> m_reader;
-    CaptureDriver m_driver;
+    SourceKeeper* m_keeper;
+    CaptureOptions m_options;
+    CaptureDriver m_driver; // as listed; the keeper's copy follows a moved device
     int m_index = -1;
     bool m_hasSourceDialog = false;
     std::vector<std::uint8_t> m_grabbed;

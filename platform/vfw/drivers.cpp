@@ -14,6 +14,7 @@ namespace
 
 QMutex g_mutex;
 std::optional<QVector<CaptureDriver>> g_testDrivers;
+std::optional<QVector<CaptureDriver>> g_taken;
 QSet<QString> g_logged;
 
 void LogOnce(const QString& text)
@@ -97,17 +98,40 @@ QVector<CaptureDriver> ParseVideoSources(const QString& value, QStringList* prob
     return drivers;
 }
 
+static QString DeviceDirectory()
+{
+    const QString directory = qEnvironmentVariable("VIZO_VIDEO_DEVICE_DIR");
+    return directory.isEmpty() ? QStringLiteral("/dev") : directory;
+}
+
 QVector<CaptureDriver> ListCaptureDrivers()
 {
     {
         QMutexLocker lock(&g_mutex);
         if (g_testDrivers)
             return *g_testDrivers;
+        if (g_taken)
+            return *g_taken;
     }
-    QString directory = qEnvironmentVariable("VIZO_VIDEO_DEVICE_DIR");
-    if (directory.isEmpty())
-        directory = QStringLiteral("/dev");
-    QVector<CaptureDriver> drivers = ScanVideoDevices(directory);
+    return RefreshCaptureDrivers();
+}
+
+std::optional<CaptureDriver> FindVideoDevice(const QString& name)
+{
+    for (const CaptureDriver& d : ScanVideoDevices(DeviceDirectory()))
+        if (d.name == name)
+            return d;
+    return std::nullopt;
+}
+
+QVector<CaptureDriver> RefreshCaptureDrivers()
+{
+    {
+        QMutexLocker lock(&g_mutex);
+        if (g_testDrivers)
+            return *g_testDrivers;
+    }
+    QVector<CaptureDriver> drivers = ScanVideoDevices(DeviceDirectory());
     QStringList problems;
     drivers += ParseVideoSources(qEnvironmentVariable("VIZO_VIDEO_SOURCES"), &problems);
     for (const QString& p : problems)
@@ -119,6 +143,8 @@ QVector<CaptureDriver> ListCaptureDrivers()
                         .arg(kMaxCaptureDrivers));
         drivers.resize(kMaxCaptureDrivers);
     }
+    QMutexLocker lock(&g_mutex);
+    g_taken = drivers;
     return drivers;
 }
 

@@ -24,8 +24,14 @@ QVector<CaptureDriver> ScanVideoDevices(const QString& directory);
 // The entries of a VIZO_VIDEO_SOURCES value; each skipped entry adds a line
 // to problems saying why.
 QVector<CaptureDriver> ParseVideoSources(const QString& value, QStringList* problems);
-// Devices first, then sources, at most kMaxCaptureDrivers slots. Problems
-// are logged once each.
+// Devices first, then sources, at most kMaxCaptureDrivers slots, as taken by
+// the last RefreshCaptureDrivers (the first use takes it). Indexes stay bound
+// to the sources they named then, however devices come and go since.
 QVector<CaptureDriver> ListCaptureDrivers();
+// Scans again and keeps the result. Problems are logged once each.
+QVector<CaptureDriver> RefreshCaptureDrivers();
+// The node that now carries a device of that name: a camera plugged back in
+// may come back under another node. Null when none does.
+std::optional<CaptureDriver> FindVideoDevice(const QString& name);
 // Tests replace the list (slots with empty names are gaps); nullopt restores it.
 void SetCaptureDriversForTesting(std::optional<QVector<CaptureDriver>> drivers);

@@ -227,6 +227,14 @@ void SourceReader::Deliver(AVFrame*& frame)
 {
     if (frame->width <= 0 || frame->height <= 0 || frame->format < 0)
         return;
+    // A frame the decoder had to patch up (a stream joined between key
+    // frames) is half a picture.
+    if ((frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags)
+        return;
+    if (m_warmUp > 0) {
+        --m_warmUp;
+        return;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     std::swap(frame, m_av->held);
     m_hasFrame = true;
@@ -333,6 +341,12 @@ bool SourceReader::PeekNewest(std::vector<std::uint8_t>& out, std::uint64_t* seq
     out.assign(m_front.begin(), m_front.end());
     *sequence = m_sequence;
     return true;
+}
+
+bool SourceReader::HasEnded() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_ended;
 }
 
 bool SourceReader::IsDelivering() const

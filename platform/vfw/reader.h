@@ -26,6 +26,10 @@ public:
     SourceReader(const SourceReader&) = delete;
     SourceReader& operator=(const SourceReader&) = delete;
 
+    // Frames decoded before this many have passed are never delivered: a
+    // camera's first pictures come before its exposure has settled. Set
+    // before Open.
+    void SetWarmUpFrames(int frames) { m_warmUp = frames; }
     // Opens the source and starts reading; once per object. A zero size in
     // the wanted format means the source's own size.
     bool Open(const CaptureDriver& driver, const FrameFormat& wanted, QString* error);
@@ -42,6 +46,11 @@ public:
     bool PeekNewest(std::vector<std::uint8_t>& out, std::uint64_t* sequence);
     // False once the source ended or its newest frame is older than the limit.
     bool IsDelivering() const;
+    // True once reading has stopped for good (end of stream or read error).
+    bool HasEnded() const;
+    // Makes an Open running on another thread give up soon; the object is
+    // then only fit for destruction.
+    void Cancel() { m_stop = true; }
     std::chrono::milliseconds StallLimit() const { return m_stallLimit; }
 
 private:
@@ -80,6 +89,7 @@ private:
 
     QSize m_native;
     std::chrono::milliseconds m_stallLimit{2000};
+    int m_warmUp = 0; // read by the reading thread only once Open started it
     bool m_paced = false;
     bool m_hasPaceBase = false;
     Clock::time_point m_paceBase;

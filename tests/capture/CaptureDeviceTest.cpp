@@ -66,6 +66,24 @@ TEST_F(CaptureDevice, DriverItemsStandInDescendingOrderAboveTheSeparator)
     EXPECT_EQ(m_dlg.MenuItem(ID_VIDEO_DRIVER0 + 1), nullptr);
 }
 
+// A camera plugged in after start-up would take index 0 in a new scan.
+TEST_F(CaptureDevice, ItemsConnectTheSourceTheirLabelNamesAfterTheListChanges)
+{
+    const QByteArray listed = "Small=lavfi:testsrc2=size=160x120:rate=5;"
+                              "Large=lavfi:testsrc2=size=320x240:rate=5";
+    ScopedSources env(listed);
+    Create();
+    ScopedEnv plugged("VIZO_VIDEO_SOURCES", "New=lavfi:testsrc2=size=64x48:rate=5;" + listed);
+    m_dlg.MenuItem(ID_VIDEO_DRIVER0 + 1)->trigger();
+    EXPECT_EQ(CaptureRect().size(), QSize(320, 240));
+    m_dlg.ConnectDriver(0);
+    EXPECT_EQ(CaptureRect().size(), QSize(160, 120));
+    char name[80], version[80];
+    ASSERT_TRUE(capGetDriverDescriptionA(0, name, sizeof name, version, sizeof version));
+    EXPECT_STREQ(name, "Small");
+    EXPECT_FALSE(capGetDriverDescriptionA(2, name, sizeof name, version, sizeof version));
+}
+
 TEST_F(CaptureDevice, ConnectingSetsPreviewMenusAndPlacement)
 {
     ScopedDrivers drivers({Source("Pattern", "lavfi", kPattern)});

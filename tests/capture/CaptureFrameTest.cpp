@@ -1,6 +1,8 @@
 // Frames from real lavfi and network sources through the capture window.
 #include "CaptureTestSupport.h"
+#include "capoptions.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QThread>
 #include <QWidget>
@@ -197,7 +199,7 @@ TEST_F(CaptureFrames, PreviewShowsThePictureCentredAndUnscaled)
     EXPECT_FALSE(s.fLiveWindow);
 }
 
-TEST_F(CaptureFrames, SourceThatEndsFailsTheGrabUntilReconnected)
+TEST_F(CaptureFrames, SourceThatEndsFailsTheGrabWithNothingStale)
 {
     ScopedSources env("Short=lavfi:color=c=red:size=64x48:rate=10:duration=0.5");
     HWND cap = Window();
@@ -276,11 +278,22 @@ TEST_F(CaptureFrames, StreamThatGoesSilentFailsTheGrab)
     SilentCamera camera;
     ScopedSources env("Door=yuv4mpegpipe:tcp://127.0.0.1:" + QByteArray::number(camera.port()));
     HWND cap = Window();
+    QList<bool> states;
+    CaptureOptions options;
+    options.stateChanged = [&](const QString&, bool ok) { states << ok; };
+    ASSERT_TRUE(capSetCaptureOptions(cap, options));
+    QElapsedTimer silent;
+    silent.start();
     ASSERT_TRUE(SendMessageA(cap, WM_CAP_DRIVER_CONNECT, 0, 0));
     ASSERT_TRUE(GrabAndCopy(cap));
     EXPECT_TRUE(Near(ColourAt(ClipboardDib(), 10, 10), Qt::red, 8));
-    QThread::msleep(2200);
+    // Lost from the silence itself (2 s stall limit), before the 5 s read
+    // time-out would end the stream; from then on a grab fails at once.
+    ASSERT_TRUE(WaitFor([&] { return states == QList<bool>{true, false}; }, 4000));
+    EXPECT_LT(silent.elapsed(), 4500);
+    silent.restart();
     EXPECT_EQ(SendMessageA(cap, WM_CAP_GRAB_FRAME_NOSTOP, 0, 0), 0);
+    EXPECT_LT(silent.elapsed(), 100);
     SendMessageA(cap, WM_CAP_DRIVER_DISCONNECT, 0, 0);
 }
 

@@ -16,6 +16,7 @@ ScopedSources::ScopedSources(const QByteArray& sources)
     : m_dir("VIZO_VIDEO_DEVICE_DIR", m_devices.path().toLocal8Bit()),
       m_sources("VIZO_VIDEO_SOURCES", sources)
 {
+    RefreshCaptureDrivers();
 }
 
 ScopedDrivers::ScopedDrivers(const QVector<CaptureDriver>& drivers)

@@ -15,6 +15,7 @@
 #include <vector>
 
 // The drivers of VIZO_VIDEO_SOURCES only: the device directory is an empty one.
+// The driver list is taken again from them.
 class ScopedSources
 {
 public:
