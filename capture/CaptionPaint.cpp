@@ -143,51 +143,77 @@ std::pair<int, int> InkColumns(const std::vector<PlacedLine>& lines, int lineHei
     return {std::max(left, 0), std::min(right, width)};
 }
 
-// The caption's text drawn once onto a transparent layer. A stream of frames
-// captions the same second many times over; only the first draws the glyphs.
-const QImage& TextLayer(const std::vector<PlacedLine>& placed, const QFontMetrics& fm,
-                        const CaptionStyle& style, const CaptionBox& box, const QRect& patch)
-{
-    struct Cached {
-        QStringList lines;
-        QList<QPoint> at;
-        QString fontKey;
-        QRgb colour = 0;
-        QRect patch, clip;
-        QImage image;
-    };
-    thread_local Cached cache;
-    QStringList lines;
-    QList<QPoint> at;
-    for (const PlacedLine& l : placed) {
-        lines << l.text;
-        at << QPoint(l.x, l.y);
+// Everything about a caption that follows from its text, font, colour and the
+// picture's size, worked out once: a stream of frames captions the same second
+// many times over, so only the first lays out and draws the glyphs.
+struct CaptionLayout {
+    QString text;
+    int lines = 0;
+    QFont font;
+    QRgb colour = 0;
+    CaptionAlign align = CaptionAlign::Left;
+    int vertPos = 0, width = 0, height = 0;
+
+    CaptionBox box{};
+    QRect patch; // the rows the caption covers, across the columns its ink may reach
+    QImage ink;  // the text on a transparent layer the size of the patch
+    QImage scratch;
+
+    bool Fits(const DibLayout& d, const QString& t, int n, const CaptionStyle& s) const
+    {
+        return width == d.width && height == d.height && lines == n && vertPos == s.vertPos &&
+               align == s.align && colour == s.colour.rgba() && text == t && font == s.font;
     }
-    const QRect clip(box.left, box.top, box.right - box.left, box.bottom - box.top);
-    const QString fontKey = style.font.key();
-    const QRgb colour = style.colour.rgba();
-    if (!cache.image.isNull() && cache.lines == lines && cache.at == at &&
-        cache.fontKey == fontKey && cache.colour == colour && cache.patch == patch &&
-        cache.clip == clip)
-        return cache.image;
-    cache = Cached{lines,
-                   at,
-                   fontKey,
-                   colour,
-                   patch,
-                   clip,
-                   QImage(patch.size(), QImage::Format_ARGB32_Premultiplied)};
-    if (cache.image.isNull())
-        return cache.image;
-    cache.image.fill(Qt::transparent);
-    QPainter painter(&cache.image);
-    painter.translate(-patch.left(), -patch.top());
-    painter.setClipRect(clip);
-    painter.setFont(style.font);
-    painter.setPen(style.colour);
-    for (const PlacedLine& l : placed)
-        painter.drawText(QPoint(l.x, l.y + fm.ascent()), l.text);
-    return cache.image;
+};
+
+void LayOut(CaptionLayout& l)
+{
+    const QFontMetrics fm(l.font);
+    l.box = CaptionRect(l.width, l.height, fm.height(), l.lines, l.vertPos);
+    l.patch = QRect();
+    l.ink = QImage();
+    const int top = std::max(l.box.top, 0);
+    const int bottom = std::min(l.box.bottom, l.height);
+    if (l.text.isEmpty() || top >= bottom)
+        return;
+    const std::vector<PlacedLine> placed = PlaceLines(l.text, fm, l.width, l.box, l.align);
+    const auto [left, right] = InkColumns(placed, fm.height(), l.width);
+    if (left >= right)
+        return;
+    l.patch = QRect(left, top, right - left, bottom - top);
+    l.ink = QImage(l.patch.size(), QImage::Format_ARGB32_Premultiplied);
+    l.scratch = QImage(l.patch.size(), QImage::Format_RGB32);
+    if (l.ink.isNull() || l.scratch.isNull()) {
+        l.patch = QRect();
+        return;
+    }
+    l.ink.fill(Qt::transparent);
+    QPainter painter(&l.ink);
+    painter.translate(-l.patch.left(), -l.patch.top());
+    painter.setClipRect(
+        QRect(l.box.left, l.box.top, l.box.right - l.box.left, l.box.bottom - l.box.top));
+    painter.setFont(l.font);
+    painter.setPen(QColor::fromRgba(l.colour));
+    for (const PlacedLine& p : placed)
+        painter.drawText(QPoint(p.x, p.y + fm.ascent()), p.text);
+}
+
+CaptionLayout& LayoutFor(const DibLayout& d, const QString& text, int lines,
+                         const CaptionStyle& style)
+{
+    thread_local CaptionLayout cached;
+    if (!cached.Fits(d, text, lines, style)) {
+        cached.text = text;
+        cached.lines = lines;
+        cached.font = style.font;
+        cached.colour = style.colour.rgba();
+        cached.align = style.align;
+        cached.vertPos = style.vertPos;
+        cached.width = d.width;
+        cached.height = d.height;
+        LayOut(cached);
+    }
+    return cached;
 }
 
 } // namespace
@@ -220,33 +246,22 @@ bool CaptionDrawable(const DibLayout& d)
 CaptionBox DrawCaption(const DibLayout& d, const unsigned char* colourTable, unsigned char* pixels,
                        const QString& text, int lines, const CaptionStyle& style)
 {
-    const QFontMetrics fm(style.font);
-    const CaptionBox box = CaptionRect(d.width, d.height, fm.height(), lines, style.vertPos);
-    const int top = std::max(box.top, 0);
-    const int bottom = std::min(box.bottom, d.height);
-    if (text.isEmpty() || top >= bottom)
-        return box;
     // Only the patch around the text goes through the painter, so the cost
     // follows the caption's size and not the picture's.
-    const std::vector<PlacedLine> placed = PlaceLines(text, fm, d.width, box, style.align);
-    const auto [left, right] = InkColumns(placed, fm.height(), d.width);
-    if (left >= right)
-        return box;
-    QImage patch(right - left, bottom - top, QImage::Format_RGB32);
-    const QImage& ink =
-        TextLayer(placed, fm, style, box, QRect(left, top, right - left, bottom - top));
-    if (patch.isNull() || ink.isNull())
-        return box;
+    CaptionLayout& l = LayoutFor(d, text, lines, style);
+    if (l.patch.isEmpty())
+        return l.box;
     RowCodec codec(d, colourTable);
-    for (int y = top; y < bottom; ++y)
-        codec.Read(pixels + d.RowOffset(y), left, patch.width(),
-                   reinterpret_cast<QRgb*>(patch.scanLine(y - top)));
+    const int left = l.patch.left(), top = l.patch.top(), width = l.patch.width();
+    for (int y = 0; y < l.patch.height(); ++y)
+        codec.Read(pixels + d.RowOffset(top + y), left, width,
+                   reinterpret_cast<QRgb*>(l.scratch.scanLine(y)));
     {
-        QPainter painter(&patch);
-        painter.drawImage(0, 0, ink);
+        QPainter painter(&l.scratch);
+        painter.drawImage(0, 0, l.ink);
     }
-    for (int y = top; y < bottom; ++y)
-        codec.Write(reinterpret_cast<const QRgb*>(patch.constScanLine(y - top)), left,
-                    patch.width(), pixels + d.RowOffset(y));
-    return box;
+    for (int y = 0; y < l.patch.height(); ++y)
+        codec.Write(reinterpret_cast<const QRgb*>(l.scratch.constScanLine(y)), left, width,
+                    pixels + d.RowOffset(top + y));
+    return l.box;
 }

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-scripts/build.sh
+scripts/build.sh vizo # the program and its libraries, not the tests
 
 demo=$(mktemp -d /tmp/vizo-demo.XXXXXX)
 mkdir -p "$demo/ftp" "$demo/config/Brindlecote"

@@ -19,12 +19,13 @@ namespace
 
 // 16- and 8-bit rows become BGR rows in the same (memory) order, so that the
 // bottom-up flag applies to them as it does to 24-bit rows.
-std::vector<unsigned char> ExpandRgb555(const DibLayout& d, const unsigned char* pixels)
+// The rows go into out, which is kept from picture to picture.
+void ExpandRgb555(const DibLayout& d, const unsigned char* pixels, std::vector<unsigned char>& out)
 {
     unsigned char five[32];
     for (int i = 0; i < 32; ++i)
         five[i] = static_cast<unsigned char>((i << 3) | (i >> 2));
-    std::vector<unsigned char> out(std::size_t(d.width) * 3 * d.height);
+    out.resize(std::size_t(d.width) * 3 * d.height);
     unsigned char* o = out.data();
     for (int row = 0; row < d.height; ++row) {
         const unsigned char* p = pixels + d.stride * row;
@@ -35,24 +36,22 @@ std::vector<unsigned char> ExpandRgb555(const DibLayout& d, const unsigned char*
             *o++ = five[(v >> 10) & 31];
         }
     }
-    return out;
 }
 
-std::vector<unsigned char> ExpandIndexed(const DibLayout& d, const unsigned char* table,
-                                         const unsigned char* pixels)
+void ExpandIndexed(const DibLayout& d, const unsigned char* table, const unsigned char* pixels,
+                   std::vector<unsigned char>& out)
 {
     // Indices past the table's end read as black.
     unsigned char bgr[256][3] = {};
     for (std::size_t i = 0; i < d.colours; ++i)
         std::memcpy(bgr[i], table + 4 * i, 3);
-    std::vector<unsigned char> out(std::size_t(d.width) * 3 * d.height);
+    out.resize(std::size_t(d.width) * 3 * d.height);
     unsigned char* o = out.data();
     for (int row = 0; row < d.height; ++row) {
         const unsigned char* p = pixels + d.stride * row;
         for (int x = 0; x < d.width; ++x, o += 3)
             std::memcpy(o, bgr[p[x]], 3);
     }
-    return out;
 }
 
 // One encoder and one output buffer per thread, kept between pictures: a
@@ -91,8 +90,11 @@ public:
     }
     const unsigned char* Data() const { return m_buffer; }
     std::size_t Size() const { return m_size; }
+    // 16- and 8-bit rows expanded to 24 bits.
+    std::vector<unsigned char>& Expanded() { return m_expanded; }
 
 private:
+    std::vector<unsigned char> m_expanded;
     tjhandle m_tj = nullptr;
     unsigned char* m_buffer = nullptr;
     unsigned long m_capacity = 0;
@@ -102,11 +104,13 @@ private:
 int Compress(const DibLayout& d, const unsigned char* block, int quality, Encoder* encoder)
 {
     const unsigned char* pixels = block + d.pixelOffset;
-    std::vector<unsigned char> expanded;
     int pitch = static_cast<int>(d.stride);
     if (d.bitCount != 24) {
-        expanded = d.bitCount == 16 ? ExpandRgb555(d, pixels)
-                                    : ExpandIndexed(d, block + d.header.biSize, pixels);
+        std::vector<unsigned char>& expanded = encoder->Expanded();
+        if (d.bitCount == 16)
+            ExpandRgb555(d, pixels, expanded);
+        else
+            ExpandIndexed(d, block + d.header.biSize, pixels, expanded);
         pixels = expanded.data();
         pitch = d.width * 3;
     }

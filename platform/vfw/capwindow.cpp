@@ -11,6 +11,7 @@
 #include "v4l2.h"
 
 #include <QHash>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QSet>
 #include <QTimer>
@@ -138,10 +139,10 @@ void CaptureWindow::Disconnect()
     m_keeper->Close();
     m_index = -1;
     m_hasSourceDialog = false;
-    m_grabbed.clear();
+    m_grabbed.reset();
     m_previewSequence = 0;
-    if (!m_preview.isNull()) {
-        m_preview = QImage();
+    if (m_preview) {
+        m_preview.reset();
         update();
     }
 }
@@ -226,24 +227,20 @@ BOOL CaptureWindow::SetPreviewRate(WPARAM milliseconds)
 
 BOOL CaptureWindow::Grab()
 {
-    m_grabbed.clear();
+    m_grabbed.reset();
     SourceReader* reader = Reader();
     return reader && reader->GrabNewest(m_grabbed);
 }
 
+// The grabbed frame never changes, so the clipboard shares it instead of
+// holding a copy.
 BOOL CaptureWindow::CopyToClipboard()
 {
-    if (m_grabbed.empty())
+    if (!m_grabbed || m_grabbed->empty())
         return FALSE;
-    // Every byte is copied over, so the block needs no zero fill.
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, m_grabbed.size());
-    void* bytes = GlobalLock(block);
-    if (!bytes) {
-        GlobalFree(block);
+    HGLOBAL block = GlobalAllocShared(m_grabbed, m_grabbed->data(), m_grabbed->size());
+    if (!block)
         return FALSE;
-    }
-    std::memcpy(bytes, m_grabbed.data(), m_grabbed.size());
-    GlobalUnlock(block);
     if (!OpenClipboard(this)) {
         GlobalFree(block);
         return FALSE;
@@ -327,25 +324,30 @@ BOOL CaptureWindow::RunSourceDialog()
 void CaptureWindow::RefreshPreview()
 {
     SourceReader* reader = Reader();
-    if (reader && reader->PeekNewest(m_previewBytes, &m_previewSequence)) {
-        m_preview = DibToImage(m_previewBytes.data(), m_previewBytes.size());
+    if (reader && reader->PeekNewest(m_preview, &m_previewSequence)) {
         update();
-    } else if (!m_preview.isNull() && (!reader || !reader->IsDelivering())) {
+    } else if (m_preview && (!reader || !reader->IsDelivering())) {
         // A dead source shows no picture rather than a frozen one.
-        m_preview = QImage();
+        m_preview.reset();
         update();
     }
 }
 
-void CaptureWindow::paintEvent(QPaintEvent*)
+void CaptureWindow::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    if (m_preview.isNull())
+    painter.fillRect(event->rect(), Qt::black);
+    if (!m_preview)
         return;
-    // Centred at its own size: a picture larger than the window is clipped.
-    painter.drawImage(
-        QPoint((width() - m_preview.width()) / 2, (height() - m_preview.height()) / 2), m_preview);
+    // Centred at its own size: a picture larger than the window is clipped,
+    // and only the part being painted is converted.
+    const QSize size = DibImageSize(m_preview->data(), m_preview->size());
+    const QPoint origin((width() - size.width()) / 2, (height() - size.height()) / 2);
+    const QRect part = event->rect().intersected(QRect(origin, size));
+    const QImage image =
+        DibRegionToImage(m_preview->data(), m_preview->size(), part.translated(-origin));
+    if (!image.isNull())
+        painter.drawImage(part.topLeft(), image);
 }
 
 BOOL capSetCaptureOptions(QWidget* hWnd, const CaptureOptions& options)

@@ -7,7 +7,6 @@
 #include "drivers.h"
 #include "vfw.h"
 
-#include <QImage>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
@@ -55,9 +54,8 @@ private:
     CaptureDriver m_driver; // as listed; the keeper's copy follows a moved device
     int m_index = -1;
     bool m_hasSourceDialog = false;
-    std::vector<std::uint8_t> m_grabbed;
-    std::vector<std::uint8_t> m_previewBytes;
+    std::shared_ptr<const std::vector<std::uint8_t>> m_grabbed;
+    std::shared_ptr<const std::vector<std::uint8_t>> m_preview;
     std::uint64_t m_previewSequence = 0;
-    QImage m_preview;
     QTimer* m_timer;
 };

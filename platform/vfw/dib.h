@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QImage>
+#include <QRect>
+#include <QSize>
 #include <cstddef>
 #include <cstdint>
 
@@ -26,6 +28,13 @@ std::size_t DibPixelOffset(int bitCount);
 std::size_t DibTotalBytes(const FrameFormat& format);
 // Writes header and colour table; the buffer holds DibTotalBytes(format).
 void WriteDibHeader(std::uint8_t* dib, const FrameFormat& format);
+// The picture size of a packed bitmap of this layer's forms; empty when the
+// bytes do not hold one.
+QSize DibImageSize(const std::uint8_t* dib, std::size_t bytes);
 // A top-down image of a packed bitmap of this layer's forms; null when the
 // bytes do not hold one.
 QImage DibToImage(const std::uint8_t* dib, std::size_t bytes);
+// The same for the part of the picture within region (picture coordinates,
+// top-down), so that painting a small part costs only that part; null when
+// none of the picture lies in it.
+QImage DibRegionToImage(const std::uint8_t* dib, std::size_t bytes, const QRect& region);

@@ -5,7 +5,9 @@
 
 #include <QFileInfo>
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <new>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -20,6 +22,9 @@ namespace
 // address does not hold the window for long.
 constexpr std::chrono::seconds kOpenLimit{15};
 constexpr const char* kNetworkTimeoutUs = "5000000";
+// Enough for a frame on the clipboard, one in the caption step and one in the
+// preview while the next is converted.
+constexpr std::size_t kMaxSpares = 3;
 
 AVPixelFormat PixelFormatOf(int bitCount)
 {
@@ -248,9 +253,12 @@ void SourceReader::Deliver(AVFrame*& frame)
 // so a grab waits for the next one.
 bool SourceReader::ConvertLocked()
 {
-    if (m_frontSequence == m_sequence)
+    if (m_frontSequence == m_sequence && m_front)
         return true;
-    if (!Convert(m_av->held, m_format)) {
+    Buffer next = SpareLocked();
+    if (next)
+        next->resize(DibTotalBytes(m_format));
+    if (!next || !Convert(m_av->held, m_format, next->data())) {
         m_failedSequence = m_sequence;
         if (!m_convertFailing)
             LogLine("capture", QStringLiteral("Video frames could not be converted to %1x%2 at "
@@ -261,12 +269,35 @@ bool SourceReader::ConvertLocked()
         m_convertFailing = true;
         return false;
     }
+    if (next != m_front) {
+        m_spares.erase(std::remove(m_spares.begin(), m_spares.end(), next), m_spares.end());
+        if (m_front && m_spares.size() < kMaxSpares)
+            m_spares.push_back(m_front);
+        m_front = std::move(next);
+    }
     m_frontSequence = m_sequence;
     m_convertFailing = false;
     return true;
 }
 
-bool SourceReader::Convert(const AVFrame* frame, const FrameFormat& format)
+// A buffer no taker holds any more: the front one itself when it was never
+// handed out, otherwise a spare, otherwise a new one.
+SourceReader::Buffer SourceReader::SpareLocked()
+{
+    if (m_front && m_front.use_count() == 1)
+        return m_front;
+    for (const Buffer& b : m_spares) {
+        if (b.use_count() == 1)
+            return b;
+    }
+    try {
+        return std::make_shared<std::vector<std::uint8_t>>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+bool SourceReader::Convert(const AVFrame* frame, const FrameFormat& format, std::uint8_t* dib)
 {
     Av& av = *m_av;
     av.scaler = sws_getCachedContext(
@@ -274,25 +305,85 @@ bool SourceReader::Convert(const AVFrame* frame, const FrameFormat& format)
         format.height, PixelFormatOf(format.bitCount), SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!av.scaler)
         return false;
-    // The scaler's vector code writes past the end of a row, so it fills
-    // roomy top-down rows that are then laid out bottom-up.
-    const std::size_t rowBytes = std::size_t(format.width) * std::size_t(format.bitCount / 8);
-    const std::size_t work = (rowBytes + 63) / 64 * 64 + 64;
-    m_rows.resize(work * std::size_t(format.height) + 64);
-    std::uint8_t* planes[4] = {m_rows.data(), nullptr, nullptr, nullptr};
-    const int strides[4] = {int(work), 0, 0, 0};
-    if (sws_scale(av.scaler, frame->data, frame->linesize, 0, frame->height, planes, strides) <= 0)
-        return false;
+    const ScaleKey key{frame->width, frame->height, frame->format, format};
+    if (!(key == m_scaleKey)) {
+        m_scaleKey = key;
+        m_inPlace = ScalesInPlace(frame, format);
+    }
+    WriteDibHeader(dib, format);
+    std::uint8_t* pixels = dib + DibPixelOffset(format.bitCount);
     const std::size_t stride = DibStride(format.width, format.bitCount);
-    m_front.resize(DibTotalBytes(format));
-    WriteDibHeader(m_front.data(), format);
-    std::uint8_t* pixels = m_front.data() + DibPixelOffset(format.bitCount);
-    for (int y = 0; y < format.height; ++y) {
-        std::uint8_t* row = pixels + stride * std::size_t(format.height - 1 - y);
-        std::memcpy(row, m_rows.data() + work * std::size_t(y), rowBytes);
-        std::memset(row + rowBytes, 0, stride - rowBytes);
+    const std::size_t rowBytes = std::size_t(format.width) * std::size_t(format.bitCount / 8);
+    if (m_inPlace) {
+        if (!ScaleBottomUp(frame, format, pixels, stride))
+            return false;
+    } else {
+        if (!ScaleViaRows(frame, format))
+            return false;
+        const std::size_t work = m_rows.size() / std::size_t(format.height);
+        for (int y = 0; y < format.height; ++y)
+            std::memcpy(pixels + stride * std::size_t(format.height - 1 - y),
+                        m_rows.data() + work * std::size_t(y), rowBytes);
+    }
+    if (stride > rowBytes) {
+        for (int y = 0; y < format.height; ++y)
+            std::memset(pixels + stride * std::size_t(y) + rowBytes, 0, stride - rowBytes);
     }
     return true;
+}
+
+// Roomy top-down rows: safe whatever the scaler writes past a row's end.
+bool SourceReader::ScaleViaRows(const AVFrame* frame, const FrameFormat& format)
+{
+    const std::size_t rowBytes = std::size_t(format.width) * std::size_t(format.bitCount / 8);
+    const std::size_t work = (rowBytes + 63) / 64 * 64 + 64;
+    m_rows.resize(work * std::size_t(format.height));
+    std::uint8_t* planes[4] = {m_rows.data(), nullptr, nullptr, nullptr};
+    const int strides[4] = {int(work), 0, 0, 0};
+    return sws_scale(m_av->scaler, frame->data, frame->linesize, 0, frame->height, planes,
+                     strides) > 0;
+}
+
+// Straight into the bitmap: the top row goes last in memory, so the stride
+// is negative.
+bool SourceReader::ScaleBottomUp(const AVFrame* frame, const FrameFormat& format,
+                                 std::uint8_t* pixels, std::size_t stride)
+{
+    std::uint8_t* planes[4] = {pixels + stride * std::size_t(format.height - 1), nullptr, nullptr,
+                               nullptr};
+    const int strides[4] = {-int(stride), 0, 0, 0};
+    return sws_scale(m_av->scaler, frame->data, frame->linesize, 0, frame->height, planes,
+                     strides) > 0;
+}
+
+// Some of the scaler's vector code writes past the end of a row, which in
+// the bitmap's tight rows would spoil the row above. Whether this conversion
+// does is found out once per source and format: a conversion into guarded
+// tight rows must match the roomy one and leave the guards untouched.
+bool SourceReader::ScalesInPlace(const AVFrame* frame, const FrameFormat& format)
+{
+    constexpr std::size_t kGuard = 4096;
+    constexpr std::uint8_t kMark = 0xA5;
+    const std::size_t stride = DibStride(format.width, format.bitCount);
+    const std::size_t rowBytes = std::size_t(format.width) * std::size_t(format.bitCount / 8);
+    if (format.width <= 0 || format.height <= 0 || stride > std::size_t(INT_MAX) ||
+        !ScaleViaRows(frame, format))
+        return false;
+    std::vector<std::uint8_t> tight(kGuard + stride * std::size_t(format.height) + kGuard, kMark);
+    if (!ScaleBottomUp(frame, format, tight.data() + kGuard, stride))
+        return false;
+    const std::size_t work = m_rows.size() / std::size_t(format.height);
+    for (int y = 0; y < format.height; ++y) {
+        if (std::memcmp(tight.data() + kGuard + stride * std::size_t(format.height - 1 - y),
+                        m_rows.data() + work * std::size_t(y), rowBytes) != 0)
+            return false;
+    }
+    const auto marked = [&](std::size_t from, std::size_t n) {
+        return std::all_of(tight.begin() + std::ptrdiff_t(from),
+                           tight.begin() + std::ptrdiff_t(from + n),
+                           [](std::uint8_t b) { return b == kMark; });
+    };
+    return marked(0, kGuard) && marked(tight.size() - kGuard, kGuard);
 }
 
 FrameFormat SourceReader::Format() const
@@ -317,7 +408,7 @@ bool SourceReader::FreshLocked(Clock::time_point now) const
            now - m_frameTime <= m_stallLimit;
 }
 
-bool SourceReader::GrabNewest(std::vector<std::uint8_t>& out)
+bool SourceReader::GrabNewest(Frame& out)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     const Clock::time_point deadline = Clock::now() + m_stallLimit;
@@ -326,19 +417,19 @@ bool SourceReader::GrabNewest(std::vector<std::uint8_t>& out)
         if (m_ended)
             return false;
         if (ConvertLocked()) {
-            out.assign(m_front.begin(), m_front.end());
+            out = m_front;
             return true;
         }
     }
     return false;
 }
 
-bool SourceReader::PeekNewest(std::vector<std::uint8_t>& out, std::uint64_t* sequence)
+bool SourceReader::PeekNewest(Frame& out, std::uint64_t* sequence)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!FreshLocked(Clock::now()) || m_sequence == *sequence || !ConvertLocked())
         return false;
-    out.assign(m_front.begin(), m_front.end());
+    out = m_front;
     *sequence = m_sequence;
     return true;
 }
@@ -347,6 +438,24 @@ bool SourceReader::HasEnded() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_ended;
+}
+
+bool SourceReader::GrabNewest(std::vector<std::uint8_t>& out)
+{
+    Frame frame;
+    if (!GrabNewest(frame))
+        return false;
+    out.assign(frame->begin(), frame->end());
+    return true;
+}
+
+bool SourceReader::PeekNewest(std::vector<std::uint8_t>& out, std::uint64_t* sequence)
+{
+    Frame frame;
+    if (!PeekNewest(frame, sequence))
+        return false;
+    out.assign(frame->begin(), frame->end());
+    return true;
 }
 
 bool SourceReader::IsDelivering() const

@@ -1,6 +1,9 @@
 // One connected source: opens it with FFmpeg and runs a thread that decodes
 // and keeps only the newest frame. Frames are taken far less often than a
 // source delivers them, so the packed-bitmap conversion waits for a taker.
+// Converted frames are handed out by reference and never change afterwards;
+// their buffers are reused once no taker holds them, so a stream allocates
+// no frame memory.
 #pragma once
 
 #include "dib.h"
@@ -39,10 +42,15 @@ public:
     // Frames from now on take this form; the frame in hand is dropped.
     void SetFormat(const FrameFormat& format);
 
-    // Copies the newest frame when it is fresh, waiting up to the stall limit
-    // for one: a source that stopped delivering gives no frame.
+    using Frame = std::shared_ptr<const std::vector<std::uint8_t>>;
+
+    // The newest frame when it is fresh, waiting up to the stall limit for
+    // one: a source that stopped delivering gives no frame.
+    bool GrabNewest(Frame& out);
+    // The newest fresh frame when it is newer than *sequence.
+    bool PeekNewest(Frame& out, std::uint64_t* sequence);
+    // The same, copied.
     bool GrabNewest(std::vector<std::uint8_t>& out);
-    // Copies the newest fresh frame when it is newer than *sequence.
     bool PeekNewest(std::vector<std::uint8_t>& out, std::uint64_t* sequence);
     // False once the source ended or its newest frame is older than the limit.
     bool IsDelivering() const;
@@ -62,8 +70,24 @@ private:
     void Deliver(AVFrame*& frame);
     void Pace(AVFrame* frame);
     bool FreshLocked(Clock::time_point now) const;
+    using Buffer = std::shared_ptr<std::vector<std::uint8_t>>;
+    struct ScaleKey {
+        int width = 0, height = 0, pixelFormat = -1;
+        FrameFormat format;
+        bool operator==(const ScaleKey& o) const
+        {
+            return width == o.width && height == o.height && pixelFormat == o.pixelFormat &&
+                   format == o.format;
+        }
+    };
+
     bool ConvertLocked();
-    bool Convert(const AVFrame* frame, const FrameFormat& format);
+    Buffer SpareLocked();
+    bool Convert(const AVFrame* frame, const FrameFormat& format, std::uint8_t* dib);
+    bool ScaleViaRows(const AVFrame* frame, const FrameFormat& format);
+    bool ScaleBottomUp(const AVFrame* frame, const FrameFormat& format, std::uint8_t* pixels,
+                       std::size_t stride);
+    bool ScalesInPlace(const AVFrame* frame, const FrameFormat& format);
     void Stop();
     static int Interrupted(void* self);
 
@@ -76,8 +100,11 @@ private:
     std::condition_variable m_cv;
     // Everything below up to m_native, and the held frame and scaler in m_av,
     // is guarded by m_mutex.
-    std::vector<std::uint8_t> m_front; // the converted frame of m_frontSequence
+    Buffer m_front; // the converted frame of m_frontSequence
+    std::vector<Buffer> m_spares;
     std::vector<std::uint8_t> m_rows;
+    ScaleKey m_scaleKey;
+    bool m_inPlace = false; // the scaler may write straight into the bitmap's rows
     bool m_hasFrame = false;
     bool m_ended = false;
     bool m_convertFailing = false;

@@ -220,3 +220,30 @@ TEST_F(Caption, StoredValuesOutOfRange)
 }
 
 } // namespace
+
+// The laid-out caption is kept from frame to frame; any change of what it
+// depends on must draw it anew, and going back must give the first picture.
+TEST_F(Caption, EachChangeRedrawsAndGoingBackGivesTheSamePicture)
+{
+    CUpload& s = app.m_upload;
+    const std::vector<unsigned char> first = Stamp(PlainFrame(320, 240, 24));
+    const std::vector<std::function<void(int)>> changes = {
+        [&](int on) { s.m_crCaptionColor = on ? RGB(0, 0, 255) : RGB(255, 0, 0); },
+        [&](int on) { s.m_nCaptionHorzPos = on ? 0 : 2; },
+        [&](int on) { s.m_nCaptionVertPos = on ? 0 : 2; },
+        [&](int on) { s.m_nFontPointSize = on ? 240 : 180; },
+        [&](int on) { clock.now += on ? 1 : -1; },
+    };
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        SCOPED_TRACE(i);
+        changes[i](1);
+        EXPECT_NE(Stamp(PlainFrame(320, 240, 24)), first);
+        changes[i](0);
+        EXPECT_EQ(Stamp(PlainFrame(320, 240, 24)), first);
+    }
+    // A frame of another size lays the caption out for that size.
+    const std::vector<unsigned char> wider = Stamp(PlainFrame(400, 240, 24));
+    const Painted p = Changes(wider, 400, 240, Rgb{255, 0, 0});
+    EXPECT_GE(p.maxX, 400 - 4) << "right-aligned on the wider frame";
+    EXPECT_EQ(Stamp(PlainFrame(320, 240, 24)), first);
+}

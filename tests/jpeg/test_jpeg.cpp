@@ -250,3 +250,52 @@ TEST_F(JpegWriter, EncoderFailureIs699)
 }
 
 } // namespace
+
+// The writer's pictures are the encoder's own, byte for byte, at every depth,
+// whatever size came before: its kept buffers must never leak into a picture.
+// TurboJPEG's default DCT is the fast one below quality 96 and the accurate
+// one from 96 on, so the reference is encoded with the default flags.
+TEST_F(JpegWriter, PicturesAreTheEncodersOwnByteForByte)
+{
+    auto reference = [](const DibLayout& s, int quality) {
+        const int rows = std::abs(s.height);
+        std::vector<unsigned char> bgr;
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < s.width; ++x) {
+                Rgb c = s.pixel(x, y);
+                if (s.bits == 16)
+                    c = {(c.r >> 3) * 8 + (c.r >> 5), (c.g >> 3) * 8 + (c.g >> 5),
+                         (c.b >> 3) * 8 + (c.b >> 5)};
+                bgr.insert(bgr.end(),
+                           {static_cast<unsigned char>(c.b), static_cast<unsigned char>(c.g),
+                            static_cast<unsigned char>(c.r)});
+            }
+        }
+        tjhandle tj = tjInitCompress();
+        unsigned char* jpeg = nullptr;
+        unsigned long size = 0;
+        tjCompress2(tj, bgr.data(), s.width, 0, rows, TJPF_BGR, &jpeg, &size, TJSAMP_420, quality,
+                    0);
+        std::vector<unsigned char> bytes(jpeg, jpeg + size);
+        tjFree(jpeg);
+        tjDestroy(tj);
+        return bytes;
+    };
+    const struct {
+        int width, height, bits, quality;
+    } cases[] = {{96, 64, 24, 50}, {96, -64, 24, 98}, {61, 40, 16, 50},
+                 {30, 20, 16, 75}, {61, 40, 16, 96},  {45, 33, 24, 90}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.width << "x" << c.height << "x" << c.bits << " q" << c.quality);
+        DibLayout s;
+        s.width = c.width;
+        s.height = c.height;
+        s.bits = c.bits;
+        s.pixel = [](int x, int y) {
+            return Rgb{(x * 37 + y * 11) & 255, (x * y) & 255, (x ^ y) * 5 & 255};
+        };
+        ASSERT_EQ(Write(BuildDib(s), c.quality), 0);
+        EXPECT_TRUE(ReadFileBytes(out) == reference(s, c.quality));
+    }
+}
