@@ -1,0 +1,317 @@
+// The program itself in service mode, as a service manager starts it: no
+// display variables, a lavfi camera, the FTP fixture as the web server.
+#include "FtpTestServer.h"
+#include "app/Profile.h"
+#include "app/SettingsKeys.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+namespace
+{
+class ServiceRun
+{
+public:
+    explicit ServiceRun(const QString& source = "Test pattern=lavfi:testsrc2=size=320x240:rate=15")
+    {
+        QDir().mkpath(Config());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
+        env.insert("XDG_CONFIG_HOME", m_dir.path() + "/config");
+        env.insert("XDG_STATE_HOME", m_dir.path() + "/state");
+        env.insert("VIZO_VIDEO_SOURCES", source);
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.setWorkingDirectory(m_dir.path());
+    }
+    ~ServiceRun()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    QString Dir() const { return m_dir.path(); }
+    QString Config() const { return m_dir.path() + "/config/Brindlecote"; }
+    QString Picture() const { return m_dir.path() + "/pictures/vizo.jpg"; }
+    Profile Store() const { return Profile(Config() + "/vizo.conf"); }
+
+    // Settings for the fixture's server, uploads every intervalSecs.
+    void Configure(const FtpTestServer& ftp, int intervalSecs, int mode = 0)
+    {
+        QDir().mkpath(m_dir.path() + "/pictures");
+        Profile p = Store();
+        p.WriteInt(Keys::UseDialup.section, Keys::UseDialup.entry, 0);
+        p.WriteString(Keys::FtpServer.section, Keys::FtpServer.entry, ftp.Address());
+        p.WriteString(Keys::FtpUsername.section, Keys::FtpUsername.entry, ftp.User());
+        p.WriteString(Keys::FtpPassword.section, Keys::FtpPassword.entry, ftp.Password());
+        p.WriteString(Keys::LocalPath.section, Keys::LocalPath.entry, Picture());
+        p.WriteInt(Keys::IntervalSecs.section, Keys::IntervalSecs.entry, intervalSecs);
+        p.WriteInt(Keys::UploadMode.section, Keys::UploadMode.entry, mode);
+    }
+
+    void Start(const QStringList& args = {"-service"})
+    {
+        m_process.start(VIZO_BUILD_DIR "/vizo", args);
+        ASSERT_TRUE(m_process.waitForStarted(5000));
+    }
+    void Signal(int sig) { ::kill(pid_t(m_process.processId()), sig); }
+    // Waits for the program to end; its exit status, or -1 when it still runs.
+    int Exit(int ms)
+    {
+        if (!WaitFor([this] { return m_process.state() == QProcess::NotRunning; }, ms))
+            return -1;
+        Log();
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -2;
+    }
+    QString Log()
+    {
+        m_log += QString::fromLocal8Bit(m_process.readAll());
+        return m_log;
+    }
+    int Count(const QString& text) { return Log().count(text); }
+    bool WaitForLog(const QString& text, int times = 1, int ms = 20000)
+    {
+        return WaitFor([&] { return Count(text) >= times; }, ms);
+    }
+    QJsonObject Status() const
+    {
+        QFile f(m_dir.path() + "/state/vizo/status.json");
+        return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object()
+                                           : QJsonObject();
+    }
+    // `vizo -status` against this run's state folder.
+    int StatusCommand(QString* out)
+    {
+        QProcess p;
+        p.setProcessEnvironment(m_process.processEnvironment());
+        p.start(VIZO_BUILD_DIR "/vizo", {"-status"});
+        p.waitForFinished(10000);
+        *out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        return p.exitCode();
+    }
+    QStringList TemporaryFiles() const
+    {
+        return QDir(m_dir.path() + "/pictures").entryList({"*.t??", "*.d??"}, QDir::Files);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_log;
+};
+
+QStringList ServerTemporaries(const FtpTestServer& ftp)
+{
+    return ftp.ListFiles().filter(QRegularExpression("\\.[td]\\d\\d$"));
+}
+
+QStringList Lines(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+} // namespace
+
+// One run through success, failures and recovery, with the report and the
+// notify command followed at every step.
+TEST(ServiceProcess, UploadsReportsAndNotifiesOnTransitions)
+{
+    FtpTestServer ftp;
+    ASSERT_TRUE(ftp.Start()) << ftp.ErrorText().toStdString();
+    ServiceRun run;
+    run.Configure(ftp, 2);
+    const QString hookLog = run.Dir() + "/hook.log";
+    run.Store().WriteString(
+        Keys::NotifyCommand.section, Keys::NotifyCommand.entry,
+        QString("/bin/sh -c \"echo $VIZO_EVENT'|'$VIZO_REASON'|'$VIZO_TIME >> %1\"").arg(hookLog));
+    run.Start();
+    ASSERT_TRUE(run.WaitForLog("status: Idle", 1, 10000)) << run.Log().toStdString();
+    EXPECT_EQ(run.Status().value("mode").toString(), "service");
+    run.Signal(SIGUSR1); // Upload now, rather than a minute from now
+    ASSERT_TRUE(run.WaitForLog("Succesful upload at")) << run.Log().toStdString();
+
+    const QByteArray jpeg = ftp.ReadFile("vizo.jpg");
+    EXPECT_TRUE(jpeg.startsWith("\xff\xd8\xff")) << jpeg.size();
+    EXPECT_GE(ftp.CountCommands("STOR"), 1);
+    EXPECT_TRUE(ftp.Commands().contains("RNTO vizo.jpg") ||
+                ftp.Commands().contains("RNTO /vizo.jpg"))
+        << ftp.Commands().join('\n').toStdString();
+    QJsonObject status = run.Status();
+    EXPECT_EQ(status.value("camera").toString(), "Test pattern");
+    EXPECT_EQ(status.value("camera_state").toString(), "ok");
+    EXPECT_TRUE(status.value("last_success").isString());
+    EXPECT_TRUE(status.value("last_failure").isNull());
+    QString words;
+    EXPECT_EQ(run.StatusCommand(&words), 0) << words.toStdString();
+    EXPECT_TRUE(words.contains("Health: ok"));
+
+    ftp.Stop();
+    ASSERT_TRUE(run.WaitForLog("FTP session failed (", 2)) << run.Log().toStdString();
+    ASSERT_TRUE(
+        WaitFor([&] { return run.Status().value("consecutive_failures").toInt() >= 2; }, 5000));
+    status = run.Status();
+    EXPECT_TRUE(status.value("last_failure_reason").toString().startsWith("FTP session failed ("));
+    EXPECT_EQ(run.StatusCommand(&words), 1) << words.toStdString();
+    EXPECT_TRUE(words.contains("Reason: FTP session failed ("));
+
+    ASSERT_TRUE(ftp.Restart());
+    ASSERT_TRUE(run.WaitForLog("Succesful upload at", 2)) << run.Log().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return Lines(hookLog).size() >= 2; }, 5000))
+        << run.Log().toStdString();
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.Exit(5000), 0) << run.Log().toStdString();
+
+    // Once per transition, never per failed attempt.
+    const QStringList calls = Lines(hookLog);
+    ASSERT_EQ(calls.size(), 2) << calls.join('\n').toStdString();
+    EXPECT_TRUE(calls[0].startsWith("failure|FTP session failed (")) << calls[0].toStdString();
+    EXPECT_TRUE(calls[1].startsWith("recovered|Succesful upload at ")) << calls[1].toStdString();
+    EXPECT_TRUE(calls[1].contains(
+        QRegularExpression("\\|\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d$")));
+    EXPECT_EQ(run.Status().value("consecutive_failures").toInt(), 0);
+    EXPECT_TRUE(run.TemporaryFiles().isEmpty());
+}
+
+TEST(ServiceProcess, StartUpProblemsExitNonZeroWithTheirReason)
+{
+    {
+        ServiceRun run; // empty settings: the window would greet the user
+        run.Start();
+        EXPECT_EQ(run.Exit(10000), 78) << run.Log().toStdString();
+        EXPECT_TRUE(run.Log().contains("needs configuring"));
+        EXPECT_TRUE(run.Log().contains(run.Config() + "/vizo.conf"));
+    }
+    if (!QDir("/dev").entryList({"video*"}, QDir::System).isEmpty())
+        GTEST_SKIP() << "this machine has a video device";
+    FtpTestServer ftp;
+    ServiceRun run("");
+    run.Configure(ftp, 60);
+    run.Start();
+    EXPECT_EQ(run.Exit(10000), 69) << run.Log().toStdString();
+    EXPECT_TRUE(run.Log().contains("No video capture device"));
+}
+
+TEST(ServiceProcess, UnwritableStateFolderIsLoggedAndUploadsGoOn)
+{
+    FtpTestServer ftp;
+    ASSERT_TRUE(ftp.Start());
+    ServiceRun run;
+    run.Configure(ftp, 60);
+    QFile blocker(run.Dir() + "/state"); // a file where the folder should be
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    run.Start();
+    ASSERT_TRUE(run.WaitForLog("status: Idle", 1, 10000));
+    run.Signal(SIGUSR1);
+    ASSERT_TRUE(run.WaitForLog("Succesful upload at")) << run.Log().toStdString();
+    EXPECT_EQ(run.Count("Cannot write the status report"), 1) << run.Log().toStdString();
+    EXPECT_TRUE(ftp.HasFile("vizo.jpg"));
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.Exit(5000), 0);
+}
+
+// SIGTERM in the middle of each kind of session: the session is aborted, the
+// program ends with 0 and no temporary file is left on either side.
+namespace
+{
+// A large picture sent slowly, and SIGTERM while the server receives it.
+void TerminateMidTransfer(FtpTestServer& ftp, ServiceRun& run)
+{
+    ASSERT_TRUE(ftp.Start());
+    run.Configure(ftp, 600);
+    run.Store().WriteInt(Keys::Quality.section, Keys::Quality.entry, 95);
+    ftp.LimitRate(4000);
+    run.Start();
+    ASSERT_TRUE(run.WaitForLog("status: Idle", 1, 10000));
+    run.Signal(SIGUSR1);
+    ASSERT_TRUE(run.WaitForLog("Starting FTP transfer of vizo.jpg.t")) << run.Log().toStdString();
+    ASSERT_TRUE(ftp.WaitForCommand("STOR", 5000));
+    QThread::msleep(500);
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.Exit(5000), 0) << run.Log().toStdString();
+}
+} // namespace
+
+// Waits today: after the data the layer waits for the server's reply inside
+// one blocking libcurl call that does not pump events, so the signal is seen
+// only once the server answers; and a STOR cut by Abort leaves its partial
+// temporary on the server. Enable when the layer pumps that wait and removes
+// the partial file (Abort needs both as much as SIGTERM).
+TEST(ServiceProcess, DISABLED_TerminateDuringTransferLeavesNothingBehind)
+{
+    FtpTestServer ftp;
+    ServiceRun run("Big=lavfi:testsrc2=size=1280x720:rate=15");
+    TerminateMidTransfer(ftp, run);
+    EXPECT_TRUE(run.Log().contains("Ending on signal 15, aborting the upload"));
+    EXPECT_FALSE(run.Log().contains("Succesful upload at"));
+    // The partial picture never reached the final name, nor stayed behind.
+    EXPECT_FALSE(ftp.HasFile("vizo.jpg")) << run.Log().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return ServerTemporaries(ftp).isEmpty(); }, 3000))
+        << ftp.ListFiles().join(' ').toStdString();
+    EXPECT_TRUE(run.TemporaryFiles().isEmpty()) << run.TemporaryFiles().join(' ').toStdString();
+}
+
+TEST(ServiceProcess, TerminateWhileTheServerHoldsBackItsReply)
+{
+    FtpTestServer ftp;
+    ASSERT_TRUE(ftp.Start());
+    ServiceRun run;
+    run.Configure(ftp, 600);
+    ftp.SetSilent(true);
+    run.Start();
+    ASSERT_TRUE(run.WaitForLog("status: Idle", 1, 10000));
+    run.Signal(SIGUSR1);
+    ASSERT_TRUE(run.WaitForLog("Opening FTP session")) << run.Log().toStdString();
+    QThread::msleep(500);
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.Exit(5000), 0) << run.Log().toStdString();
+    EXPECT_TRUE(run.Log().contains("Ending on signal 15, aborting the upload"));
+    EXPECT_TRUE(ftp.ListFiles().isEmpty()) << ftp.ListFiles().join(' ').toStdString();
+    EXPECT_TRUE(run.TemporaryFiles().isEmpty()) << run.TemporaryFiles().join(' ').toStdString();
+    // An aborted upload is neither a success nor a failure.
+    EXPECT_EQ(run.Status().value("consecutive_failures").toInt(), 0);
+    EXPECT_TRUE(run.Status().value("last_failure").isNull());
+}
+
+TEST(ServiceProcess, TerminateDuringSeriesCaptureAndStream)
+{
+    FtpTestServer ftp;
+    ASSERT_TRUE(ftp.Start());
+    {
+        ServiceRun run;
+        run.Configure(ftp, 600, 1);
+        run.Store().WriteInt(Keys::NumSeries.section, Keys::NumSeries.entry, 50);
+        run.Start();
+        ASSERT_TRUE(run.WaitForLog("status: Idle", 1, 10000));
+        run.Signal(SIGUSR1);
+        ASSERT_TRUE(run.WaitForLog("Capturing frames 2/50")) << run.Log().toStdString();
+        run.Signal(SIGTERM);
+        EXPECT_EQ(run.Exit(5000), 0) << run.Log().toStdString();
+        EXPECT_TRUE(run.Log().contains("Aborted series at"));
+        EXPECT_EQ(ftp.CountCommands("STOR"), 0);
+        EXPECT_TRUE(run.TemporaryFiles().isEmpty()) << run.TemporaryFiles().join(' ').toStdString();
+    }
+    ServiceRun run;
+    run.Configure(ftp, 600, 2);
+    run.Start();
+    ASSERT_TRUE(run.WaitForLog("status: Idle", 1, 10000));
+    run.Signal(SIGUSR1);
+    ASSERT_TRUE(run.WaitForLog("fps)", 2)) << run.Log().toStdString();
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.Exit(5000), 0) << run.Log().toStdString();
+    EXPECT_TRUE(ServerTemporaries(ftp).isEmpty()) << ftp.ListFiles().join(' ').toStdString();
+    EXPECT_TRUE(ftp.HasFile("vizo.jpg"));
+    EXPECT_TRUE(run.TemporaryFiles().isEmpty()) << run.TemporaryFiles().join(' ').toStdString();
+}
