@@ -59,6 +59,12 @@ public:
         p.WriteInt(Keys::UploadMode.section, Keys::UploadMode.entry, mode);
     }
 
+    void SetEnv(const QString& name, const QString& value)
+    {
+        QProcessEnvironment env = m_process.processEnvironment();
+        env.insert(name, value);
+        m_process.setProcessEnvironment(env);
+    }
     void Start(const QStringList& args = {"-service"})
     {
         m_process.start(VIZO_BUILD_DIR "/vizo", args);
@@ -314,4 +320,23 @@ TEST(ServiceProcess, TerminateDuringSeriesCaptureAndStream)
     EXPECT_TRUE(ServerTemporaries(ftp).isEmpty()) << ftp.ListFiles().join(' ').toStdString();
     EXPECT_TRUE(ftp.HasFile("vizo.jpg"));
     EXPECT_TRUE(run.TemporaryFiles().isEmpty()) << run.TemporaryFiles().join(' ').toStdString();
+}
+
+// The window ends as cleanly on SIGINT; the report says which mode ran.
+TEST(ServiceProcess, WindowModeEndsCleanlyOnInterrupt)
+{
+    FtpTestServer ftp;
+    ASSERT_TRUE(ftp.Start());
+    ServiceRun run;
+    run.Configure(ftp, 600, 2);
+    run.SetEnv("QT_QPA_PLATFORM", "offscreen");
+    run.Start({});
+    ASSERT_TRUE(run.WaitForLog("status: Idle", 1, 10000));
+    EXPECT_EQ(run.Status().value("mode").toString(), "window");
+    run.Signal(SIGUSR1);
+    ASSERT_TRUE(run.WaitForLog("fps)", 2)) << run.Log().toStdString();
+    run.Signal(SIGINT);
+    EXPECT_EQ(run.Exit(5000), 0) << run.Log().toStdString();
+    EXPECT_TRUE(run.Log().contains("Ending on signal 2, aborting the upload"));
+    EXPECT_TRUE(ServerTemporaries(ftp).isEmpty()) << ftp.ListFiles().join(' ').toStdString();
 }
