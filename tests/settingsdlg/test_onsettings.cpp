@@ -183,3 +183,27 @@ TEST_F(SettingsDialogTest, EditsOnEveryPageAreStoredInOrder)
     EXPECT_EQ(StoredInt("Time", "Vertical Position"), 2);
     EXPECT_EQ(StoredInt("Upload", "Num Series"), 20);
 }
+
+TEST_F(SettingsDialogTest, NotifyCommandShownAndStoredOnlyWhenChanged)
+{
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kUpload);
+        EXPECT_TRUE(Edit(sheet, kUpload, 1080)->text().isEmpty());
+        ClickOk(sheet);
+    });
+    EXPECT_TRUE(writes().isEmpty());
+    const QString command = QStringLiteral("sh -c \"echo $VIZO_REASON | mail me@example.org\"");
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kUpload);
+        TypeInto(Edit(sheet, kUpload, 1080), command);
+        ClickOk(sheet);
+    });
+    EXPECT_EQ(writes(), QStringList{QStringLiteral("Upload/Notify Command")});
+    EXPECT_EQ(StoredString("Upload", "Notify Command"), command);
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kUpload);
+        EXPECT_EQ(Edit(sheet, kUpload, 1080)->text(), command);
+        ClickOk(sheet);
+    });
+    EXPECT_EQ(writes().size(), 1);
+}
