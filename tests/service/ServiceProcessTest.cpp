@@ -96,6 +96,11 @@ TEST(ServiceProcess, StartUpProblemsExitNonZeroWithTheirReason)
 {
     {
         ServiceRun run; // empty settings: the window would greet the user
+        QString words;
+        EXPECT_EQ(run.StatusCommand(&words), 1);
+        EXPECT_TRUE(
+            words.startsWith("No status report at " + run.Dir() + "/state/vizo/status.json"))
+            << words.toStdString();
         run.Start();
         EXPECT_EQ(run.Exit(10000), 78) << run.Log().toStdString();
         EXPECT_TRUE(run.Log().contains("needs configuring"));
