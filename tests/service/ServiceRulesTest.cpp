@@ -1,6 +1,8 @@
 // Rules of unattended operation that need no running program: the command
 // line, the health report, session outcomes and the notify command.
 #include "app/CommandLine.h"
+#include "net/CUpload.h"
+#include "platform/afx/log.h"
 #include "service/HealthReport.h"
 #include "service/NotifyHook.h"
 #include "service/Service.h"
@@ -214,4 +216,52 @@ TEST(ServiceRules, NotifyCommandWithoutShellVariablesAndLimit)
     };
     EXPECT_FALSE(ended());
     EXPECT_TRUE(WaitFor(ended, 5000));
+}
+
+// What the spine and the capture side tell the module reaches the file.
+TEST(ServiceRules, CameraStateAndSessionOutcomeReachTheReport)
+{
+    QTemporaryDir dir;
+    ScopedEnv state("XDG_STATE_HOME", dir.path().toLocal8Bit());
+    Service::StartInfo info;
+    info.version = "1.12";
+    info.camera = "Test pattern";
+    info.schedule.intervalSecs = 60;
+    info.schedule.b24Hours = 1;
+    Service::Start(info);
+    const auto report = [&] {
+        HealthState s;
+        QString error;
+        QFile f(dir.path() + "/vizo/status.json");
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(HealthFromJson(f.readAll(), &s, &error)) << error.toStdString();
+        return s;
+    };
+    EXPECT_EQ(report().mode, "window");
+    Service::SetCameraState("Door", false);
+    EXPECT_EQ(report().camera, "Door");
+    EXPECT_FALSE(report().cameraOk);
+    Service::SetCameraState("Door", true);
+    EXPECT_TRUE(report().cameraOk);
+
+    CUpload u;
+    u.m_nIntervalSecs = 60;
+    u.m_b24Hours = 1;
+    const std::time_t start = std::time(nullptr);
+    Service::SessionStarted(start);
+    LogStatus("Starting capture...");
+    LogStatus("Could not grab frame...");
+    Service::SessionEnded(u, start + 60);
+    LogStatus("Idle"); // outside a session: not part of any outcome
+    HealthState s = report();
+    EXPECT_EQ(s.consecutiveFailures, 1);
+    EXPECT_EQ(s.lastFailureReason, "Could not grab frame...");
+    EXPECT_EQ(s.lastStart, start);
+    EXPECT_EQ(s.nextUpload, start + 60);
+    Service::Stop();
+
+    // A new run carries the counts on.
+    Service::Start(info);
+    EXPECT_EQ(report().consecutiveFailures, 1);
+    Service::Stop();
 }
