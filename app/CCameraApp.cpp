@@ -1,6 +1,7 @@
 #include "CCameraApp.h"
 
 #include "CColorWarningDlg.h"
+#include "CommandLine.h"
 #include "ProgramFiles.h"
 #include "SettingsKeys.h"
 #include "SettingsModel.h"
@@ -86,6 +87,7 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
         AfxMessageBox(QStringLiteral("Failed to load Internet extensions.\n\nPlease reinstall "
                                      "Vizo, and make sure you choose\nto install the Internet "
                                      "System Extensions"));
+        m_nExitCode = kExitUnavailable;
         return false;
     }
     m_upload.m_bDialupAvailable = m_upload.LoadDialupLibrary() == 0 ? 1 : 0;
@@ -105,12 +107,18 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
     // A picture left parked by an interrupted grab goes back for the web server.
     RestoreParkedPicture(QFile::encodeName(m_upload.m_strLocalPath));
     m_bModalOpen = 0;
+    if (m_bServiceMode && !ServiceCanStart()) {
+        m_upload.FreeDialupLibrary();
+        m_upload.FreeInternetLibrary();
+        return false;
+    }
 
     CCameraDlg dlg;
     m_pMainWnd = &dlg;
     dlg.m_bPaused = 0;
     ShowGreetingIfNeeded();
-    if (!ColourCheck()) {
+    // Without a display there is no depth to warn about.
+    if (!m_bServiceMode && !ColourCheck()) {
         m_pMainWnd = nullptr;
         return false;
     }
@@ -120,7 +128,11 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
         GetProfileInt(Keys::Minimized.section, Keys::Minimized.entry, Keys::Minimized.def);
     dlg.m_nVideoSource =
         GetProfileInt(Keys::VideoSource.section, Keys::VideoSource.entry, Keys::VideoSource.def);
-    dlg.DoModal();
+    StartUnattended(dlg);
+    // A signal seen during start-up ends the program before the window runs.
+    if (!m_bTerminating)
+        dlg.DoModal();
+    StopUnattended();
     m_pMainWnd = nullptr;
     m_upload.FreeDialupLibrary();
     m_upload.FreeInternetLibrary();
@@ -129,18 +141,13 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
 
 void CCameraApp::ParseCommandLine(const QStringList& arguments)
 {
-    for (const QString& arg : arguments) {
-        const bool flag = arg.startsWith(QLatin1Char('-')) || arg.startsWith(QLatin1Char('/'));
-        if (!flag) {
-            AfxMessageBox(QStringLiteral("Unknown command line argument '%1'.").arg(arg));
-            continue;
-        }
-        const QString text = arg.mid(1);
-        if (text.startsWith(QLatin1String("min")))
-            m_nCmdShow = 2;
-        else
-            AfxMessageBox(QStringLiteral("Unknown command line option '-%1'.").arg(text));
-    }
+    const CommandLine line = ::ParseCommandLine(arguments);
+    if (line.minimized)
+        m_nCmdShow = 2;
+    m_bServiceMode = line.service ? 1 : 0;
+    AfxSetHeadless(line.service);
+    for (const QString& message : line.messages)
+        AfxMessageBox(message);
 }
 
 void CCameraApp::InstallInternetExtensions()
@@ -203,14 +210,19 @@ bool CCameraApp::WriteProfileString(const char* section, const char* entry, cons
     return m_profile && m_profile->WriteString(section, entry, value);
 }
 
-void CCameraApp::ShowGreetingIfNeeded()
+bool CCameraApp::NeedsGreeting() const
 {
     const CUpload& u = m_upload;
     const bool dialupIncomplete = u.m_strDialupConnection.isEmpty() && u.m_bUseDialup;
     const bool ftpIncomplete =
         u.m_bUseFtp && (u.m_strFtpServer.isEmpty() || u.m_strFtpUsername.isEmpty() ||
                         u.m_strFtpPassword.isEmpty() || u.m_strRemotePath.isEmpty());
-    if (!dialupIncomplete && !ftpIncomplete)
+    return dialupIncomplete || ftpIncomplete;
+}
+
+void CCameraApp::ShowGreetingIfNeeded()
+{
+    if (!NeedsGreeting())
         return;
     AfxMessageBox(QStringLiteral("Welcome to Vizo!\nPlease choose the correct settings for "
                                  "your\nInternet connection (dialup or LAN), and your\nFTP "

@@ -67,8 +67,15 @@ public:
     int m_bModalOpen = 0;
 
     // Framework state.
-    QString m_pszAppName; // program file's base name: message boxes, store name
-    int m_nCmdShow = 1;   // 2 = show minimized
+    QString m_pszAppName;   // program file's base name: message boxes, store name
+    int m_nCmdShow = 1;     // 2 = show minimized
+    int m_bServiceMode = 0; // -service: no display, messages logged
+    int m_nExitCode = 0;    // the program's exit status
+    bool m_bTerminating = false;
+
+    // Exit statuses a service manager acts on (sysexits.h values).
+    static constexpr int kExitUnavailable = 69; // no Internet layer, no capture device
+    static constexpr int kExitConfig = 78;      // needs a person to configure it
     CCameraDlg* m_pMainWnd = nullptr;
 
     // Seams: tests replace the clock, the display depth and process starting.
@@ -89,7 +96,13 @@ private:
     bool ColourCheck();
     void LaunchDisplaySettings();
     QString DefaultPictureDirectory() const;
+    bool NeedsGreeting() const;
     void ShowGreetingIfNeeded();
+    // Unattended operation: service-mode checks, health report, signals.
+    bool ServiceCanStart();
+    void StartUnattended(CCameraDlg& dlg);
+    void StopUnattended();
+    void OnTerminate(int signal);
 
     std::unique_ptr<Profile> m_profile;
 };

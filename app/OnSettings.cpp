@@ -1,7 +1,9 @@
 #include "CCameraApp.h"
 
+#include "SettingsKeys.h"
 #include "SettingsModel.h"
 #include "platform/afx/afx.h"
+#include "service/Service.h"
 #include "settings/CSettings.h"
 #include "settings/CSettingsDialup.h"
 #include "settings/CSettingsFTP.h"
@@ -101,6 +103,8 @@ void CCameraApp::OnSettings()
     // rather than being deleted by it.
     SettingsPages pages;
     CopyIn(EditFromSettings(m_upload), pages);
+    const QString notify = GetProfileString(Keys::NotifyCommand.section, Keys::NotifyCommand.entry);
+    pages.upload.m_strNotifyCommand = notify;
     for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{
              &pages.dialup, &pages.ftp, &pages.path, &pages.upload, &pages.time})
         sheet.AddPage(page);
@@ -108,8 +112,13 @@ void CCameraApp::OnSettings()
         if (Profile* store = profile()) {
             store->TakeWriteProblem();
             SaveConfirmedSettings(m_upload, CopyOut(pages), *store);
+            if (pages.upload.m_strNotifyCommand != notify)
+                store->WriteString(Keys::NotifyCommand.section, Keys::NotifyCommand.entry,
+                                   pages.upload.m_strNotifyCommand);
             ReportUnstoredSettings(*store);
         }
+        if (pages.upload.m_strNotifyCommand != notify)
+            Service::SetNotifyCommand(pages.upload.m_strNotifyCommand);
         m_bModalOpen = 0;
         ScheduleNextUpload();
     } else {

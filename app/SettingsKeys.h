@@ -46,6 +46,8 @@ inline constexpr IntKey All24Hours{"Upload", "24 Hours", 1};
 inline constexpr IntKey UploadMode{"Upload", "Mode", 0};
 inline constexpr IntKey NumSeries{"Upload", "Num Series", 100};
 inline constexpr StrKey MaxFps{"Upload", "Max Fps", "2"};
+// Run on the first failure after a success and on recovery; empty: none.
+inline constexpr StrKey NotifyCommand{"Upload", "Notify Command", ""};
 
 inline constexpr IntKey NoColorWarning{"General", "No Color Warning", 0};
 inline constexpr IntKey Minimized{"General", "Minimized", 0};

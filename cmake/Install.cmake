@@ -50,6 +50,32 @@ foreach(size 48 64 128 256)
 endforeach()
 install(FILES ${VIZO_ICON_SOURCE_DIR}/vizo.svg DESTINATION share/icons/hicolor/scalable/apps)
 
+# Unattended operation: the systemd user unit, the manual page and, for the
+# Debian package, the copyright and changelog files Debian expects.
+set(VIZO_SERVICE_SOURCE_DIR ${CMAKE_SOURCE_DIR}/res/service)
+# Compressed as Debian wants them: maximum compression, no name or time stamp.
+set(vizo_gz_files)
+foreach(name vizo.1 changelog)
+    set(dst ${CMAKE_BINARY_DIR}/service/${name}.gz)
+    add_custom_command(OUTPUT ${dst}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/service
+        COMMAND gzip -9n -c ${VIZO_SERVICE_SOURCE_DIR}/${name} > ${dst}
+        DEPENDS ${VIZO_SERVICE_SOURCE_DIR}/${name}
+        COMMENT "Compressing ${name}")
+    list(APPEND vizo_gz_files ${dst})
+endforeach()
+add_custom_target(vizo_service_files ALL DEPENDS ${vizo_gz_files})
+install(FILES ${CMAKE_BINARY_DIR}/service/vizo.1.gz DESTINATION share/man/man1)
+install(FILES ${CMAKE_BINARY_DIR}/service/changelog.gz ${VIZO_SERVICE_SOURCE_DIR}/copyright
+    DESTINATION share/doc/vizo)
+# The unit names the program by its installed path, known only at install
+# time (cpack installs under /usr whatever the configured prefix).
+install(CODE "
+    set(VIZO_BINDIR \"\${CMAKE_INSTALL_PREFIX}/bin\")
+    configure_file(\"${VIZO_SERVICE_SOURCE_DIR}/vizo.service.in\"
+        \"${CMAKE_BINARY_DIR}/service/vizo.service\" @ONLY)")
+install(FILES ${CMAKE_BINARY_DIR}/service/vizo.service DESTINATION lib/systemd/user)
+
 # Debian package: cpack -G DEB in the build folder.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vizo)
@@ -76,4 +102,5 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS usr/${VIZO_PRIVATE_DIR})
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation2")
 # Dial-up runs through NetworkManager profiles; a LAN needs nothing more.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "network-manager")
+set(CPACK_POST_BUILD_SCRIPTS ${VIZO_SERVICE_SOURCE_DIR}/strip-ldconfig.cmake)
 include(CPack)

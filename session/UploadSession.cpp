@@ -4,6 +4,7 @@
 #include "SeriesNames.h"
 #include "app/CCameraApp.h"
 #include "res/resource.h"
+#include "service/Service.h"
 #include "session/CCameraDlg.h"
 
 #include <QApplication>
@@ -78,6 +79,7 @@ void UploadSession::Open()
     m_u.m_bAbort = 0;
     m_app.m_timeLastStart = CCameraApp::Now();
     m_app.ScheduleNextUpload();
+    Service::SessionStarted(m_app.m_timeLastStart);
     SetStatus(QStringLiteral("Starting capture..."));
     QApplication::beep();
 }
@@ -86,6 +88,7 @@ void UploadSession::Close()
 {
     EnableSessionCommands(m_wnd, false);
     m_app.m_bSessionActive = 0;
+    Service::SessionEnded(m_u, m_app.m_timeNextUpload);
 }
 
 void UploadSession::SingleShot()

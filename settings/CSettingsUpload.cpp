@@ -8,7 +8,7 @@
 #include <QRadioButton>
 
 CSettingsUpload::CSettingsUpload()
-    : CPropertyPage(IDD_SETTINGS_UPLOAD, QStringLiteral("Upload"), QSize(227, 150))
+    : CPropertyPage(IDD_SETTINGS_UPLOAD, QStringLiteral("Upload"), QSize(227, 168))
 {
 }
 
@@ -57,6 +57,11 @@ void CSettingsUpload::CreateModeAndSpeed()
     Add<QGroupBox>(1067, QStringLiteral("Speed"), QRect(7, 119, 213, 27));
     QLineEdit* fps = Add<QLineEdit>(1065, QRect(50, 129, 40, 13));
     Add<QLabel>(1066, QStringLiteral("&Max fps:"), QRect(14, 131, 34, 9))->setBuddy(fps);
+
+    QLineEdit* notify = Add<QLineEdit>(1080, QRect(92, 151, 128, 13));
+    notify->setPlaceholderText(QStringLiteral("command (optional)"));
+    Add<QLabel>(1081, QStringLiteral("&Run on failure/recovery:"), QRect(7, 153, 84, 9))
+        ->setBuddy(notify);
 }
 
 void CSettingsUpload::DoDataExchange(CDataExchange& dx)
@@ -69,6 +74,7 @@ void CSettingsUpload::DoDataExchange(CDataExchange& dx)
     DDV_MinMaxUInt(dx, m_nNumSeries, 1, 1000);
     DDX_Text(dx, 1065, m_fMaxFps);
     DDV_MinMaxFloat(dx, m_fMaxFps, 0.01f, 30.0f);
+    DDX_Text(dx, 1080, m_strNotifyCommand);
 }
 
 void CSettingsUpload::OnInitDialog()

@@ -17,6 +17,7 @@ public:
     int m_nUploadMode = 0;
     int m_nNumSeries = 0;
     float m_fMaxFps = 0;
+    QString m_strNotifyCommand; // run on failure and recovery; empty: none
 
 protected:
     void CreateControls() override;

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QEventLoop>
 #include <QMessageBox>
 
 namespace
@@ -11,6 +12,28 @@ namespace
 QString g_appName = QStringLiteral("vizo");
 MessageBoxHandler g_boxHandler;
 ModalHandler g_modalHandler;
+bool g_headless = false;
+const char* const kRunHidden = "afxRunHidden";
+
+int RunHidden(QDialog& dialog)
+{
+    QEventLoop loop;
+    QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::exit);
+    return loop.exec();
+}
+} // namespace
+
+void AfxSetHeadless(bool headless)
+{
+    g_headless = headless;
+}
+bool AfxIsHeadless()
+{
+    return g_headless;
+}
+void AfxMarkRunHidden(QDialog& dialog)
+{
+    dialog.setProperty(kRunHidden, true);
 } // namespace
 
 void AfxSetAppName(const QString& name)
@@ -27,6 +50,8 @@ int AfxMessageBox(const QString& text, unsigned type)
     LogMessage(text);
     if (g_boxHandler)
         return g_boxHandler(text, type);
+    if (g_headless)
+        return IDOK;
     QMessageBox box(type & MB_ICONSTOP ? QMessageBox::Critical : QMessageBox::Warning, g_appName,
                     text, QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
@@ -37,6 +62,13 @@ int AfxRunModal(QDialog& dialog)
 {
     if (g_modalHandler)
         return g_modalHandler(dialog);
+    if (g_headless) {
+        if (dialog.property(kRunHidden).toBool())
+            return RunHidden(dialog);
+        LogMessage(
+            QStringLiteral("'%1' needs a person; answered Cancel").arg(dialog.windowTitle()));
+        return IDCANCEL;
+    }
     return dialog.exec();
 }
 

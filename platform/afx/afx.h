@@ -31,3 +31,11 @@ using ModalHandler = std::function<int(QDialog& dialog)>;
 // Pass an empty function to restore the real behaviour. Returns the previous one.
 MessageBoxHandler AfxSetMessageBoxHandler(MessageBoxHandler handler);
 ModalHandler AfxSetModalHandler(ModalHandler handler);
+
+// Without a display (service mode) no box is shown and no dialog waits for a
+// person: each is logged and answered with its default, OK for a message box
+// and Cancel for a dialog. A dialog marked to run hidden (the main window)
+// runs its loop without being shown. Test handlers still come first.
+void AfxSetHeadless(bool headless);
+bool AfxIsHeadless();
+void AfxMarkRunHidden(QDialog& dialog);

@@ -6,6 +6,13 @@
 namespace
 {
 LogObserver g_observer;
+LogObserver g_tap;
+} // namespace
+
+LogObserver SetLogTap(LogObserver tap)
+{
+    std::swap(g_tap, tap);
+    return tap;
 }
 
 LogObserver SetLogObserver(LogObserver observer)
@@ -18,6 +25,8 @@ void LogLine(const char* kind, const QString& text)
 {
     if (g_observer)
         g_observer(kind, text);
+    if (g_tap)
+        g_tap(kind, text);
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);

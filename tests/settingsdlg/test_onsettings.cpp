@@ -237,3 +237,27 @@ TEST_F(SettingsDialogTest, StoreThatCannotBeWrittenIsReportedAndKeepsTheChoice)
     EXPECT_EQ(Profile(path).ReadString("Upload", "Max Fps", {}), QStringLiteral("5.00"));
     SetLogObserver(previous);
 }
+
+TEST_F(SettingsDialogTest, NotifyCommandShownAndStoredOnlyWhenChanged)
+{
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kUpload);
+        EXPECT_TRUE(Edit(sheet, kUpload, 1080)->text().isEmpty());
+        ClickOk(sheet);
+    });
+    EXPECT_TRUE(writes().isEmpty());
+    const QString command = QStringLiteral("sh -c \"echo $VIZO_REASON | mail me@example.org\"");
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kUpload);
+        TypeInto(Edit(sheet, kUpload, 1080), command);
+        ClickOk(sheet);
+    });
+    EXPECT_EQ(writes(), QStringList{QStringLiteral("Upload/Notify Command")});
+    EXPECT_EQ(StoredString("Upload", "Notify Command"), command);
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kUpload);
+        EXPECT_EQ(Edit(sheet, kUpload, 1080)->text(), command);
+        ClickOk(sheet);
+    });
+    EXPECT_EQ(writes().size(), 1);
+}

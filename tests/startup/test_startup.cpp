@@ -97,6 +97,7 @@ protected:
         const bool result = app.InitInstance(args);
         lastAppDir = app.m_strAppDir;
         lastCmdShow = app.m_nCmdShow;
+        lastExitCode = app.m_nExitCode;
         lastLocalPath = app.m_upload.m_strLocalPath;
         inetBoundAfter = app.m_upload.m_hWinINet != nullptr;
         rasBoundAfter = app.m_upload.m_hRasApi != nullptr;
@@ -104,6 +105,7 @@ protected:
     }
 
     QString lastAppDir;
+    int lastExitCode = -1;
     int lastCmdShow = 0;
     QString lastLocalPath;
     bool inetBoundAfter = true;
@@ -182,6 +184,7 @@ TEST_F(StartupTest, MissingInternetLayerEndsBeforeSettingsAreTouched)
     CUpload::s_szInternetLibrary = "libvizo-no-such-layer.so";
     EXPECT_FALSE(Run());
     EXPECT_EQ(boxes.texts, QStringList{kInternetMissing});
+    EXPECT_EQ(lastExitCode, CCameraApp::kExitUnavailable); // a service manager sees it
     EXPECT_EQ(mainWindowRuns, 0);
     EXPECT_FALSE(rasBoundAfter);
     EXPECT_FALSE(QDir(home.path() + QStringLiteral("/Brindlecote")).exists());

@@ -69,7 +69,8 @@ private:
     bool m_had;
 };
 
-// Points XDG_CONFIG_HOME at a fresh directory for the scope.
+// Points XDG_CONFIG_HOME at a fresh directory for the scope, and
+// XDG_STATE_HOME below it, so a started program's health report stays there.
 class ScopedConfigHome
 {
 public:
@@ -78,6 +79,7 @@ public:
 private:
     QTemporaryDir m_dir;
     ScopedEnv m_env{"XDG_CONFIG_HOME", m_dir.path().toLocal8Bit()};
+    ScopedEnv m_state{"XDG_STATE_HOME", (m_dir.path() + "/state").toLocal8Bit()};
 };
 
 // Local calendar time of a date and time, in the current TZ.

@@ -1,0 +1,220 @@
+#include "HealthReport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <cstdio>
+
+QString IsoLocalTime(std::time_t t)
+{
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    QString iso = QString::fromLatin1(text);
+    // strftime gives +0100; ISO 8601's extended form wants +01:00.
+    iso.insert(iso.size() - 2, QLatin1Char(':'));
+    return iso;
+}
+
+std::time_t ParseIsoTime(const QString& text)
+{
+    const QDateTime dt = QDateTime::fromString(text, Qt::ISODate);
+    return dt.isValid() ? std::time_t(dt.toSecsSinceEpoch()) : 0;
+}
+
+namespace
+{
+QJsonValue TimeValue(std::time_t t)
+{
+    return t ? QJsonValue(IsoLocalTime(t)) : QJsonValue(QJsonValue::Null);
+}
+
+std::time_t TimeFrom(const QJsonObject& o, const char* key)
+{
+    return ParseIsoTime(o.value(QLatin1String(key)).toString());
+}
+
+QString Day(int secs)
+{
+    return QString::asprintf("%02d:%02d:%02d", secs / 3600, secs / 60 % 60, secs % 60);
+}
+
+int DaySecs(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    if (parts.size() != 3)
+        return 0;
+    return parts[0].toInt() * 3600 + parts[1].toInt() * 60 + parts[2].toInt();
+}
+} // namespace
+
+QByteArray HealthToJson(const HealthState& s)
+{
+    QJsonObject o;
+    o[QLatin1String("version")] = s.version;
+    o[QLatin1String("mode")] = s.mode;
+    o[QLatin1String("camera")] = s.camera;
+    o[QLatin1String("camera_state")] = QLatin1String(s.cameraOk ? "ok" : "lost");
+    o[QLatin1String("last_start")] = TimeValue(s.lastStart);
+    o[QLatin1String("last_success")] = TimeValue(s.lastSuccess);
+    o[QLatin1String("last_failure")] = TimeValue(s.lastFailure);
+    o[QLatin1String("last_failure_reason")] =
+        s.lastFailure ? QJsonValue(s.lastFailureReason) : QJsonValue(QJsonValue::Null);
+    o[QLatin1String("consecutive_failures")] = s.consecutiveFailures;
+    o[QLatin1String("next_upload")] = TimeValue(s.nextUpload);
+    o[QLatin1String("interval_seconds")] = qint64(s.schedule.intervalSecs);
+    o[QLatin1String("upload_mode")] = s.schedule.uploadMode;
+    if (s.schedule.b24Hours) {
+        o[QLatin1String("upload_period")] = QJsonValue(QJsonValue::Null);
+    } else {
+        QJsonObject period;
+        period[QLatin1String("from")] = Day(s.schedule.fromSecs);
+        period[QLatin1String("to")] = Day(s.schedule.toSecs);
+        o[QLatin1String("upload_period")] = period;
+    }
+    return QJsonDocument(o).toJson(QJsonDocument::Indented);
+}
+
+bool HealthFromJson(const QByteArray& json, HealthState* s, QString* error)
+{
+    QJsonParseError parse{};
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &parse);
+    if (!doc.isObject()) {
+        *error = parse.error != QJsonParseError::NoError ? parse.errorString()
+                                                         : QStringLiteral("not a JSON object");
+        return false;
+    }
+    const QJsonObject o = doc.object();
+    if (!o.value(QLatin1String("version")).isString()) {
+        *error = QStringLiteral("no version field");
+        return false;
+    }
+    HealthState r;
+    r.version = o.value(QLatin1String("version")).toString();
+    r.mode = o.value(QLatin1String("mode")).toString();
+    r.camera = o.value(QLatin1String("camera")).toString();
+    r.cameraOk = o.value(QLatin1String("camera_state")).toString() != QLatin1String("lost");
+    r.lastStart = TimeFrom(o, "last_start");
+    r.lastSuccess = TimeFrom(o, "last_success");
+    r.lastFailure = TimeFrom(o, "last_failure");
+    r.lastFailureReason = o.value(QLatin1String("last_failure_reason")).toString();
+    r.consecutiveFailures = qMax(0, o.value(QLatin1String("consecutive_failures")).toInt());
+    r.nextUpload = TimeFrom(o, "next_upload");
+    r.schedule.intervalSecs =
+        unsigned(qMax(0.0, o.value(QLatin1String("interval_seconds")).toDouble()));
+    r.schedule.uploadMode = o.value(QLatin1String("upload_mode")).toInt();
+    const QJsonValue period = o.value(QLatin1String("upload_period"));
+    r.schedule.b24Hours = period.isObject() ? 0 : 1;
+    if (period.isObject()) {
+        r.schedule.fromSecs = DaySecs(period[QLatin1String("from")].toString());
+        r.schedule.toSecs = DaySecs(period[QLatin1String("to")].toString());
+    }
+    *s = r;
+    return true;
+}
+
+bool IsHealthy(const HealthState& s, std::time_t now)
+{
+    if (!s.lastSuccess || s.lastFailure > s.lastSuccess || s.consecutiveFailures > 0)
+        return false;
+    // A continuous stream's session runs on and reports only at its end, so
+    // its age says nothing.
+    if (!WithinUploadPeriod(now, s.schedule) || s.schedule.uploadMode == 2)
+        return true;
+    const std::time_t allowed = 2 * std::time_t(qMax(1u, s.schedule.intervalSecs));
+    return now - s.lastSuccess <= allowed;
+}
+
+namespace
+{
+QString When(std::time_t t, std::time_t now)
+{
+    if (!t)
+        return QStringLiteral("never");
+    const QString at =
+        QDateTime::fromSecsSinceEpoch(t).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const qint64 ago = qint64(now - t);
+    if (ago < 0)
+        return at;
+    if (ago < 120)
+        return QStringLiteral("%1 (%2 seconds ago)").arg(at).arg(ago);
+    if (ago < 7200)
+        return QStringLiteral("%1 (%2 minutes ago)").arg(at).arg(ago / 60);
+    return QStringLiteral("%1 (%2 hours ago)").arg(at).arg(ago / 3600);
+}
+} // namespace
+
+QString HealthSummary(const HealthState& s, std::time_t now)
+{
+    QStringList lines;
+    lines << QStringLiteral("Vizo %1 in %2 mode").arg(s.version, s.mode);
+    lines << QStringLiteral("Camera: %1 (%2)")
+                 .arg(s.camera.isEmpty() ? QStringLiteral("none") : s.camera,
+                      s.cameraOk ? QStringLiteral("ok") : QStringLiteral("lost"));
+    lines << QStringLiteral("Last upload started: %1").arg(When(s.lastStart, now));
+    lines << QStringLiteral("Last success: %1").arg(When(s.lastSuccess, now));
+    lines << QStringLiteral("Last failure: %1").arg(When(s.lastFailure, now));
+    if (s.lastFailure)
+        lines << QStringLiteral("Reason: %1").arg(s.lastFailureReason);
+    lines << QStringLiteral("Failures in a row: %1").arg(s.consecutiveFailures);
+    lines << QStringLiteral("Next upload: %1")
+                 .arg(s.nextUpload ? QDateTime::fromSecsSinceEpoch(s.nextUpload)
+                                         .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                   : QStringLiteral("not scheduled"));
+    lines << (IsHealthy(s, now) ? QStringLiteral("Health: ok")
+                                : QStringLiteral("Health: FAILING (no recent successful upload)"));
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+QString StateDirectory()
+{
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/vizo");
+}
+
+QString StatusFilePath()
+{
+    return StateDirectory() + QStringLiteral("/status.json");
+}
+
+bool WriteHealthFile(const QString& path, const HealthState& s, QString* error)
+{
+    const QString dir = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(dir)) {
+        *error = QStringLiteral("cannot create the folder %1").arg(dir);
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(HealthToJson(s)) < 0 || !file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+int PrintHealthStatus(std::time_t now)
+{
+    const QString path = StatusFilePath();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::printf("No status report at %s (%s): Vizo has not run yet, or cannot write there.\n",
+                    qPrintable(path), qPrintable(file.errorString()));
+        return 1;
+    }
+    HealthState s;
+    QString error;
+    if (!HealthFromJson(file.readAll(), &s, &error)) {
+        std::printf("The status report %s cannot be read: %s\n", qPrintable(path),
+                    qPrintable(error));
+        return 1;
+    }
+    std::fputs(qPrintable(HealthSummary(s, now)), stdout);
+    return IsHealthy(s, now) ? 0 : 1;
+}
