@@ -93,6 +93,9 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
         m_upload.m_bUseDialup = 0;
     }
     LoadRemainingSettings(m_upload, m_profile.get(), DefaultPictureDirectory());
+    m_archive.Load(m_profile.get(), Now());
+    if (m_bTimelapseCommand)
+        return RunTimelapseOption();
     m_bModalOpen = 0;
 
     CCameraDlg dlg;
@@ -118,7 +121,10 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
 
 void CCameraApp::ParseCommandLine(const QStringList& arguments)
 {
-    for (const QString& arg : arguments) {
+    for (int i = 0; i < arguments.size(); ++i) {
+        if (TakeTimelapseOption(arguments, i))
+            continue;
+        const QString& arg = arguments[i];
         const bool flag = arg.startsWith(QLatin1Char('-')) || arg.startsWith(QLatin1Char('/'));
         if (!flag) {
             AfxMessageBox(QStringLiteral("Unknown command line argument '%1'.").arg(arg));

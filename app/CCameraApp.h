@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/Profile.h"
+#include "archive/Archive.h"
 #include "net/CUpload.h"
 
 #include <QObject>
@@ -61,6 +62,7 @@ public:
 
     int m_bSessionActive = 0;
     CUpload m_upload;
+    Archive m_archive{m_upload};
     std::time_t m_timeLastStart = 0;
     std::time_t m_timeNextUpload = 0;
     QString m_strAppDir;
@@ -70,6 +72,9 @@ public:
     QString m_pszAppName; // program file's base name: message boxes, store name
     int m_nCmdShow = 1;   // 2 = show minimized
     CCameraDlg* m_pMainWnd = nullptr;
+    int m_nExitCode = 0;              // the process's exit code
+    bool m_bTimelapseCommand = false; // -timelapse: build one day's video and end
+    QString m_strTimelapseDay;
 
     // Seams: tests replace the clock, the display depth and process starting.
     static std::function<std::time_t()> s_clock;
@@ -86,6 +91,8 @@ public:
 
 private:
     void ParseCommandLine(const QStringList& arguments);
+    bool TakeTimelapseOption(const QStringList& arguments, int& index);
+    bool RunTimelapseOption();
     bool ColourCheck();
     void LaunchDisplaySettings();
     QString DefaultPictureDirectory() const;
@@ -96,6 +103,9 @@ private:
 
 // The one application object of the running program (the last constructed).
 CCameraApp* AfxGetApp();
+
+// Whether the command line asks for -timelapse (before the application exists).
+bool TimelapseOptionGiven(int argc, char** argv);
 
 // Dispatches every pending event; a quit request seen is posted again.
 void PumpMessages();

@@ -3,6 +3,7 @@
 #include "SettingsModel.h"
 #include "platform/afx/afx.h"
 #include "settings/CSettings.h"
+#include "settings/CSettingsArchive.h"
 #include "settings/CSettingsDialup.h"
 #include "settings/CSettingsFTP.h"
 #include "settings/CSettingsPath.h"
@@ -17,6 +18,7 @@ struct SettingsPages {
     CSettingsPath path;
     CSettingsUpload upload;
     CSettingsTime time;
+    CSettingsArchive archive;
 };
 
 void CopyIn(const SettingsEdit& e, SettingsPages& p)
@@ -90,12 +92,15 @@ void CCameraApp::OnSettings()
     // rather than being deleted by it.
     SettingsPages pages;
     CopyIn(EditFromSettings(m_upload), pages);
+    pages.archive.SetFromSettings(m_archive.m_settings);
     for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{
-             &pages.dialup, &pages.ftp, &pages.path, &pages.upload, &pages.time})
+             &pages.dialup, &pages.ftp, &pages.path, &pages.upload, &pages.time, &pages.archive})
         sheet.AddPage(page);
     if (AfxRunModal(sheet) == IDOK) {
         if (Profile* store = profile())
             SaveConfirmedSettings(m_upload, CopyOut(pages), *store);
+        if (Profile* store = profile())
+            SaveArchiveSettings(m_archive.m_settings, pages.archive.Settings(), *store);
         m_bModalOpen = 0;
         ScheduleNextUpload();
     } else {

@@ -4,10 +4,13 @@
 
 int main(int argc, char* argv[])
 {
+    // The command-line timelapse needs no display.
+    if (TimelapseOptionGiven(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
     CCameraApp app;
     app.InitInstance(arguments);
-    return 0;
+    return app.m_nExitCode;
 }

@@ -1,0 +1,49 @@
+// Archive page: keeping published pictures, retention, and the daily
+// timelapse video. Its patterns are previewed with today's date.
+#pragma once
+
+#include "PropertySheet.h"
+#include "archive/ArchiveSettings.h"
+
+#include <ctime>
+#include <functional>
+
+// The page's template number, after the five pages of the sheet.
+constexpr int kArchivePageTemplate = 136;
+
+class CSettingsArchive : public CPropertyPage
+{
+    Q_OBJECT
+public:
+    CSettingsArchive();
+
+    ArchiveSettings m_settings;
+    QString m_strTimelapseAt; // "%H:%M:%S", edited form of nTimelapseAt
+
+    // The clock the previews use; tests fix it.
+    static std::function<std::time_t()> s_clock;
+
+    void SetFromSettings(const ArchiveSettings& s);
+    ArchiveSettings Settings() const;
+
+    // What the previews show for the current texts.
+    QString PicturePreview() const;
+    QString VideoPreview() const;
+
+protected:
+    void CreateControls() override;
+    void DoDataExchange(CDataExchange& dx) override;
+    void OnInitDialog() override;
+
+private:
+    void OnBrowse();
+    void UpdatePreviews();
+    void UpdateEnabled();
+    QString EditText(int id) const;
+};
+
+// Validation of the texts as stored: the reason, or empty when usable.
+QString CheckArchivePatterns(const QString& folder, const QString& name);
+QString CheckTimelapseRemote(const QString& remote);
+// "HH:MM[:SS]" to seconds after midnight; -1 when it is not a time of day.
+int ParseTimeOfDay(const QString& text);
