@@ -145,10 +145,6 @@ bool MakeArchiveLayout(const QString& folderPattern, const QString& namePattern,
         else
             rootParts << part;
     }
-    if (dirParts.contains(QStringLiteral(".."))) {
-        *reason = QStringLiteral("the folder must not climb out of itself");
-        return false;
-    }
     QString root = rootParts.join(QLatin1Char('/'));
     if (root.isEmpty() || root == QLatin1String("/")) {
         *reason = QStringLiteral("the folder must not be the file system's root");

@@ -56,6 +56,8 @@ bool DecodePicture(AVCodecContext* dec, AVPacket* pkt, AVFrame* frame, const QSt
         avcodec_send_packet(dec, nullptr);
         rc = avcodec_receive_frame(dec, frame);
     }
+    if (rc >= 0 && (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)))
+        rc = AVERROR_INVALIDDATA;
     if (rc < 0 || frame->width <= 0 || frame->height <= 0) {
         *reason = rc < 0 ? AvError(rc) : QStringLiteral("no picture");
         return false;
@@ -194,10 +196,13 @@ TimelapseOutcome EncodeTimelapse(const std::vector<QString>& pictures, const QSt
 {
     TimelapseOutcome r;
     // Reasons reach the status lines; the libraries' chatter is not wanted.
-    if (av_log_get_level() > AV_LOG_ERROR)
-        av_log_set_level(AV_LOG_ERROR);
+    if (av_log_get_level() > AV_LOG_FATAL)
+        av_log_set_level(AV_LOG_FATAL);
     const AVCodec* mjpeg = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
     Owned<AVCodecContext> dec(mjpeg ? avcodec_alloc_context3(mjpeg) : nullptr);
+    // A picture cut short (a full disk, a crash) is skipped, not half shown.
+    if (dec)
+        dec->err_recognition = AV_EF_EXPLODE | AV_EF_BUFFER | AV_EF_COMPLIANT;
     if (!dec || avcodec_open2(dec.get(), mjpeg, nullptr) < 0) {
         r.error = QStringLiteral("the JPEG decoder is missing");
         return r;
