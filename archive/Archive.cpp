@@ -19,7 +19,7 @@ bool TimelapseDue(std::time_t now, int atSecs, std::time_t lastTried, std::time_
     return true;
 }
 
-Archive::Archive(CUpload& engine) : m_engine(engine) {}
+Archive::Archive(CUpload& engine) : m_settings(LoadArchiveSettings(nullptr)), m_engine(engine) {}
 
 Archive::~Archive() = default;
 

@@ -1,5 +1,6 @@
 #include "CSettingsArchive.h"
 
+#include "app/CCameraApp.h"
 #include "app/SettingsModel.h"
 #include "archive/ArchiveNames.h"
 #include "platform/afx/afx.h"
@@ -10,27 +11,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-
-namespace
-{
-enum {
-    IDC_USE_ARCHIVE = 1100,
-    IDC_FOLDER,
-    IDC_BROWSE,
-    IDC_NAME,
-    IDC_MIN_SECS,
-    IDC_KEEP_DAYS,
-    IDC_MAX_MB,
-    IDC_PICTURE_PREVIEW,
-    IDC_TIMELAPSE,
-    IDC_TIMELAPSE_AT,
-    IDC_TIMELAPSE_FPS,
-    IDC_TIMELAPSE_REMOTE,
-    IDC_VIDEO_PREVIEW,
-};
-} // namespace
-
-std::function<std::time_t()> CSettingsArchive::s_clock = [] { return std::time(nullptr); };
 
 QString CheckArchivePatterns(const QString& folder, const QString& name)
 {
@@ -84,20 +64,20 @@ void CSettingsArchive::CreateControls()
 {
     Add<QCheckBox>(IDC_USE_ARCHIVE, QStringLiteral("&Keep the published pictures in an archive"),
                    QRect(7, 4, 213, 10));
-    QLineEdit* folder = Add<QLineEdit>(IDC_FOLDER, QRect(40, 17, 125, 13));
+    QLineEdit* folder = Add<QLineEdit>(IDC_ARCHIVE_FOLDER, QRect(40, 17, 125, 13));
     Add<QLabel>(0, QStringLiteral("&Folder:"), QRect(7, 19, 32, 9))->setBuddy(folder);
-    Add<QPushButton>(IDC_BROWSE, QStringLiteral("&Browse..."), QRect(170, 16, 50, 15));
+    Add<QPushButton>(IDC_ARCHIVE_BROWSE, QStringLiteral("&Browse..."), QRect(170, 16, 50, 15));
     folder->setPlaceholderText(DefaultArchiveFolder());
 
-    QLineEdit* name = Add<QLineEdit>(IDC_NAME, QRect(40, 34, 70, 13));
+    QLineEdit* name = Add<QLineEdit>(IDC_ARCHIVE_NAME, QRect(40, 34, 70, 13));
     Add<QLabel>(0, QStringLiteral("&Name:"), QRect(7, 36, 32, 9))->setBuddy(name);
-    QLineEdit* minSecs = Add<QLineEdit>(IDC_MIN_SECS, QRect(180, 34, 40, 13));
+    QLineEdit* minSecs = Add<QLineEdit>(IDC_ARCHIVE_MIN_SECS, QRect(180, 34, 40, 13));
     Add<QLabel>(0, QStringLiteral("&Min seconds:"), QRect(118, 36, 60, 9))->setBuddy(minSecs);
-    QLineEdit* keep = Add<QLineEdit>(IDC_KEEP_DAYS, QRect(40, 51, 70, 13));
+    QLineEdit* keep = Add<QLineEdit>(IDC_ARCHIVE_KEEP_DAYS, QRect(40, 51, 70, 13));
     Add<QLabel>(0, QStringLiteral("&Keep days:"), QRect(7, 53, 33, 9))->setBuddy(keep);
-    QLineEdit* maxMb = Add<QLineEdit>(IDC_MAX_MB, QRect(180, 51, 40, 13));
+    QLineEdit* maxMb = Add<QLineEdit>(IDC_ARCHIVE_MAX_MB, QRect(180, 51, 40, 13));
     Add<QLabel>(0, QStringLiteral("Ma&x MB:"), QRect(118, 53, 60, 9))->setBuddy(maxMb);
-    Add<QLabel>(IDC_PICTURE_PREVIEW, QRect(7, 67, 213, 9));
+    Add<QLabel>(IDC_ARCHIVE_PREVIEW, QRect(7, 67, 213, 9));
 
     Add<QCheckBox>(IDC_TIMELAPSE, QStringLiteral("Build and publish a daily &timelapse video"),
                    QRect(7, 84, 213, 10));
@@ -107,11 +87,11 @@ void CSettingsArchive::CreateControls()
     Add<QLabel>(0, QStringLiteral("&Frames/s:"), QRect(118, 99, 60, 9))->setBuddy(fps);
     QLineEdit* remote = Add<QLineEdit>(IDC_TIMELAPSE_REMOTE, QRect(40, 114, 180, 13));
     Add<QLabel>(0, QStringLiteral("&Remote:"), QRect(7, 116, 32, 9))->setBuddy(remote);
-    Add<QLabel>(IDC_VIDEO_PREVIEW, QRect(7, 131, 213, 9));
+    Add<QLabel>(IDC_TIMELAPSE_PREVIEW, QRect(7, 131, 213, 9));
 
     for (QLineEdit* edit : {folder, name, remote})
         connect(edit, &QLineEdit::textChanged, this, &CSettingsArchive::UpdatePreviews);
-    OnClicked(IDC_BROWSE, [this] { OnBrowse(); });
+    OnClicked(IDC_ARCHIVE_BROWSE, [this] { OnBrowse(); });
     OnClicked(IDC_USE_ARCHIVE, [this] { UpdateEnabled(); });
     OnClicked(IDC_TIMELAPSE, [this] { UpdateEnabled(); });
 }
@@ -127,20 +107,20 @@ void CSettingsArchive::DoDataExchange(CDataExchange& dx)
 {
     ArchiveSettings& s = m_settings;
     DDX_Check(dx, IDC_USE_ARCHIVE, s.bUseArchive);
-    DDX_Text(dx, IDC_FOLDER, s.strFolder);
-    DDX_Text(dx, IDC_NAME, s.strName);
+    DDX_Text(dx, IDC_ARCHIVE_FOLDER, s.strFolder);
+    DDX_Text(dx, IDC_ARCHIVE_NAME, s.strName);
     if (dx.m_bSaveAndValidate && !dx.Failed() && s.bUseArchive) {
         const QString reason = CheckArchivePatterns(s.strFolder, s.strName);
         if (!reason.isEmpty()) {
-            dx.PrepareCtrl(IDC_NAME);
+            dx.PrepareCtrl(IDC_ARCHIVE_NAME);
             dx.Fail(QStringLiteral("The archive cannot use these names: %1.").arg(reason));
         }
     }
-    DDX_Text(dx, IDC_MIN_SECS, s.nMinSecs);
+    DDX_Text(dx, IDC_ARCHIVE_MIN_SECS, s.nMinSecs);
     DDV_MinMaxUInt(dx, s.nMinSecs, 0, 86400);
-    DDX_Text(dx, IDC_KEEP_DAYS, s.nKeepDays);
+    DDX_Text(dx, IDC_ARCHIVE_KEEP_DAYS, s.nKeepDays);
     DDV_MinMaxUInt(dx, s.nKeepDays, 0, 36500);
-    DDX_Text(dx, IDC_MAX_MB, s.nMaxMB);
+    DDX_Text(dx, IDC_ARCHIVE_MAX_MB, s.nMaxMB);
     DDV_MinMaxUInt(dx, s.nMaxMB, 0, 2000000);
     DDX_Check(dx, IDC_TIMELAPSE, s.bTimelapse);
     DDX_Text(dx, IDC_TIMELAPSE_AT, m_strTimelapseAt);
@@ -173,13 +153,13 @@ QString CSettingsArchive::EditText(int id) const
 
 QString CSettingsArchive::PicturePreview() const
 {
-    const QString folder = EditText(IDC_FOLDER);
-    const QString name = EditText(IDC_NAME);
+    const QString folder = EditText(IDC_ARCHIVE_FOLDER);
+    const QString name = EditText(IDC_ARCHIVE_NAME);
     const QString reason = CheckArchivePatterns(folder, name);
     if (!reason.isEmpty())
         return QStringLiteral("Not usable: ") + reason;
     const QString effective = folder.trimmed().isEmpty() ? DefaultArchiveFolder() : folder;
-    const std::time_t now = s_clock();
+    const std::time_t now = CCameraApp::Now();
     return QStringLiteral("Sample: ") +
            ExpandTimePattern(QDir::cleanPath(effective.trimmed()), now) + QLatin1Char('/') +
            ExpandTimePattern(name.trimmed(), now);
@@ -192,22 +172,23 @@ QString CSettingsArchive::VideoPreview() const
     if (!reason.isEmpty())
         return QStringLiteral("Not usable: ") + reason;
     // Today's video shows the day before.
-    const std::time_t yesterday = StartOfDay(s_clock()) - 12 * 3600;
+    const std::time_t yesterday = StartOfDay(CCameraApp::Now()) - 12 * 3600;
     return QStringLiteral("Sample: ") + ExpandTimePattern(remote, yesterday);
 }
 
 void CSettingsArchive::UpdatePreviews()
 {
-    if (auto* label = Item<QLabel>(IDC_PICTURE_PREVIEW))
+    if (auto* label = Item<QLabel>(IDC_ARCHIVE_PREVIEW))
         label->setText(PicturePreview());
-    if (auto* label = Item<QLabel>(IDC_VIDEO_PREVIEW))
+    if (auto* label = Item<QLabel>(IDC_TIMELAPSE_PREVIEW))
         label->setText(VideoPreview());
 }
 
 void CSettingsArchive::UpdateEnabled()
 {
     const bool archive = IsItemChecked(IDC_USE_ARCHIVE);
-    for (int id : {IDC_FOLDER, IDC_BROWSE, IDC_NAME, IDC_MIN_SECS, IDC_KEEP_DAYS, IDC_MAX_MB})
+    for (int id : {IDC_ARCHIVE_FOLDER, IDC_ARCHIVE_BROWSE, IDC_ARCHIVE_NAME, IDC_ARCHIVE_MIN_SECS,
+                   IDC_ARCHIVE_KEEP_DAYS, IDC_ARCHIVE_MAX_MB})
         EnableItem(id, archive);
     const bool timelapse = IsItemChecked(IDC_TIMELAPSE);
     for (int id : {IDC_TIMELAPSE_AT, IDC_TIMELAPSE_FPS, IDC_TIMELAPSE_REMOTE})
@@ -217,7 +198,7 @@ void CSettingsArchive::UpdateEnabled()
 // Picks the fixed part of the folder; the dated part typed after it stays.
 void CSettingsArchive::OnBrowse()
 {
-    const QString current = EditText(IDC_FOLDER);
+    const QString current = EditText(IDC_ARCHIVE_FOLDER);
     ArchiveLayout layout;
     QString reason, start = current;
     if (MakeArchiveLayout(current.trimmed().isEmpty() ? DefaultArchiveFolder() : current,
@@ -231,5 +212,6 @@ void CSettingsArchive::OnBrowse()
     if (AfxRunModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     const QString dated = layout.dirs.isEmpty() ? QStringLiteral("%Y-%m-%d") : layout.dirs;
-    Item<QLineEdit>(IDC_FOLDER)->setText(dialog.selectedFiles().first() + QLatin1Char('/') + dated);
+    Item<QLineEdit>(IDC_ARCHIVE_FOLDER)
+        ->setText(dialog.selectedFiles().first() + QLatin1Char('/') + dated);
 }

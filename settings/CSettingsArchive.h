@@ -5,11 +5,23 @@
 #include "PropertySheet.h"
 #include "archive/ArchiveSettings.h"
 
-#include <ctime>
-#include <functional>
-
-// The page's template number, after the five pages of the sheet.
+// The page's template number, after the five pages of the sheet, and its controls.
 constexpr int kArchivePageTemplate = 136;
+enum ArchivePageControl {
+    IDC_USE_ARCHIVE = 1100,
+    IDC_ARCHIVE_FOLDER,
+    IDC_ARCHIVE_BROWSE,
+    IDC_ARCHIVE_NAME,
+    IDC_ARCHIVE_MIN_SECS,
+    IDC_ARCHIVE_KEEP_DAYS,
+    IDC_ARCHIVE_MAX_MB,
+    IDC_ARCHIVE_PREVIEW,
+    IDC_TIMELAPSE,
+    IDC_TIMELAPSE_AT,
+    IDC_TIMELAPSE_FPS,
+    IDC_TIMELAPSE_REMOTE,
+    IDC_TIMELAPSE_PREVIEW,
+};
 
 class CSettingsArchive : public CPropertyPage
 {
@@ -19,9 +31,6 @@ public:
 
     ArchiveSettings m_settings;
     QString m_strTimelapseAt; // "%H:%M:%S", edited form of nTimelapseAt
-
-    // The clock the previews use; tests fix it.
-    static std::function<std::time_t()> s_clock;
 
     void SetFromSettings(const ArchiveSettings& s);
     ArchiveSettings Settings() const;
