@@ -64,29 +64,29 @@ void CSettingsArchive::CreateControls()
 {
     Add<QCheckBox>(IDC_USE_ARCHIVE, QStringLiteral("&Keep the published pictures in an archive"),
                    QRect(7, 4, 213, 10));
-    QLineEdit* folder = Add<QLineEdit>(IDC_ARCHIVE_FOLDER, QRect(40, 17, 125, 13));
-    Add<QLabel>(0, QStringLiteral("&Folder:"), QRect(7, 19, 32, 9))->setBuddy(folder);
+    QLineEdit* folder = Add<QLineEdit>(IDC_ARCHIVE_FOLDER, QRect(48, 17, 117, 13));
+    Add<QLabel>(0, QStringLiteral("&Folder:"), QRect(7, 19, 40, 9))->setBuddy(folder);
     Add<QPushButton>(IDC_ARCHIVE_BROWSE, QStringLiteral("&Browse..."), QRect(170, 16, 50, 15));
     folder->setPlaceholderText(DefaultArchiveFolder());
 
-    QLineEdit* name = Add<QLineEdit>(IDC_ARCHIVE_NAME, QRect(40, 34, 70, 13));
-    Add<QLabel>(0, QStringLiteral("&Name:"), QRect(7, 36, 32, 9))->setBuddy(name);
+    QLineEdit* name = Add<QLineEdit>(IDC_ARCHIVE_NAME, QRect(48, 34, 62, 13));
+    Add<QLabel>(0, QStringLiteral("&Name:"), QRect(7, 36, 40, 9))->setBuddy(name);
     QLineEdit* minSecs = Add<QLineEdit>(IDC_ARCHIVE_MIN_SECS, QRect(180, 34, 40, 13));
     Add<QLabel>(0, QStringLiteral("&Min seconds:"), QRect(118, 36, 60, 9))->setBuddy(minSecs);
-    QLineEdit* keep = Add<QLineEdit>(IDC_ARCHIVE_KEEP_DAYS, QRect(40, 51, 70, 13));
-    Add<QLabel>(0, QStringLiteral("&Keep days:"), QRect(7, 53, 33, 9))->setBuddy(keep);
+    QLineEdit* keep = Add<QLineEdit>(IDC_ARCHIVE_KEEP_DAYS, QRect(48, 51, 62, 13));
+    Add<QLabel>(0, QStringLiteral("Kee&p days:"), QRect(7, 53, 40, 9))->setBuddy(keep);
     QLineEdit* maxMb = Add<QLineEdit>(IDC_ARCHIVE_MAX_MB, QRect(180, 51, 40, 13));
     Add<QLabel>(0, QStringLiteral("Ma&x MB:"), QRect(118, 53, 60, 9))->setBuddy(maxMb);
     Add<QLabel>(IDC_ARCHIVE_PREVIEW, QRect(7, 67, 213, 9));
 
     Add<QCheckBox>(IDC_TIMELAPSE, QStringLiteral("Build and publish a daily &timelapse video"),
                    QRect(7, 84, 213, 10));
-    QLineEdit* at = Add<QLineEdit>(IDC_TIMELAPSE_AT, QRect(40, 97, 70, 13));
-    Add<QLabel>(0, QStringLiteral("&At:"), QRect(7, 99, 32, 9))->setBuddy(at);
+    QLineEdit* at = Add<QLineEdit>(IDC_TIMELAPSE_AT, QRect(48, 97, 62, 13));
+    Add<QLabel>(0, QStringLiteral("&At:"), QRect(7, 99, 40, 9))->setBuddy(at);
     QLineEdit* fps = Add<QLineEdit>(IDC_TIMELAPSE_FPS, QRect(180, 97, 40, 13));
-    Add<QLabel>(0, QStringLiteral("&Frames/s:"), QRect(118, 99, 60, 9))->setBuddy(fps);
-    QLineEdit* remote = Add<QLineEdit>(IDC_TIMELAPSE_REMOTE, QRect(40, 114, 180, 13));
-    Add<QLabel>(0, QStringLiteral("&Remote:"), QRect(7, 116, 32, 9))->setBuddy(remote);
+    Add<QLabel>(0, QStringLiteral("Frames/&s:"), QRect(118, 99, 60, 9))->setBuddy(fps);
+    QLineEdit* remote = Add<QLineEdit>(IDC_TIMELAPSE_REMOTE, QRect(48, 114, 172, 13));
+    Add<QLabel>(0, QStringLiteral("&Remote:"), QRect(7, 116, 40, 9))->setBuddy(remote);
     Add<QLabel>(IDC_TIMELAPSE_PREVIEW, QRect(7, 131, 213, 9));
 
     for (QLineEdit* edit : {folder, name, remote})
