@@ -119,6 +119,7 @@ public:
         m_enc->width = width;
         m_enc->height = height;
         m_enc->pix_fmt = AV_PIX_FMT_YUV420P;
+        m_enc->color_range = AVCOL_RANGE_MPEG; // what SetRanges converts to
         m_enc->time_base = AVRational{1, fps};
         m_enc->framerate = AVRational{fps, 1};
         if (m_out->oformat->flags & AVFMT_GLOBALHEADER)
