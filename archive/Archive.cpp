@@ -62,12 +62,17 @@ bool Archive::Keep(const QString& picture, std::time_t t, bool limited)
     }
     m_bHaveKept = true;
     m_timeLastKept = t;
-    Tidy(t);
+    // A walk of the whole archive per frame of a fast stream would cost more
+    // than the frames; once a minute keeps it within a minute's pictures.
+    if (!m_bHaveTidied || t < m_timeLastTidy || t - m_timeLastTidy >= 60)
+        Tidy(t);
     return true;
 }
 
 void Archive::Tidy(std::time_t now)
 {
+    m_bHaveTidied = true;
+    m_timeLastTidy = now;
     ArchiveLayout layout;
     if (!Layout(&layout))
         return;

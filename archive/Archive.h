@@ -32,7 +32,8 @@ public:
     // After a picture was published. limited (series and stream frames): at
     // most one picture per Min Seconds. True when the picture was kept.
     bool Keep(const QString& picture, std::time_t t, bool limited);
-    // Retention now; quiet unless something failed.
+    // Retention now (Keep runs it at most once a minute); quiet unless
+    // something failed.
     void Tidy(std::time_t now);
 
     // The main window's timer: starts the day's video when due, shows its
@@ -57,6 +58,8 @@ private:
     CUpload& m_engine;
     bool m_bHaveKept = false;
     std::time_t m_timeLastKept = 0;
+    bool m_bHaveTidied = false;
+    std::time_t m_timeLastTidy = 0;
     std::time_t m_timeLastTried = 0; // day start of the last video attempted
     std::unique_ptr<TimelapseJob> m_job;
     std::time_t m_jobDay = 0;
