@@ -109,7 +109,7 @@ void Archive::Tick(std::time_t now, int& sessionActive, bool modalOpen)
     }
     std::time_t day = 0;
     if (m_job || !m_settings.bTimelapse ||
-        !TimelapseDue(now, m_settings.nTimelapseAt, m_timeLastTried, &day))
+        !TimelapseDue(now, qBound(0, m_settings.nTimelapseAt, 86399), m_timeLastTried, &day))
         return;
     m_timeLastTried = day;
     ArchiveLayout layout;

@@ -205,6 +205,12 @@ int RemoveEmptiedFolders(int rootFd, const std::set<QString>& folders)
     }
     return removed;
 }
+// Videos and temporaries: the archive's own, but not pictures of a day.
+const QRegularExpression& NotPicture()
+{
+    static const QRegularExpression re(QStringLiteral(R"((?:\.mp4|\.t\d{2})$)"));
+    return re;
+}
 } // namespace
 
 ArchiveFileOps& ArchiveFiles()
@@ -297,9 +303,7 @@ std::vector<ArchivedFile> PicturesBetween(const ArchiveLayout& layout, std::time
     std::vector<Entry> files = OwnedFiles(layout);
     std::vector<ArchivedFile> out;
     for (const Entry& e : files) {
-        const bool picture =
-            !e.rel.endsWith(QLatin1String(".mp4")) &&
-            !QRegularExpression(QStringLiteral("\\.t\\d{2}$")).match(e.rel).hasMatch();
+        const bool picture = !NotPicture().match(e.rel).hasMatch();
         if (picture && e.mtime >= from && e.mtime < to)
             out.push_back({layout.root + QLatin1Char('/') + e.rel, e.mtime});
     }

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -31,6 +32,17 @@ DayBuild BuildDayTimelapse(const ArchiveLayout& layout, std::time_t day, int fps
         return b;
     }
     const QString temporary = video + QStringLiteral(".t00");
+    // The encoder opens by name: a link planted there must not lead it
+    // elsewhere, so the name is made afresh as a file of our own.
+    const QByteArray tmpName = QFile::encodeName(temporary);
+    ::unlink(tmpName.constData());
+    const int fd =
+        ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        b.error = QStringLiteral("cannot create %1").arg(temporary);
+        return b;
+    }
+    ::close(fd);
     b.encoded = EncodeTimelapse(paths, temporary, fps, progress, cancel);
     if (!b.encoded.ok) {
         QFile::remove(temporary);

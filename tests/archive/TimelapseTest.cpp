@@ -112,6 +112,18 @@ TEST_F(TimelapseDay, BuildsTheDayInTimeOrderSkippingWhatCannotBeRead)
     EXPECT_FALSE(QFile::exists(video + ".t00"));
 }
 
+TEST_F(TimelapseDay, ALinkPlantedAtTheTemporaryNameLeadsNowhere)
+{
+    QTemporaryDir outside;
+    const QString victim = outside.filePath("precious");
+    ASSERT_TRUE(WriteFile(victim, "precious"));
+    ASSERT_TRUE(QFile::link(victim, video + ".t00"));
+    const DayBuild b = BuildDayTimelapse(layout, day, 25, nullptr, nullptr);
+    ASSERT_TRUE(b.ok) << b.error.toStdString();
+    EXPECT_EQ(ReadAll(victim), "precious");
+    EXPECT_FALSE(QFileInfo::exists(video + ".t00"));
+}
+
 TEST_F(TimelapseDay, NoPicturesOrNoReadablePictureBuildsNothing)
 {
     DayBuild b = BuildDayTimelapse(layout, day + 3 * 86400, 25, nullptr, nullptr);
