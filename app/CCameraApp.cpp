@@ -106,6 +106,9 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
     LoadRemainingSettings(m_upload, m_profile.get(), DefaultPictureDirectory());
     // A picture left parked by an interrupted grab goes back for the web server.
     RestoreParkedPicture(QFile::encodeName(m_upload.m_strLocalPath));
+    m_archive.Load(m_profile.get(), Now());
+    if (m_bTimelapseCommand)
+        return RunTimelapseOption();
     m_bModalOpen = 0;
     if (m_bServiceMode && !ServiceCanStart()) {
         m_upload.FreeDialupLibrary();
@@ -145,7 +148,10 @@ void CCameraApp::ParseCommandLine(const QStringList& arguments)
     if (line.minimized)
         m_nCmdShow = 2;
     m_bServiceMode = line.service ? 1 : 0;
-    AfxSetHeadless(line.service);
+    m_bTimelapseCommand = line.timelapse;
+    m_strTimelapseDay = line.timelapseDay;
+    // Nobody is there to close a message box: each is logged and answered.
+    AfxSetHeadless(line.service || line.timelapse);
     for (const QString& message : line.messages)
         AfxMessageBox(message);
 }

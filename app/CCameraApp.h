@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/Profile.h"
+#include "archive/Archive.h"
 #include "net/CUpload.h"
 
 #include <QObject>
@@ -61,6 +62,7 @@ public:
 
     int m_bSessionActive = 0;
     CUpload m_upload;
+    Archive m_archive{m_upload};
     std::time_t m_timeLastStart = 0;
     std::time_t m_timeNextUpload = 0;
     QString m_strAppDir;
@@ -77,6 +79,9 @@ public:
     static constexpr int kExitUnavailable = 69; // no Internet layer, no capture device
     static constexpr int kExitConfig = 78;      // needs a person to configure it
     CCameraDlg* m_pMainWnd = nullptr;
+    int m_nExitCode = 0;              // the process's exit code
+    bool m_bTimelapseCommand = false; // -timelapse: build one day's video and end
+    QString m_strTimelapseDay;
 
     // Seams: tests replace the clock, the display depth and process starting.
     static std::function<std::time_t()> s_clock;
@@ -93,6 +98,7 @@ public:
 
 private:
     void ParseCommandLine(const QStringList& arguments);
+    bool RunTimelapseOption();
     bool ColourCheck();
     void LaunchDisplaySettings();
     QString DefaultPictureDirectory() const;

@@ -13,6 +13,11 @@ const Option kOptions[] = {
     {"min", true, false, [](CommandLine& c, const QString&) { c.minimized = true; }},
     {"service", false, false, [](CommandLine& c, const QString&) { c.service = true; }},
     {"status", false, false, [](CommandLine& c, const QString&) { c.status = true; }},
+    {"timelapse", false, true,
+     [](CommandLine& c, const QString& day) {
+         c.timelapse = true;
+         c.timelapseDay = day;
+     }},
 };
 
 const Option* FindOption(const QString& text)
@@ -42,15 +47,10 @@ CommandLine ParseCommandLine(const QStringList& arguments)
             line.messages << QStringLiteral("Unknown command line option '-%1'.").arg(text);
             continue;
         }
+        // A missing value stays empty for the option's own check to report.
         QString value;
-        if (option->takesValue) {
-            if (i + 1 >= arguments.size()) {
-                line.messages
-                    << QStringLiteral("Command line option '-%1' needs a value.").arg(text);
-                continue;
-            }
+        if (option->takesValue && i + 1 < arguments.size())
             value = arguments[++i];
-        }
         option->apply(line, value);
     }
     return line;

@@ -5,6 +5,7 @@
 #include "platform/afx/afx.h"
 #include "service/Service.h"
 #include "settings/CSettings.h"
+#include "settings/CSettingsArchive.h"
 #include "settings/CSettingsDialup.h"
 #include "settings/CSettingsFTP.h"
 #include "settings/CSettingsPath.h"
@@ -19,6 +20,7 @@ struct SettingsPages {
     CSettingsPath path;
     CSettingsUpload upload;
     CSettingsTime time;
+    CSettingsArchive archive;
 };
 
 void CopyIn(const SettingsEdit& e, SettingsPages& p)
@@ -105,8 +107,9 @@ void CCameraApp::OnSettings()
     CopyIn(EditFromSettings(m_upload), pages);
     const QString notify = GetProfileString(Keys::NotifyCommand.section, Keys::NotifyCommand.entry);
     pages.upload.m_strNotifyCommand = notify;
+    pages.archive.SetFromSettings(m_archive.m_settings);
     for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{
-             &pages.dialup, &pages.ftp, &pages.path, &pages.upload, &pages.time})
+             &pages.dialup, &pages.ftp, &pages.path, &pages.upload, &pages.time, &pages.archive})
         sheet.AddPage(page);
     if (AfxRunModal(sheet) == IDOK) {
         if (Profile* store = profile()) {
@@ -115,6 +118,7 @@ void CCameraApp::OnSettings()
             if (pages.upload.m_strNotifyCommand != notify)
                 store->WriteString(Keys::NotifyCommand.section, Keys::NotifyCommand.entry,
                                    pages.upload.m_strNotifyCommand);
+            SaveArchiveSettings(m_archive.m_settings, pages.archive.Settings(), *store);
             ReportUnstoredSettings(*store);
         }
         if (pages.upload.m_strNotifyCommand != notify)

@@ -58,4 +58,17 @@ inline constexpr IntKey WarmUpFrames{"General", "Warm-up Frames", 5};
 // (SourceFormatEntry); the value "WIDTHxHEIGHTxBITS".
 inline constexpr const char* VideoFormatSection = "Video Format";
 
+// The picture archive and its daily timelapse; off by default.
+inline constexpr IntKey UseArchive{"Archive", "Use Archive", 0};
+// Empty means the user's pictures folder followed by /Vizo/%Y-%m-%d.
+inline constexpr StrKey ArchiveFolder{"Archive", "Folder", ""};
+inline constexpr StrKey ArchiveName{"Archive", "Name", "%H%M%S.jpg"};
+inline constexpr IntKey ArchiveMinSecs{"Archive", "Min Seconds", 60};
+inline constexpr IntKey ArchiveKeepDays{"Archive", "Keep Days", 30};
+inline constexpr IntKey ArchiveMaxMB{"Archive", "Max MB", 0};
+inline constexpr IntKey Timelapse{"Archive", "Timelapse", 0};
+inline constexpr IntKey TimelapseAt{"Archive", "Timelapse At", 300};
+inline constexpr IntKey TimelapseFps{"Archive", "Timelapse Fps", 25};
+inline constexpr StrKey TimelapseRemote{"Archive", "Timelapse Remote", "timelapse/%Y-%m-%d.mp4"};
+
 } // namespace Keys

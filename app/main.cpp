@@ -16,7 +16,7 @@ int main(int argc, char* argv[])
         return PrintHealthStatus(std::time(nullptr));
     }
     // The offscreen platform needs no X, no Wayland and no virtual server.
-    if (line.service && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if ((line.service || line.timelapse) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
     QStringList arguments = QCoreApplication::arguments();

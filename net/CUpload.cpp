@@ -94,8 +94,11 @@ void CUpload::ShowStatus(const QString& text)
 {
     CCameraApp* app = AfxGetApp();
     CCameraDlg* wnd = app ? app->m_pMainWnd : nullptr;
-    if (!wnd)
+    if (!wnd) {
+        // Without a window (the command line's jobs) the record is all there is.
+        LogStatus(text);
         return;
+    }
     wnd->SetStatus(text);
     // The thread is usually about to block in a network call.
     wnd->repaint();

@@ -22,7 +22,7 @@ public:
     void FreeDialupLibrary();
 
     // Forwards to the main window's status line and repaints it at once;
-    // dropped while there is no main window.
+    // only logged while there is no main window.
     void ShowStatus(const QString& text);
 
     // Dial-up connection.

@@ -22,8 +22,10 @@ void CCameraDlg::timerEvent(QTimerEvent* event)
         return QDialog::timerEvent(event);
     const std::time_t t = CCameraApp::Now();
     RefreshStatusLine(t);
-    if (CCameraApp* app = AfxGetApp())
+    if (CCameraApp* app = AfxGetApp()) {
         app->OnScheduleTick(t);
+        app->m_archive.Tick(t, app->m_bSessionActive, app->m_bModalOpen);
+    }
 }
 
 void CCameraDlg::changeEvent(QEvent* event)

@@ -70,6 +70,7 @@ void UploadSession::Series()
         ok = m_wnd && m_wnd->GrabFrame(SeriesFrameName(local, width, k));
         if (!ok)
             break;
+        m_app.m_archive.Keep(SeriesFrameName(local, width, k), CCameraApp::Now(), true);
         if (listOpen) {
             list.write(TimingListLine(t - start, width, k));
             list.flush();
@@ -142,6 +143,7 @@ void UploadSession::Stream()
             }
         }
         ++count;
+        m_app.m_archive.Keep(m_u.m_strLocalPath, CCameraApp::Now(), true);
         FrameRateWait(start, prev, now);
         const double rate = count * 1000.0 / double(qMax<qint64>(now - start, 1));
         SetStatus(QString::asprintf("Succesful upload at %s (%.2f fps)",

@@ -103,6 +103,7 @@ void UploadSession::SingleShot()
     } else {
         SetStatus(QStringLiteral("Succesful capture at ") + started);
     }
+    m_app.m_archive.Keep(m_u.m_strLocalPath, m_app.m_timeLastStart, false);
     m_app.ScheduleNextUpload();
 }
 

@@ -37,8 +37,10 @@ int main(int argc, char** argv)
     app.m_upload.m_strFtpUsername = QStringLiteral("camera");
     app.m_upload.m_strFtpPassword = QStringLiteral("secret");
     app.m_upload.m_nQuality = 75;
+    app.m_archive.m_settings.bUseArchive = 1;
+    app.m_archive.m_settings.bTimelapse = 1;
 
-    static const char* names[] = {"dialup", "ftp", "image", "upload", "caption"};
+    static const char* names[] = {"dialup", "ftp", "image", "upload", "caption", "archive"};
     int saved = 0;
     AfxSetModalHandler([&](QDialog& dialog) {
         auto* sheet = qobject_cast<CSettings*>(&dialog);
@@ -65,5 +67,5 @@ int main(int argc, char** argv)
     for (int k = 0; k < 20; ++k)
         QApplication::processEvents();
     saved += font.grab().save(dir + QStringLiteral("/settings-font.png")) ? 1 : 0;
-    return saved == 6 ? 0 : 1;
+    return saved == 7 ? 0 : 1;
 }

@@ -1,0 +1,208 @@
+// Naming, storing (link or copy, never half-written, never overwriting) and
+// which pictures a session's hooks keep.
+#include "ArchiveTestSupport.h"
+#include "app/Profile.h"
+#include "archive/Archive.h"
+#include "archive/ArchiveFiles.h"
+#include "net/CUpload.h"
+
+#include <QDir>
+#include <QFile>
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace
+{
+struct ScopedFileOps {
+    ArchiveFileOps saved = ArchiveFiles();
+    ~ScopedFileOps() { ArchiveFiles() = saved; }
+};
+
+ino_t Inode(const QString& path)
+{
+    struct stat st {
+    };
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st.st_ino;
+}
+
+class ArchiveStore : public ::testing::Test
+{
+protected:
+    ScopedTimeZone tz{"UTC"};
+    QTemporaryDir dir;
+    QString picture = dir.filePath("vizo.jpg");
+    std::time_t noon = LocalTime(2026, 12, 6, 12, 0, 5);
+    void SetUp() override { ASSERT_TRUE(WriteFile(picture, QByteArray(5000, 'p'))); }
+};
+} // namespace
+
+TEST(ArchiveNames, PatternsExpandAndOnlyOwnNamesMatch)
+{
+    ScopedTimeZone tz("UTC");
+    ArchiveLayout layout;
+    QString reason;
+    ASSERT_TRUE(MakeArchiveLayout("/srv/cam/%Y/%m-%d", "%H%M%S.jpg", &layout, &reason));
+    EXPECT_EQ(layout.root, "/srv/cam");
+    EXPECT_EQ(PictureRelPath(layout, LocalTime(2026, 12, 6, 8, 4, 9)), "2026/12-06/080409.jpg");
+    EXPECT_EQ(WithCollisionSuffix("2026/12-06/080409.jpg", layout.extensionLen, 2),
+              "2026/12-06/080409-2.jpg");
+    EXPECT_EQ(TimelapseRelPath(layout, LocalTime(2026, 12, 6, 23, 59, 0)),
+              "2026/12-06/timelapse-2026-12-06.mp4");
+    for (const char* owned : {"2026/12-06/080409.jpg", "2026/12-06/080409-17.jpg",
+                              "2026/12-06/080409.jpg.t03", "2026/12-06/timelapse-2026-12-06.mp4"})
+        EXPECT_TRUE(IsOwnedName(layout, owned)) << owned;
+    for (const char* foreign :
+         {"2026/12-06/notes.txt", "2026/12-06/80409.jpg", "080409.jpg", "2026/12-06/x/080409.jpg",
+          "2026/12-06/080409.jpeg", "holiday/12-06/080409.jpg"})
+        EXPECT_FALSE(IsOwnedName(layout, foreign)) << foreign;
+}
+
+TEST(ArchiveNames, UnsafePatternsAreRefusedWithAReason)
+{
+    ArchiveLayout layout;
+    const char* cases[][2] = {{"relative/%Y", "%H.jpg"}, {"/%Y-%m-%d", "%H.jpg"},
+                              {"/srv/cam", "fixed.jpg"}, {"/srv/cam", "%H%M%S"},
+                              {"/srv/cam", "../%H.jpg"}, {"/srv/cam", "a/./%H.jpg"},
+                              {"/srv/cam", "%Q%H.jpg"},  {"/srv/cam", "/%H.jpg"}};
+    for (const auto& c : cases) {
+        QString reason;
+        EXPECT_FALSE(MakeArchiveLayout(c[0], c[1], &layout, &reason)) << c[0] << " " << c[1];
+        EXPECT_FALSE(reason.isEmpty());
+    }
+}
+
+TEST(ArchiveNames, DayTextRefusesDatesThatDoNotExist)
+{
+    ScopedTimeZone tz("UTC");
+    EXPECT_EQ(ParseDayText("2026-12-06"), LocalTime(2026, 12, 6, 0, 0, 0));
+    for (const char* bad : {"2026-02-30", "2026-13-01", "26-12-06", "2026-12-06x", ""})
+        EXPECT_EQ(ParseDayText(bad), -1) << bad;
+}
+
+TEST(ArchiveNames, TimelapseIsDueOnceForTheDayBefore)
+{
+    ScopedTimeZone tz("Europe/Berlin");
+    const std::time_t day6 = LocalTime(2026, 12, 6, 0, 0, 0);
+    std::time_t day = 0;
+    EXPECT_FALSE(TimelapseDue(LocalTime(2026, 12, 7, 0, 4, 59), 300, 0, &day));
+    ASSERT_TRUE(TimelapseDue(LocalTime(2026, 12, 7, 0, 5, 0), 300, 0, &day));
+    EXPECT_EQ(day, day6);
+    EXPECT_FALSE(TimelapseDue(LocalTime(2026, 12, 7, 18, 0, 0), 300, day6, &day));
+    // The night the clocks go forward has 23 hours.
+    ASSERT_TRUE(TimelapseDue(LocalTime(2027, 3, 29, 1, 0, 0), 300, day6, &day));
+    EXPECT_EQ(day, LocalTime(2027, 3, 28, 0, 0, 0));
+}
+
+TEST_F(ArchiveStore, SameFileSystemLinksOtherwiseCopies)
+{
+    const ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
+    StoreResult linked = StorePicture(picture, layout, PictureRelPath(layout, noon));
+    ASSERT_TRUE(linked.ok) << linked.error.toStdString();
+    EXPECT_TRUE(linked.linked);
+    EXPECT_EQ(Inode(linked.path), Inode(picture));
+
+    ScopedFileOps ops;
+    ArchiveFiles().link = [](const char*, const char*) {
+        errno = EXDEV;
+        return -1;
+    };
+    StoreResult copied = StorePicture(picture, layout, PictureRelPath(layout, noon + 1));
+    ASSERT_TRUE(copied.ok) << copied.error.toStdString();
+    EXPECT_FALSE(copied.linked);
+    EXPECT_NE(Inode(copied.path), Inode(picture));
+    QFile f(copied.path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray(5000, 'p'));
+    EXPECT_EQ(FilesBelow(layout.root),
+              QStringList({"2026-12-06/120005.jpg", "2026-12-06/120006.jpg"}));
+}
+
+TEST_F(ArchiveStore, CollisionsGetSuffixesAndNothingIsOverwritten)
+{
+    const ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
+    ASSERT_TRUE(WriteFile(layout.root + "/2026-12-06/120005.jpg", "earlier"));
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(StorePicture(picture, layout, PictureRelPath(layout, noon)).ok);
+    EXPECT_EQ(FilesBelow(layout.root),
+              QStringList(
+                  {"2026-12-06/120005-1.jpg", "2026-12-06/120005-2.jpg", "2026-12-06/120005.jpg"}));
+    QFile f(layout.root + "/2026-12-06/120005.jpg");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "earlier");
+}
+
+TEST_F(ArchiveStore, FullDiskLeavesNothingHalfWritten)
+{
+    const ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
+    ScopedFileOps ops;
+    ArchiveFiles().link = [](const char*, const char*) {
+        errno = EXDEV;
+        return -1;
+    };
+    // The first block goes in, then the disk is full.
+    int calls = 0;
+    ArchiveFiles().write = [&calls](int fd, const void* data, size_t size) -> ssize_t {
+        if (calls++ == 0)
+            return ::write(fd, data, size < 1000 ? size : 1000);
+        errno = ENOSPC;
+        return -1;
+    };
+    const StoreResult r = StorePicture(picture, layout, PictureRelPath(layout, noon));
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.error.contains(QString::fromLocal8Bit(strerror(ENOSPC))))
+        << r.error.toStdString();
+    EXPECT_EQ(FilesBelow(layout.root), QStringList());
+}
+
+TEST_F(ArchiveStore, KeepHonoursMinSecondsForFramesAndReportsUnwritableFolders)
+{
+    CUpload engine;
+    Archive archive(engine);
+    archive.m_settings.bUseArchive = 1;
+    archive.m_settings.strFolder = dir.filePath("archive/%Y-%m-%d");
+    archive.m_settings.strName = "%H%M%S.jpg";
+    archive.m_settings.nMinSecs = 60;
+    archive.m_settings.nKeepDays = 0;
+    QStringList kept;
+    for (int offset : {0, 30, 59, 60, 61, 130, 100 /* clock set back */})
+        if (archive.Keep(picture, noon + offset, true))
+            kept << QString::number(offset);
+    EXPECT_EQ(kept, QStringList({"0", "60", "130", "100"}));
+    // A single shot is always kept.
+    EXPECT_TRUE(archive.Keep(picture, noon + 101, false));
+    EXPECT_EQ(FilesBelow(dir.filePath("archive")).size(), 5);
+
+    StatusRecorder status;
+    ASSERT_TRUE(WriteFile(dir.filePath("blocked"), "a file where a folder should be"));
+    archive.m_settings.strFolder = dir.filePath("blocked/%Y-%m-%d");
+    EXPECT_FALSE(archive.Keep(picture, noon, false));
+    ASSERT_FALSE(status.lines.isEmpty());
+    EXPECT_TRUE(status.lines.last().startsWith("Archive folder "))
+        << status.lines.last().toStdString();
+    EXPECT_TRUE(QFile::exists(picture));
+
+    archive.m_settings.strName = "fixed.jpg";
+    EXPECT_FALSE(archive.Keep(picture, noon, false));
+    EXPECT_TRUE(status.lines.last().startsWith("Archive settings unusable: "));
+}
+
+TEST(ArchiveSettingsStore, DefaultsLeaveTheArchiveOffAndChangesAreWrittenAlone)
+{
+    ScopedConfigHome home;
+    Profile store(home.path() + "/vizo.conf");
+    ArchiveSettings s = LoadArchiveSettings(&store);
+    EXPECT_EQ(s, LoadArchiveSettings(nullptr));
+    EXPECT_EQ(s.bUseArchive, 0);
+    EXPECT_EQ(s.bTimelapse, 0);
+    EXPECT_EQ(s.strName, "%H%M%S.jpg");
+    EXPECT_EQ(s.strTimelapseRemote, "timelapse/%Y-%m-%d.mp4");
+    EXPECT_TRUE(EffectiveFolder(s).endsWith("/Vizo/%Y-%m-%d"));
+
+    ArchiveSettings edited = s;
+    edited.bUseArchive = 1;
+    edited.nKeepDays = 7;
+    SaveArchiveSettings(s, edited, store);
+    EXPECT_EQ(store.writeLog(), QStringList({"Archive/Use Archive", "Archive/Keep Days"}));
+    EXPECT_EQ(LoadArchiveSettings(&store), edited);
+}

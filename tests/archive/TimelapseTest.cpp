@@ -1,0 +1,240 @@
+// The day's video: built from the archive, read back with the libraries,
+// published to a real FTP server, and the -timelapse command's exit codes.
+#include "ArchiveTestSupport.h"
+#include "FtpTestServer.h"
+#include "FtpTestUtil.h"
+#include "app/CCameraApp.h"
+#include "archive/Archive.h"
+#include "archive/TimelapseJob.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+namespace
+{
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// 30 pictures every 20 minutes from 08:00 on 2026-12-06, a corrupt one, an
+// odd-sized one that is the day's first by time, and neighbours on the days
+// either side.
+class TimelapseDay : public ::testing::Test
+{
+protected:
+    ScopedTimeZone tz{"UTC"};
+    QTemporaryDir dir;
+    ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
+    std::time_t day = LocalTime(2026, 12, 6, 0, 0, 0);
+    QString video = dir.filePath("archive/2026-12-06/timelapse-2026-12-06.mp4");
+
+    void SetUp() override
+    {
+        for (int i = 0; i < 30; ++i)
+            Put(TestPicture(i), day + 8 * 3600 + i * 1200);
+        const QString corrupt = layout.root + "/2026-12-06/130030.jpg";
+        ASSERT_TRUE(WriteFile(corrupt, ReadAll(TestPicture(0)).left(600)));
+        ASSERT_TRUE(SetModified(corrupt, day + 13 * 3600 + 30));
+        // Named late, taken first: time order decides, not the name.
+        const QString odd = layout.root + "/2026-12-06/235000.jpg";
+        ASSERT_TRUE(QFile::copy(OddSizedPicture(), odd));
+        ASSERT_TRUE(SetModified(odd, day + 1));
+        Put(TestPicture(31), day - 60);
+        Put(TestPicture(32), day + 86400);
+    }
+
+    void Put(const QString& source, std::time_t t)
+    {
+        const QString path = layout.root + "/" + PictureRelPath(layout, t);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        ASSERT_TRUE(QFile::copy(source, path)) << path.toStdString();
+        ASSERT_TRUE(SetModified(path, t));
+    }
+};
+
+class TimelapsePublish : public TimelapseDay
+{
+protected:
+    void SetUp() override
+    {
+        TimelapseDay::SetUp();
+        ASSERT_TRUE(server.Start()) << server.ErrorText().toStdString();
+        ASSERT_TRUE(server.MakeDir("timelapse"));
+        CUpload& u = app.m_upload;
+        ASSERT_EQ(u.LoadInternetLibrary(), 0);
+        u.m_strFtpServer = server.Address();
+        u.m_strFtpUsername = server.User();
+        u.m_strFtpPassword = server.Password();
+        u.m_bUseFtp = 1;
+        u.m_bUseDialup = 0;
+        ArchiveSettings& s = app.m_archive.m_settings;
+        s.bUseArchive = 1;
+        s.strFolder = dir.filePath("archive/%Y-%m-%d");
+        s.strName = "%H%M%S.jpg";
+        s.bTimelapse = 1;
+        s.strTimelapseRemote = "timelapse/%Y-%m-%d.mp4";
+    }
+    void TearDown() override { app.m_upload.FreeInternetLibrary(); }
+
+    ScopedEnv timeout{"VIZO_INET_TIMEOUT", "2"};
+    NoProxyEnvironment noProxy;
+    CCameraApp app;
+    FtpTestServer server;
+    StatusRecorder status;
+};
+} // namespace
+
+TEST_F(TimelapseDay, BuildsTheDayInTimeOrderSkippingWhatCannotBeRead)
+{
+    int lastDone = 0, lastTotal = 0;
+    const DayBuild b = BuildDayTimelapse(
+        layout, day, 25, [&](int done, int total) { lastDone = done, lastTotal = total; }, nullptr);
+    ASSERT_TRUE(b.ok) << b.error.toStdString();
+    EXPECT_EQ(b.video, video);
+    EXPECT_EQ(lastDone, 32);
+    EXPECT_EQ(lastTotal, 32);
+    ASSERT_EQ(b.encoded.skipped.size(), 1);
+    EXPECT_TRUE(b.encoded.skipped[0].contains("130030.jpg"));
+
+    VideoInfo info;
+    ASSERT_TRUE(ReadVideo(video, &info));
+    EXPECT_EQ(info.codec, "h264");
+    EXPECT_EQ(info.pixelFormat, "yuv420p");
+    EXPECT_EQ(info.frames, 31);
+    EXPECT_DOUBLE_EQ(info.fps, 25.0);
+    // The first picture by time fixes the size; the others are scaled to it.
+    EXPECT_EQ(info.width, 162);
+    EXPECT_EQ(info.height, 122);
+    EXPECT_TRUE(info.moovFirst);
+    EXPECT_FALSE(QFile::exists(video + ".t00"));
+}
+
+TEST_F(TimelapseDay, ALinkPlantedAtTheTemporaryNameLeadsNowhere)
+{
+    QTemporaryDir outside;
+    const QString victim = outside.filePath("precious");
+    ASSERT_TRUE(WriteFile(victim, "precious"));
+    ASSERT_TRUE(QFile::link(victim, video + ".t00"));
+    const DayBuild b = BuildDayTimelapse(layout, day, 25, nullptr, nullptr);
+    ASSERT_TRUE(b.ok) << b.error.toStdString();
+    EXPECT_EQ(ReadAll(victim), "precious");
+    EXPECT_FALSE(QFileInfo::exists(video + ".t00"));
+}
+
+TEST_F(TimelapseDay, NoPicturesOrNoReadablePictureBuildsNothing)
+{
+    DayBuild b = BuildDayTimelapse(layout, day + 3 * 86400, 25, nullptr, nullptr);
+    EXPECT_FALSE(b.ok);
+    EXPECT_EQ(b.error, "no pictures in the archive");
+
+    const std::time_t later = day + 5 * 86400;
+    const QString broken = layout.root + "/" + PictureRelPath(layout, later + 3600);
+    ASSERT_TRUE(WriteFile(broken, "not a picture"));
+    ASSERT_TRUE(SetModified(broken, later + 3600));
+    b = BuildDayTimelapse(layout, later, 25, nullptr, nullptr);
+    EXPECT_FALSE(b.ok);
+    EXPECT_EQ(b.error, "no readable pictures");
+    EXPECT_EQ(FilesBelow(QFileInfo(broken).absolutePath()), QStringList({"010000.jpg"}));
+}
+
+TEST_F(TimelapsePublish, CommandPublishesUnderATemporaryNameThenRenames)
+{
+    EXPECT_EQ(app.m_archive.RunCommand("2026-12-06"), 0);
+    ASSERT_TRUE(QFile::exists(video));
+    EXPECT_EQ(server.ReadFile("timelapse/2026-12-06.mp4"), ReadAll(video));
+    EXPECT_EQ(server.ListFiles(), QStringList({"timelapse/2026-12-06.mp4"}));
+    const QStringList commands = server.Commands();
+    const int stor =
+        commands.indexOf(QRegularExpression("STOR timelapse/2026-12-06\\.mp4\\.t\\d\\d"));
+    ASSERT_GE(stor, 0) << commands.join(" | ").toStdString();
+    EXPECT_GT(commands.indexOf("RNTO timelapse/2026-12-06.mp4"), stor);
+    EXPECT_TRUE(
+        status.lines.contains("Timelapse of 2026-12-06 published as timelapse/2026-12-06.mp4"));
+}
+
+TEST_F(TimelapsePublish, AFailedUploadKeepsTheVideoAndSaysSo)
+{
+    server.Refuse("STOR");
+    EXPECT_EQ(app.m_archive.RunCommand("2026-12-06"), 1);
+    EXPECT_TRUE(QFile::exists(video));
+    EXPECT_TRUE(server.ListFiles().isEmpty());
+    ASSERT_FALSE(status.lines.isEmpty());
+    EXPECT_EQ(status.lines.last(), "Timelapse of 2026-12-06 not published; kept at " + video);
+    EXPECT_TRUE(status.lines.filter("FTP transfer failed").size() == 1)
+        << status.lines.join("\n").toStdString();
+}
+
+TEST_F(TimelapsePublish, DailyBuildRunsOnItsThreadAndWaitsForTheSessionToPublish)
+{
+    app.m_archive.m_settings.nTimelapseAt = 300;
+    const std::time_t due = LocalTime(2026, 12, 7, 0, 5, 0);
+    int sessionActive = 0;
+    app.m_archive.Tick(due - 1, sessionActive, false);
+    EXPECT_FALSE(app.m_archive.Building());
+    app.m_archive.Tick(due, sessionActive, false);
+    EXPECT_TRUE(app.m_archive.Building());
+
+    // A session holds the engine: the video is built but not sent.
+    sessionActive = 1;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            app.m_archive.Tick(due + 1, sessionActive, false);
+            return !app.m_archive.Building();
+        },
+        60000));
+    EXPECT_TRUE(QFile::exists(video));
+    EXPECT_TRUE(server.ListFiles().isEmpty());
+
+    sessionActive = 0;
+    app.m_archive.Tick(due + 2, sessionActive, false);
+    EXPECT_EQ(sessionActive, 0);
+    EXPECT_EQ(server.ReadFile("timelapse/2026-12-06.mp4"), ReadAll(video));
+    EXPECT_TRUE(status.lines.contains("Timelapse of 2026-12-06 built: 31 frames in " + video));
+
+    // Once a day: later ticks, and a restart that finds the video, leave it.
+    app.m_archive.Tick(due + 3600, sessionActive, false);
+    EXPECT_FALSE(app.m_archive.Building());
+    Archive restarted(app.m_upload);
+    restarted.m_settings = app.m_archive.m_settings;
+    restarted.Tick(due + 3600, sessionActive, false);
+    EXPECT_FALSE(restarted.Building());
+}
+
+TEST_F(TimelapseDay, CommandLineExitCodes)
+{
+    ScopedConfigHome home;
+    QDir().mkpath(home.path() + "/Brindlecote");
+    QFile conf(home.path() + "/Brindlecote/vizo.conf");
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write(QStringLiteral("[Archive]\nUse%20Archive=1\nFolder=%1\n[FTP]\nUse%20FTP=0\n"
+                              "[Dialup]\nUse%20Dialup=0\n")
+                   .arg(dir.filePath("archive/%Y-%m-%d"))
+                   .toUtf8());
+    conf.close();
+    auto run = [&](const QStringList& args, QByteArray* err) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TZ", "UTC");
+        env.remove("QT_QPA_PLATFORM");
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        p.setProcessEnvironment(env);
+        p.start(VIZO_BUILD_DIR "/vizo", args);
+        EXPECT_TRUE(p.waitForFinished(120000));
+        *err = p.readAllStandardError();
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    };
+    QByteArray err;
+    EXPECT_EQ(run({"-timelapse", "2026-02-30"}, &err), 1);
+    EXPECT_TRUE(err.contains("status: Invalid day '2026-02-30' (expected YYYY-MM-DD)"))
+        << err.data();
+    EXPECT_EQ(run({"-timelapse"}, &err), 1);
+    EXPECT_EQ(run({"-timelapse", "2026-12-01"}, &err), 1);
+    EXPECT_TRUE(err.contains("status: No timelapse of 2026-12-01 (no pictures in the archive)"));
+    EXPECT_EQ(run({"-timelapse", "2026-12-06"}, &err), 0) << err.data();
+    EXPECT_TRUE(err.contains("status: Timelapse of 2026-12-06 built: 31 frames")) << err.data();
+    EXPECT_TRUE(QFile::exists(video));
+}
