@@ -79,7 +79,6 @@ public:
     static constexpr int kExitUnavailable = 69; // no Internet layer, no capture device
     static constexpr int kExitConfig = 78;      // needs a person to configure it
     CCameraDlg* m_pMainWnd = nullptr;
-    int m_nExitCode = 0;              // the process's exit code
     bool m_bTimelapseCommand = false; // -timelapse: build one day's video and end
     QString m_strTimelapseDay;
 
