@@ -71,6 +71,8 @@ void CCameraApp::StartUnattended(CCameraDlg& dlg)
     info.schedule = Service::ScheduleOf(m_upload);
     info.nextUpload = m_timeNextUpload;
     Service::Start(info);
+    QObject::connect(&dlg, &CCameraDlg::CameraStateChanged, &dlg,
+                     [](const QString& source, bool ok) { Service::SetCameraState(source, ok); });
     InstallSignalHandlers([this](int signal) { OnTerminate(signal); }, [this] { OnUploadNow(); });
 }
 
