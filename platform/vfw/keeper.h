@@ -48,15 +48,13 @@ public:
     void KeepTrying(const CaptureDriver& driver, const FrameFormat& format, const QString& reason);
     void Close();
 
-    // Null while the source is lost.
+    // Null from a loss until a reopening succeeds.
     SourceReader* Reader() const { return m_reader.get(); }
-    bool IsLost() const { return m_lost; }
     // The source as last opened: a device's node may have changed.
     const CaptureDriver& Driver() const { return m_driver; }
     // The format a reopening asks for. The reader in hand has just dropped its
     // frame for it, so the next one is waited for as after an open.
     void SetFormat(const FrameFormat& format);
-    std::chrono::milliseconds NextDelay() const { return m_delay; }
 
 private:
     using Clock = std::chrono::steady_clock;
