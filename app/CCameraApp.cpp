@@ -78,6 +78,7 @@ CCameraApp::~CCameraApp()
 bool CCameraApp::InitInstance(const QStringList& arguments)
 {
     ParseCommandLine(arguments);
+    const std::shared_ptr<void> signalGuard = CatchSignals();
     InstallInternetExtensions();
     if (m_upload.LoadInternetLibrary() != 0) {
         AfxMessageBox(QStringLiteral("Failed to load Internet extensions.\n\nPlease reinstall "

@@ -71,13 +71,17 @@ void CCameraApp::StartUnattended(CCameraDlg& dlg)
     info.schedule = Service::ScheduleOf(m_upload);
     info.nextUpload = m_timeNextUpload;
     Service::Start(info);
-    InstallSignalHandlers([this](int signal) { OnTerminate(signal); }, [this] { OnUploadNow(); });
 }
 
 void CCameraApp::StopUnattended()
 {
-    RemoveSignalHandlers();
     Service::Stop();
+}
+
+std::shared_ptr<void> CCameraApp::CatchSignals()
+{
+    InstallSignalHandlers([this](int signal) { OnTerminate(signal); }, [this] { OnUploadNow(); });
+    return std::shared_ptr<void>(nullptr, [](void*) { RemoveSignalHandlers(); });
 }
 
 // As Abort does: the session stops at its next check with nothing left behind,
