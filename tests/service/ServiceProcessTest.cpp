@@ -257,3 +257,14 @@ TEST(ServiceProcess, WindowModeEndsCleanlyOnInterrupt)
     EXPECT_TRUE(run.Log().contains("Ending on signal 2, aborting the upload"));
     EXPECT_TRUE(ServerTemporaries(ftp).isEmpty()) << ftp.ListFiles().join(' ').toStdString();
 }
+
+TEST(ServiceProcess, WindowGreetingEndsOnTerminate)
+{
+    ServiceRun run; // empty settings: the welcome box, then the Settings sheet
+    run.SetEnv("QT_QPA_PLATFORM", "offscreen");
+    run.Start({});
+    ASSERT_TRUE(run.WaitForLog("message: Welcome to Vizo!", 1, 10000)) << run.Log().toStdString();
+    QThread::msleep(300);
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.Exit(5000), 0) << run.Log().toStdString();
+}
