@@ -31,11 +31,11 @@ void Write()
     QString error;
     if (WriteHealthFile(m.path, m.state, &error)) {
         if (m.writeFailed)
-            LogLine("status", QStringLiteral("Status report written again to %1").arg(m.path));
+            LogLine("service", QStringLiteral("Status report written again to %1").arg(m.path));
         m.writeFailed = false;
     } else if (!m.writeFailed) {
         // Once per spell of failures: the uploads go on regardless.
-        LogLine("status",
+        LogLine("service",
                 QStringLiteral("Cannot write the status report %1: %2").arg(m.path, error));
         m.writeFailed = true;
     }
