@@ -82,6 +82,7 @@ CCameraApp::~CCameraApp()
 bool CCameraApp::InitInstance(const QStringList& arguments)
 {
     ParseCommandLine(arguments);
+    const std::shared_ptr<void> signalGuard = CatchSignals();
     InstallInternetExtensions();
     if (m_upload.LoadInternetLibrary() != 0) {
         AfxMessageBox(QStringLiteral("Failed to load Internet extensions.\n\nPlease reinstall "
@@ -233,7 +234,9 @@ void CCameraApp::ShowGreetingIfNeeded()
     AfxMessageBox(QStringLiteral("Welcome to Vizo!\nPlease choose the correct settings for "
                                  "your\nInternet connection (dialup or LAN), and your\nFTP "
                                  "session (hostname, path, username, password)."));
-    OnSettings();
+    // A SIGTERM that closed the box must not leave the Settings sheet waiting.
+    if (!m_bTerminating)
+        OnSettings();
 }
 
 // False when the user chose to open the display settings: the program ends.

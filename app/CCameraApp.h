@@ -105,6 +105,8 @@ private:
     void ShowGreetingIfNeeded();
     // Unattended operation: service-mode checks, health report, signals.
     bool ServiceCanStart();
+    // SIGTERM/SIGINT end the program, SIGUSR1 uploads now, while the guard lives.
+    std::shared_ptr<void> CatchSignals();
     void StartUnattended(CCameraDlg& dlg);
     void StopUnattended();
     void OnTerminate(int signal);

@@ -73,13 +73,17 @@ void CCameraApp::StartUnattended(CCameraDlg& dlg)
     Service::Start(info);
     QObject::connect(&dlg, &CCameraDlg::CameraStateChanged, &dlg,
                      [](const QString& source, bool ok) { Service::SetCameraState(source, ok); });
-    InstallSignalHandlers([this](int signal) { OnTerminate(signal); }, [this] { OnUploadNow(); });
 }
 
 void CCameraApp::StopUnattended()
 {
-    RemoveSignalHandlers();
     Service::Stop();
+}
+
+std::shared_ptr<void> CCameraApp::CatchSignals()
+{
+    InstallSignalHandlers([this](int signal) { OnTerminate(signal); }, [this] { OnUploadNow(); });
+    return std::shared_ptr<void>(nullptr, [](void*) { RemoveSignalHandlers(); });
 }
 
 // As Abort does: the session stops at its next check with nothing left behind,

@@ -6,6 +6,8 @@
 #   lib/vizo/Manual  -> ../../share/vizo/Manual
 #   bin/vizo         -> ../lib/vizo/vizo
 #   share/vizo/Manual/, share/applications/vizo.desktop, share/icons/hicolor/
+#   lib/systemd/user/vizo.service, share/man/man1/vizo.1.gz,
+#   share/doc/vizo/{copyright,changelog.gz}
 
 set(VIZO_MANUAL_SOURCE_DIR ${CMAKE_SOURCE_DIR}/res/Manual)
 set(VIZO_ICON_SOURCE_DIR ${CMAKE_SOURCE_DIR}/res/icons)

@@ -31,11 +31,11 @@ void Write()
     QString error;
     if (WriteHealthFile(m.path, m.state, &error)) {
         if (m.writeFailed)
-            LogLine("status", QStringLiteral("Status report written again to %1").arg(m.path));
+            LogLine("service", QStringLiteral("Status report written again to %1").arg(m.path));
         m.writeFailed = false;
     } else if (!m.writeFailed) {
         // Once per spell of failures: the uploads go on regardless.
-        LogLine("status",
+        LogLine("service",
                 QStringLiteral("Cannot write the status report %1: %2").arg(m.path, error));
         m.writeFailed = true;
     }
@@ -96,9 +96,11 @@ void Start(const StartInfo& info)
     Monitor& m = *g_monitor;
     m.path = StatusFilePath();
     QFile previous(m.path);
-    QString ignored;
-    if (previous.open(QIODevice::ReadOnly))
-        HealthFromJson(previous.readAll(), &m.state, &ignored);
+    QString error;
+    if (previous.open(QIODevice::ReadOnly) && !HealthFromJson(previous.readAll(), &m.state, &error))
+        LogLine("service", QStringLiteral("The previous status report %1 could not be read (%2); "
+                                          "starting a new one")
+                               .arg(m.path, error));
     m.state.version = info.version;
     m.state.mode = QLatin1String(info.serviceMode ? "service" : "window");
     m.state.camera = info.camera;

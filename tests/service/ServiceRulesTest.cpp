@@ -260,8 +260,15 @@ TEST(ServiceRules, CameraStateAndSessionOutcomeReachTheReport)
     EXPECT_EQ(s.nextUpload, start + 60);
     Service::Stop();
 
-    // A new run carries the counts on.
+    // A new run carries the counts on; one after a damaged report starts afresh.
     Service::Start(info);
     EXPECT_EQ(report().consecutiveFailures, 1);
+    Service::Stop();
+    QFile damaged(dir.path() + "/vizo/status.json");
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("{\"version\": \"1.12\", \"consecutive_fail");
+    damaged.close();
+    Service::Start(info);
+    EXPECT_EQ(report().consecutiveFailures, 0);
     Service::Stop();
 }
