@@ -268,3 +268,34 @@ TEST(ServiceProcess, WindowGreetingEndsOnTerminate)
     run.Signal(SIGTERM);
     EXPECT_EQ(run.Exit(5000), 0) << run.Log().toStdString();
 }
+
+// A camera that is not there at start-up is reported lost, and ok once it
+// delivers; the uploads in between fail rather than publish anything.
+TEST(ServiceProcess, CameraStateFollowsTheSource)
+{
+    FtpTestServer ftp;
+    ASSERT_TRUE(ftp.Start()) << ftp.ErrorText().toStdString();
+    QTemporaryDir media;
+    const QString clip = media.path() + "/door.mkv";
+    ServiceRun run("Door=:" + clip);
+    run.Configure(ftp, 2);
+    run.Start();
+    ASSERT_TRUE(
+        WaitFor([&] { return run.Status().value("camera_state").toString() == "lost"; }, 15000))
+        << run.Log().toStdString();
+    EXPECT_EQ(run.Status().value("camera").toString(), "Door");
+    run.Signal(SIGUSR1);
+    ASSERT_TRUE(run.WaitForLog("Could not grab frame...")) << run.Log().toStdString();
+    EXPECT_EQ(ftp.CountCommands("STOR"), 0);
+
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
+                            "testsrc2=size=160x120:rate=15:duration=60", "-y", clip});
+    ASSERT_TRUE(ffmpeg.waitForFinished(60000));
+    ASSERT_EQ(ffmpeg.exitCode(), 0) << ffmpeg.readAllStandardError().toStdString();
+    ASSERT_TRUE(
+        WaitFor([&] { return run.Status().value("camera_state").toString() == "ok"; }, 30000))
+        << run.Log().toStdString();
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.Exit(5000), 0) << run.Log().toStdString();
+}
