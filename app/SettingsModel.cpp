@@ -1,7 +1,6 @@
 #include "SettingsModel.h"
 
-#include "Profile.h"
-#include "SettingsKeys.h"
+#include "KeyedStore.h"
 #include "net/CUpload.h"
 
 #include <QRegularExpression>
@@ -12,38 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <locale.h>
-
-namespace
-{
-
-int ReadInt(const Profile* store, const Keys::IntKey& k)
-{
-    return store ? store->ReadInt(k.section, k.entry, k.def) : k.def;
-}
-
-QString ReadString(const Profile* store, const Keys::StrKey& k)
-{
-    const QString def = QString::fromLatin1(k.def);
-    return store ? store->ReadString(k.section, k.entry, def) : def;
-}
-
-void WriteIfChanged(Profile& store, const Keys::StrKey& k, QString& field, const QString& value)
-{
-    if (field != value) {
-        field = value;
-        store.WriteString(k.section, k.entry, value);
-    }
-}
-
-template <typename T> void WriteIfChanged(Profile& store, const Keys::IntKey& k, T& field, T value)
-{
-    if (field != value) {
-        field = value;
-        store.WriteInt(k.section, k.entry, int(value));
-    }
-}
-
-} // namespace
 
 void LoadDialupSettings(CUpload& u, const Profile* store)
 {

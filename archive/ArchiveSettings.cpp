@@ -1,39 +1,9 @@
 #include "ArchiveSettings.h"
 
-#include "app/Profile.h"
-#include "app/SettingsKeys.h"
+#include "app/KeyedStore.h"
 
 #include <QStandardPaths>
 
-namespace
-{
-int ReadInt(const Profile* store, const Keys::IntKey& k)
-{
-    return store ? store->ReadInt(k.section, k.entry, k.def) : k.def;
-}
-
-QString ReadString(const Profile* store, const Keys::StrKey& k)
-{
-    const QString def = QString::fromLatin1(k.def);
-    return store ? store->ReadString(k.section, k.entry, def) : def;
-}
-
-void Save(Profile& store, const Keys::IntKey& k, int& field, int value)
-{
-    if (field != value) {
-        field = value;
-        store.WriteInt(k.section, k.entry, value);
-    }
-}
-
-void Save(Profile& store, const Keys::StrKey& k, QString& field, const QString& value)
-{
-    if (field != value) {
-        field = value;
-        store.WriteString(k.section, k.entry, value);
-    }
-}
-} // namespace
 
 bool ArchiveSettings::operator==(const ArchiveSettings& o) const
 {
@@ -61,16 +31,16 @@ ArchiveSettings LoadArchiveSettings(const Profile* store)
 
 void SaveArchiveSettings(ArchiveSettings& cur, const ArchiveSettings& e, Profile& store)
 {
-    Save(store, Keys::UseArchive, cur.bUseArchive, e.bUseArchive);
-    Save(store, Keys::ArchiveFolder, cur.strFolder, e.strFolder);
-    Save(store, Keys::ArchiveName, cur.strName, e.strName);
-    Save(store, Keys::ArchiveMinSecs, cur.nMinSecs, e.nMinSecs);
-    Save(store, Keys::ArchiveKeepDays, cur.nKeepDays, e.nKeepDays);
-    Save(store, Keys::ArchiveMaxMB, cur.nMaxMB, e.nMaxMB);
-    Save(store, Keys::Timelapse, cur.bTimelapse, e.bTimelapse);
-    Save(store, Keys::TimelapseAt, cur.nTimelapseAt, e.nTimelapseAt);
-    Save(store, Keys::TimelapseFps, cur.nTimelapseFps, e.nTimelapseFps);
-    Save(store, Keys::TimelapseRemote, cur.strTimelapseRemote, e.strTimelapseRemote);
+    WriteIfChanged(store, Keys::UseArchive, cur.bUseArchive, e.bUseArchive);
+    WriteIfChanged(store, Keys::ArchiveFolder, cur.strFolder, e.strFolder);
+    WriteIfChanged(store, Keys::ArchiveName, cur.strName, e.strName);
+    WriteIfChanged(store, Keys::ArchiveMinSecs, cur.nMinSecs, e.nMinSecs);
+    WriteIfChanged(store, Keys::ArchiveKeepDays, cur.nKeepDays, e.nKeepDays);
+    WriteIfChanged(store, Keys::ArchiveMaxMB, cur.nMaxMB, e.nMaxMB);
+    WriteIfChanged(store, Keys::Timelapse, cur.bTimelapse, e.bTimelapse);
+    WriteIfChanged(store, Keys::TimelapseAt, cur.nTimelapseAt, e.nTimelapseAt);
+    WriteIfChanged(store, Keys::TimelapseFps, cur.nTimelapseFps, e.nTimelapseFps);
+    WriteIfChanged(store, Keys::TimelapseRemote, cur.strTimelapseRemote, e.strTimelapseRemote);
 }
 
 QString DefaultArchiveFolder()
