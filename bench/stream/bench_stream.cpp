@@ -13,15 +13,6 @@
 // floor and FFmpeg runs of the same size take place during that minute.
 //   bench_stream [seconds per window, default 20] [WxH ...]
 //   bench_stream --floor WxH   (the floor child itself)
-#include <turbojpeg.h>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavdevice/avdevice.h>
-#include <libavformat/avformat.h>
-#include <libswscale/swscale.h>
-}
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -39,6 +30,9 @@ extern "C" {
 #include <string>
 #include <thread>
 #include <vector>
+
+// The floor child, in floor.cpp.
+int RunFloor(int width, int height, const char* source, int quality);
 
 namespace
 {
@@ -61,62 +55,6 @@ bool ParseSize(const char* text, Size* size)
 std::string Source(const Size& s)
 {
     return "testsrc2=size=" + s.Text() + ":rate=30";
-}
-
-// ---- the floor child -------------------------------------------------------
-
-int RunFloor(const Size& size)
-{
-    avdevice_register_all();
-    av_log_set_level(AV_LOG_FATAL);
-    AVFormatContext* in = nullptr;
-    if (avformat_open_input(&in, Source(size).c_str(), av_find_input_format("lavfi"), nullptr) <
-            0 ||
-        avformat_find_stream_info(in, nullptr) < 0)
-        return 1;
-    const AVCodec* codec = nullptr;
-    const int stream = av_find_best_stream(in, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    if (stream < 0 || !codec)
-        return 1;
-    AVCodecContext* dec = avcodec_alloc_context3(codec);
-    avcodec_parameters_to_context(dec, in->streams[stream]->codecpar);
-    if (avcodec_open2(dec, codec, nullptr) < 0)
-        return 1;
-    const double timeBase = av_q2d(in->streams[stream]->time_base);
-    const int pitch = (size.width * 3 + 63) / 64 * 64;
-    std::vector<unsigned char> bgr(std::size_t(pitch) * size.height + 64);
-    std::vector<unsigned char> jpeg(tjBufSize(size.width, size.height, TJSAMP_420));
-    tjhandle tj = tjInitCompress();
-    SwsContext* sws = nullptr;
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    const Clock::time_point start = Clock::now();
-    while (av_read_frame(in, packet) >= 0) {
-        if (packet->stream_index == stream && avcodec_send_packet(dec, packet) == 0) {
-            while (avcodec_receive_frame(dec, frame) == 0) {
-                std::this_thread::sleep_until(
-                    start +
-                    std::chrono::duration_cast<Clock::duration>(
-                        std::chrono::duration<double>(frame->best_effort_timestamp * timeBase)));
-                sws = sws_getCachedContext(
-                    sws, frame->width, frame->height, AVPixelFormat(frame->format), size.width,
-                    size.height, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
-                uint8_t* planes[4] = {bgr.data(), nullptr, nullptr, nullptr};
-                const int strides[4] = {pitch, 0, 0, 0};
-                sws_scale(sws, frame->data, frame->linesize, 0, frame->height, planes, strides);
-                unsigned char* out = jpeg.data();
-                unsigned long outSize = jpeg.size();
-                if (tjCompress2(tj, bgr.data(), size.width, pitch, size.height, TJPF_BGR, &out,
-                                &outSize, TJSAMP_420, kQuality, TJFLAG_NOREALLOC) != 0)
-                    return 1;
-                std::printf("frame\n");
-                std::fflush(stdout);
-                av_frame_unref(frame);
-            }
-        }
-        av_packet_unref(packet);
-    }
-    return 0;
 }
 
 // ---- children and their accounting -----------------------------------------
@@ -387,7 +325,7 @@ int main(int argc, char** argv)
 {
     Size floorSize;
     if (argc == 3 && std::strcmp(argv[1], "--floor") == 0 && ParseSize(argv[2], &floorSize))
-        return RunFloor(floorSize);
+        return RunFloor(floorSize.width, floorSize.height, Source(floorSize).c_str(), kQuality);
     signal(SIGPIPE, SIG_IGN);
     double window = argc > 1 ? std::atof(argv[1]) : 20;
     if (window < 2)

@@ -336,16 +336,19 @@ void CaptureWindow::RefreshPreview()
 void CaptureWindow::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    painter.fillRect(event->rect(), Qt::black);
-    if (!m_preview)
-        return;
     // Centred at its own size: a picture larger than the window is clipped,
-    // and only the part being painted is converted.
-    const QSize size = DibImageSize(m_preview->data(), m_preview->size());
+    // and only the part being painted is converted. Black goes only where
+    // the picture does not.
+    const QSize size = m_preview ? DibImageSize(m_preview->data(), m_preview->size()) : QSize();
     const QPoint origin((width() - size.width()) / 2, (height() - size.height()) / 2);
-    const QRect part = event->rect().intersected(QRect(origin, size));
-    const QImage image =
-        DibRegionToImage(m_preview->data(), m_preview->size(), part.translated(-origin));
+    const QRect part = size.isEmpty() ? QRect() : event->rect().intersected(QRect(origin, size));
+    const QImage image = part.isEmpty() ? QImage()
+                                        : DibRegionToImage(m_preview->data(), m_preview->size(),
+                                                           part.translated(-origin));
+    const QRegion black =
+        image.isNull() ? QRegion(event->rect()) : QRegion(event->rect()).subtracted(part);
+    for (const QRect& r : black)
+        painter.fillRect(r, Qt::black);
     if (!image.isNull())
         painter.drawImage(part.topLeft(), image);
 }

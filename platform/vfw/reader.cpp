@@ -309,6 +309,8 @@ bool SourceReader::Convert(const AVFrame* frame, const FrameFormat& format, std:
     if (!(key == m_scaleKey)) {
         m_scaleKey = key;
         m_inPlace = ScalesInPlace(frame, format);
+        if (m_inPlace)
+            std::vector<std::uint8_t>().swap(m_rows);
     }
     WriteDibHeader(dib, format);
     std::uint8_t* pixels = dib + DibPixelOffset(format.bitCount);
