@@ -1,6 +1,7 @@
 #include "TimelapseJob.h"
 
 #include "ArchiveFiles.h"
+#include "platform/win/ownfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,9 +36,7 @@ DayBuild BuildDayTimelapse(const ArchiveLayout& layout, std::time_t day, int fps
     // The encoder opens by name: a link planted there must not lead it
     // elsewhere, so the name is made afresh as a file of our own.
     const QByteArray tmpName = QFile::encodeName(temporary);
-    ::unlink(tmpName.constData());
-    const int fd =
-        ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int fd = CreateOwnFile(tmpName.constData());
     if (fd < 0) {
         b.error = QStringLiteral("cannot create %1").arg(temporary);
         return b;

@@ -73,15 +73,6 @@ bool RestoreParkedPicture(const QByteArray& destination)
     return !newest.isEmpty() && FrameFiles().rename(newest.constData(), destination.constData());
 }
 
-int CreateOwnFile(const char* path)
-{
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::open(path, flags, 0666);
-    if (fd < 0 && errno == EEXIST && ::unlink(path) == 0)
-        fd = ::open(path, flags, 0666);
-    return fd;
-}
-
 bool LinkNoReplace(const char* from, const char* to)
 {
     return ::link(from, to) == 0;

@@ -35,10 +35,6 @@ SwapNames ClaimSwapNames(const QByteArray& destination);
 // True when one was put back.
 bool RestoreParkedPicture(const QByteArray& destination);
 
-// A new file of our own at path, open for writing: whatever entry holds the
-// name is removed first (a link itself, never its target); -1 on failure.
-int CreateOwnFile(const char* path);
-
 // Parking (a second link: fails when the target exists), installing (a rename
 // over the target in one step), a rename that fails when the target exists,
 // a delete. True on success.

@@ -3,7 +3,7 @@
 #include "SeriesNames.h"
 #include "UploadSession.h"
 #include "app/CCameraApp.h"
-#include "capture/FrameSwap.h"
+#include "platform/win/ownfile.h"
 #include "session/CCameraDlg.h"
 
 #include <QFile>

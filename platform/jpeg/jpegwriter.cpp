@@ -2,6 +2,7 @@
 
 #include "diblayout.h"
 #include "globalmem.h"
+#include "ownfile.h"
 
 #include <turbojpeg.h>
 
@@ -117,22 +118,12 @@ int Compress(const DibLayout& d, const unsigned char* block, int quality, Encode
     return encoder->Run(pixels, d.width, pitch, d.height, d.topDown, quality);
 }
 
-// Always a new file of our own: an entry already at the name (a stale
-// temporary, or a link planted there) is removed, never followed or truncated.
-int CreateFresh(const char* fileName)
-{
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::open(fileName, flags, 0666);
-    if (fd < 0 && errno == EEXIST && ::unlink(fileName) == 0)
-        fd = ::open(fileName, flags, 0666);
-    return fd;
-}
-
 // The file appears only once the picture is encoded, and a failed write
 // leaves no file behind.
 int WriteWhole(const char* fileName, const unsigned char* data, std::size_t size)
 {
-    const int fd = CreateFresh(fileName);
+    // A stale temporary or a planted link is replaced, never followed or truncated.
+    const int fd = CreateOwnFile(fileName);
     if (fd < 0)
         return JPEG_ERR_OPEN_FILE;
     bool ok = true;
