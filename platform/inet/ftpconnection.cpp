@@ -173,7 +173,9 @@ DWORD FtpConnection::Put(const char* localPath, const char* remoteName, bool asc
         curl_easy_setopt(m_easy, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(m_easy, CURLOPT_READFUNCTION, &LocalFileReader::Read);
         curl_easy_setopt(m_easy, CURLOPT_READDATA, &reader);
-        curl_easy_setopt(m_easy, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
+        // SFTP stores bytes as sent: the reader's bare LF lines are the text,
+        // and libcurl's own LF to CR LF conversion must stay off.
+        curl_easy_setopt(m_easy, CURLOPT_TRANSFERTEXT, ascii && !m_transport.IsSftp() ? 1L : 0L);
         curl_easy_setopt(m_easy, CURLOPT_INFILESIZE_LARGE, ascii ? curl_off_t(-1) : size);
     });
     if (error && reader.Failed())
