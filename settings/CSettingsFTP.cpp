@@ -38,7 +38,7 @@ CSettingsFTP::CSettingsFTP()
 void CSettingsFTP::CreateControls()
 {
     Add<QCheckBox>(1043, QStringLiteral("Upload image via &FTP"), QRect(7, 7, 150, 10));
-    auto* protocol = Add<QComboBox>(kProtocol, QRect(62, 22, 158, 60));
+    auto* protocol = Add<QComboBox>(kProtocol, QRect(62, 22, 158, 13));
     for (int i = 0; i < kProtocolCount; ++i)
         protocol->addItem(ProtocolName(i));
     Add<QLabel>(kProtocolLabel, QStringLiteral("Pro&tocol"), QRect(7, 24, 53, 9))
@@ -51,7 +51,7 @@ void CSettingsFTP::CreateControls()
                 {1006, 1046, "&Password"},
                 {1011, 1047, "&Remote path"},
                 {kServerKey, kServerKeyLabel, "Server &key"},
-                {kPrivateKey, kPrivateKeyLabel, "Private key fil&e"}};
+                {kPrivateKey, kPrivateKeyLabel, "Key fil&e"}};
     int y = 39;
     for (const auto& row : rows) {
         const int width = row.edit == kPrivateKey ? 122 : 158;
