@@ -299,9 +299,15 @@ std::string FtpConnection::DeleteCommand(const std::string& name) const
 
 DWORD FtpConnection::Quote(const std::vector<std::string>& commands)
 {
+    // libcurl drops the whole FTP connection when a command is refused, so a
+    // refusal (an old picture not there to move aside) would cost a new login.
+    // Refusals are let through ("*") and read from the replies instead.
+    const bool ftp = !m_transport.IsSftp();
     curl_slist* list = nullptr;
     for (const std::string& command : commands)
-        list = curl_slist_append(list, command.c_str());
+        list = curl_slist_append(list, ((ftp ? "*" : "") + command).c_str());
+    m_refusal = 0;
+    m_watchRefusals = ftp;
     DWORD error = Perform(true, [&] {
         ResetRequest();
         curl_easy_setopt(m_easy, CURLOPT_URL,
@@ -309,8 +315,11 @@ DWORD FtpConnection::Quote(const std::vector<std::string>& commands)
         curl_easy_setopt(m_easy, CURLOPT_NOBODY, 1L);
         curl_easy_setopt(m_easy, CURLOPT_QUOTE, list);
     });
+    m_watchRefusals = false;
     curl_easy_setopt(m_easy, CURLOPT_QUOTE, nullptr);
     curl_slist_free_all(list);
+    if (!error && m_refusal)
+        error = m_refusal == 421 ? ERROR_FTP_DROPPED : ERROR_INTERNET_EXTENDED_ERROR;
     return error;
 }
 
@@ -345,7 +354,13 @@ int FtpConnection::Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl
 
 size_t FtpConnection::KeepReply(char* text, size_t size, size_t count, void* self)
 {
-    static_cast<FtpConnection*>(self)->m_lastReply.assign(text, size * count);
+    auto* connection = static_cast<FtpConnection*>(self);
+    std::string& reply = connection->m_lastReply;
+    reply.assign(text, size * count);
+    // The last line of a reply: three digits and a blank.
+    bool final = reply.size() > 3 && reply[3] == ' ' && reply[0] >= '1' && reply[0] <= '5';
+    if (connection->m_watchRefusals && final && reply[0] >= '4' && !connection->m_refusal)
+        connection->m_refusal = std::atoi(reply.substr(0, 3).c_str());
     return size * count;
 }
 

@@ -67,6 +67,8 @@ private:
     bool m_sizeUnknownLogged = false;
     std::string m_failureText;
     std::string m_lastReply;
+    bool m_watchRefusals = false; // set while commands of ours run
+    int m_refusal = 0;            // the first refusing reply to them
     char m_errorText[CURL_ERROR_SIZE] = {};
     std::atomic<bool> m_busy{false};
     std::atomic<bool> m_cancelled{false};

@@ -55,6 +55,7 @@ TEST_F(FtpTest, SafeFtpWithoutRemoteFileYet)
     upload().m_bSafeFtp = 1;
     EXPECT_TRUE(upload().UploadFile());
     EXPECT_EQ(server.CountCommands("RNFR vizo.jpg"), 5) << "the move aside is tried 5 times";
+    EXPECT_EQ(server.CountCommands("USER"), 1) << "refusals do not cost a new login";
     EXPECT_EQ(server.CountCommands("DELE"), 0);
     EXPECT_EQ(status.lines, OpenLines() + kTransferLines + kCloseLines);
     EXPECT_EQ(server.ListFiles(), QStringList({"vizo.jpg"}));

@@ -125,7 +125,8 @@ class DataMixin:
         super().handle_read()
         self.stored += self.tot_bytes_received - before
         keep = FAULTS.value("truncate_after")
-        if keep and self.stored > keep and self.file_obj is not None:
+        if keep and self.stored > keep and self.file_obj is not None \
+                and not self.file_obj.closed:
             self.file_obj.truncate(keep)
             self.file_obj.seek(keep)
         die = FAULTS.value("die_after")
