@@ -306,7 +306,6 @@ DWORD FtpConnection::Quote(const std::vector<std::string>& commands)
     curl_slist* list = nullptr;
     for (const std::string& command : commands)
         list = curl_slist_append(list, ((ftp ? "*" : "") + command).c_str());
-    m_refusal = 0;
     m_watchRefusals = ftp;
     DWORD error = Perform(true, [&] {
         ResetRequest();
@@ -368,6 +367,7 @@ void FtpConnection::ResetRequest()
 {
     m_errorText[0] = '\0';
     m_lastReply.clear();
+    m_refusal = 0; // a retry starts afresh
     m_failureText.clear();
     curl_easy_setopt(m_easy, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(m_easy, CURLOPT_UPLOAD, 0L);
