@@ -34,6 +34,7 @@ void CopyIn(const SettingsEdit& e, SettingsPages& p)
     p.ftp.m_strRemotePath = e.strRemotePath;
     p.ftp.m_bUseFtp = e.bUseFtp;
     p.ftp.m_bSafeFtp = e.bSafeFtp;
+    p.ftp.m_transport = e.ftpTransport;
     p.path.m_strLocalPath = e.strLocalPath;
     p.path.m_nQuality = e.nQuality;
     p.upload.m_nIntervalCount = e.nIntervalCount;
@@ -65,6 +66,7 @@ SettingsEdit CopyOut(const SettingsPages& p)
     e.strRemotePath = p.ftp.m_strRemotePath;
     e.bUseFtp = p.ftp.m_bUseFtp;
     e.bSafeFtp = p.ftp.m_bSafeFtp;
+    e.ftpTransport = p.ftp.m_transport;
     e.strLocalPath = p.path.m_strLocalPath;
     e.nQuality = p.path.m_nQuality;
     e.nIntervalCount = p.upload.m_nIntervalCount;

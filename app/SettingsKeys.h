@@ -24,6 +24,11 @@ inline constexpr StrKey FtpUsername{"FTP", "Username", ""};
 inline constexpr StrKey FtpPassword{"FTP", "Password", ""};
 inline constexpr IntKey UseFtp{"FTP", "Use FTP", 1};
 inline constexpr IntKey SafeFtp{"FTP", "Safe FTP", 0};
+// 0 FTP, 1 explicit TLS, 2 implicit TLS, 3 SFTP; 0 automatic, 1 passive, 2 active.
+inline constexpr IntKey FtpProtocol{"FTP", "Protocol", 0};
+inline constexpr IntKey FtpTransferMode{"FTP", "Transfer Mode", 0};
+inline constexpr StrKey FtpServerKey{"FTP", "Server Key", ""};
+inline constexpr StrKey FtpPrivateKey{"FTP", "Private Key", ""};
 
 inline constexpr StrKey RemotePath{"Path", "Remote", "vizo.jpg"};
 inline constexpr IntKey Quality{"Path", "Quality", 50};

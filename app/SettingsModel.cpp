@@ -26,6 +26,10 @@ void LoadRemainingSettings(CUpload& u, const Profile* store, const QString& appD
     u.m_strFtpPassword = ReadString(store, Keys::FtpPassword);
     u.m_bUseFtp = ReadInt(store, Keys::UseFtp);
     u.m_bSafeFtp = ReadInt(store, Keys::SafeFtp);
+    u.m_ftpTransport.nProtocol = ReadInt(store, Keys::FtpProtocol);
+    u.m_ftpTransport.nTransferMode = ReadInt(store, Keys::FtpTransferMode);
+    u.m_ftpTransport.strServerKey = ReadString(store, Keys::FtpServerKey);
+    u.m_ftpTransport.strPrivateKey = ReadString(store, Keys::FtpPrivateKey);
 
     u.m_strRemotePath = ReadString(store, Keys::RemotePath);
     u.m_nQuality = ReadInt(store, Keys::Quality);
@@ -114,6 +118,7 @@ SettingsEdit EditFromSettings(const CUpload& u)
     e.strRemotePath = u.m_strRemotePath;
     e.bUseFtp = u.m_bUseFtp;
     e.bSafeFtp = u.m_bSafeFtp;
+    e.ftpTransport = u.m_ftpTransport;
     e.strLocalPath = u.m_strLocalPath;
     e.nQuality = u.m_nQuality;
     const IntervalForm form = IntervalToForm(u.m_nIntervalSecs);
@@ -149,6 +154,11 @@ void SaveConfirmedSettings(CUpload& u, const SettingsEdit& e, Profile& store)
     WriteIfChanged(store, Keys::FtpPassword, u.m_strFtpPassword, e.strFtpPassword);
     WriteIfChanged(store, Keys::UseFtp, u.m_bUseFtp, e.bUseFtp);
     WriteIfChanged(store, Keys::SafeFtp, u.m_bSafeFtp, e.bSafeFtp);
+    FtpTransportSettings& t = u.m_ftpTransport;
+    WriteIfChanged(store, Keys::FtpProtocol, t.nProtocol, e.ftpTransport.nProtocol);
+    WriteIfChanged(store, Keys::FtpTransferMode, t.nTransferMode, e.ftpTransport.nTransferMode);
+    WriteIfChanged(store, Keys::FtpServerKey, t.strServerKey, e.ftpTransport.strServerKey);
+    WriteIfChanged(store, Keys::FtpPrivateKey, t.strPrivateKey, e.ftpTransport.strPrivateKey);
     WriteIfChanged(store, Keys::RemotePath, u.m_strRemotePath, e.strRemotePath);
     WriteIfChanged(store, Keys::LocalPath, u.m_strLocalPath, e.strLocalPath);
     WriteIfChanged(store, Keys::Quality, u.m_nQuality, e.nQuality);

@@ -2,6 +2,7 @@
 // changed on confirmation. Plain functions: no window needed.
 #pragma once
 
+#include "net/FtpTransport.h"
 #include "platform/win/wintypes.h"
 
 #include <QString>
@@ -41,6 +42,7 @@ struct SettingsEdit {
     int bUseDialup = 0;
     QString strFtpServer, strFtpUsername, strFtpPassword, strRemotePath;
     int bUseFtp = 0, bSafeFtp = 0;
+    FtpTransportSettings ftpTransport;
     QString strLocalPath;
     int nQuality = 0;
     unsigned nIntervalCount = 0, nIntervalUnit = 1;

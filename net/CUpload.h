@@ -2,6 +2,7 @@
 // current connection.
 #pragma once
 
+#include "net/FtpTransport.h"
 #include "platform/inet/wininet.h"
 #include "platform/ras/ras.h"
 
@@ -82,6 +83,7 @@ public:
     QString m_strRemotePath;
     int m_bUseFtp = 0;
     int m_bSafeFtp = 0;
+    FtpTransportSettings m_ftpTransport;
     unsigned m_nIntervalSecs = 0;
     int m_nFromSecs = 0;
     int m_nToSecs = 0;

@@ -84,10 +84,23 @@ void CUpload::CloseInternet(HINTERNET internet)
 HINTERNET CUpload::OpenFtpSession(HINTERNET internet)
 {
     ShowStatus(QStringLiteral("Opening FTP session to %1...").arg(m_strFtpServer));
-    DWORD flags = PassiveFlag(m_inet, internet);
+    const QString problem = TransportProblem(m_ftpTransport);
+    if (!problem.isEmpty()) {
+        ShowStatus(QStringLiteral("FTP session failed (%1)").arg(problem));
+        s_bCloseMessages = false;
+        return nullptr;
+    }
+    DWORD flags = TransferModeFlag(m_ftpTransport.nProtocol, m_ftpTransport.nTransferMode,
+                                   PassiveFlag(m_inet, internet));
+    DWORD_PTR context = kContext;
+    TransportArgument transport(m_ftpTransport);
+    if (m_ftpTransport.nProtocol != VIZO_PROTOCOL_FTP) {
+        flags |= INTERNET_FLAG_VIZO_TRANSPORT;
+        context = transport.Context();
+    }
     HINTERNET session = m_inet.InternetConnectA(
         internet, m_strFtpServer.toUtf8().constData(), 0, m_strFtpUsername.toUtf8().constData(),
-        m_strFtpPassword.toUtf8().constData(), INTERNET_SERVICE_FTP, flags, kContext);
+        m_strFtpPassword.toUtf8().constData(), INTERNET_SERVICE_FTP, flags, context);
     if (!session) {
         ReportFailure(QStringLiteral("FTP session failed"));
         return nullptr;

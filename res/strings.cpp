@@ -26,6 +26,7 @@ const Entry kMessages[] = {
     {12203, "Server name, username or password too long"},
     {12204, "Private key file missing or unreadable"},
     {12205, "Server requires TLS"},
+    {12206, "Not supported"},
 };
 } // namespace
 

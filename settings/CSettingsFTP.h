@@ -1,7 +1,9 @@
-// FTP page: whether to upload, the server, the account and the remote name.
+// FTP page: whether to upload, the protocol and its keys, the server, the
+// account, the remote name and the transfer mode.
 #pragma once
 
 #include "PropertySheet.h"
+#include "net/FtpTransport.h"
 
 class CSettingsFTP : public CPropertyPage
 {
@@ -15,6 +17,7 @@ public:
     QString m_strRemotePath;
     int m_bUseFtp = 0;
     int m_bSafeFtp = 0;
+    FtpTransportSettings m_transport;
 
 protected:
     void CreateControls() override;
@@ -22,5 +25,8 @@ protected:
     void OnInitDialog() override;
 
 private:
+    void CreateTransportControls();
+    void ExchangeTransport(CDataExchange& dx);
     void UpdateFtpControls();
+    void OnBrowseKey();
 };

@@ -1,9 +1,11 @@
-// Sends 200 files of 100 KB with Transfer over one connection, then the same
-// files with the curl command-line tool (one process, connection and login per
-// file, the same temporary name and rename), to the same local server, and
-// prints the median time per file of each and their ratio.
+// For each protocol (FTP, FTP with explicit TLS, SFTP): sends 200 files of
+// 100 KB with Transfer over one connection, then the same files with the curl
+// command-line tool (one process, connection and login per file, the same
+// temporary name and rename), to the same local server, and prints the median
+// time per file of each and their ratio.
 #include "FtpTestServer.h"
 #include "FtpTestUtil.h"
+#include "SshTestServer.h"
 #include "net/CUpload.h"
 #include "net/Ftp.h"
 
@@ -13,6 +15,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace
@@ -21,6 +24,17 @@ namespace
 constexpr int kFiles = 200;
 constexpr int kFileBytes = 100 * 1024;
 
+// One server as both clients reach it.
+struct Target {
+    QString address, user, password;
+    FtpTransportSettings transport;
+    QStringList curlOptions;                                  // protocol, trust and key
+    QString scheme;                                           // of the URL
+    std::function<QStringList(QString, QString)> renameQuote; // temporary, final
+    std::function<QByteArray(QString)> read;                  // the server's view
+    std::function<int()> logins;
+};
+
 double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -28,17 +42,17 @@ double Median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-bool SendWithTransfer(const FtpTestServer& server, const QStringList& paths,
-                      std::vector<double>* ms)
+bool SendWithTransfer(const Target& server, const QStringList& paths, std::vector<double>* ms)
 {
     CUpload upload;
     if (upload.LoadInternetLibrary() != 0) {
         std::fprintf(stderr, "cannot load the Internet layer\n");
         return false;
     }
-    upload.m_strFtpServer = server.Address();
-    upload.m_strFtpUsername = server.User();
-    upload.m_strFtpPassword = server.Password();
+    upload.m_strFtpServer = server.address;
+    upload.m_strFtpUsername = server.user;
+    upload.m_strFtpPassword = server.password;
+    upload.m_ftpTransport = server.transport;
     upload.m_bQuietTransfer = 1;
     bool ok = upload.Connect();
     for (int i = 0; ok && i < paths.size(); ++i) {
@@ -52,26 +66,18 @@ bool SendWithTransfer(const FtpTestServer& server, const QStringList& paths,
     return ok;
 }
 
-bool SendWithCurl(const FtpTestServer& server, const QStringList& paths, std::vector<double>* ms)
+bool SendWithCurl(const Target& server, const QStringList& paths, std::vector<double>* ms)
 {
     for (int i = 0; i < paths.size(); ++i) {
         QString name = QString::asprintf("c%03d.jpg", i);
         QString temporary = name + QStringLiteral(".t00");
-        QStringList args{"--disable",
-                         "-sS",
-                         "--noproxy",
-                         "*",
-                         "--ftp-port",
-                         "-",
-                         "-u",
-                         server.User() + ":" + server.Password(),
-                         "-T",
-                         paths[i],
-                         QStringLiteral("ftp://%1/%2").arg(server.Address(), temporary),
-                         "-Q",
-                         "-RNFR " + temporary,
-                         "-Q",
-                         "-RNTO " + name};
+        QStringList args{"--disable", "-sS", "--noproxy",
+                         "*",         "-u",  server.user + ":" + server.password};
+        args << server.curlOptions << "-T" << paths[i]
+             << QStringLiteral("%1://%2/%3").arg(server.scheme, server.address, temporary);
+        for (const QString& command : server.renameQuote(temporary, name))
+            args << "-Q"
+                 << "-" + command;
         QElapsedTimer clock;
         clock.start();
         QProcess curl;
@@ -86,12 +92,73 @@ bool SendWithCurl(const FtpTestServer& server, const QStringList& paths, std::ve
     return true;
 }
 
-bool AllStored(const FtpTestServer& server, const QList<QByteArray>& contents, const char* format)
+bool AllStored(const Target& server, const QList<QByteArray>& contents, const char* format)
 {
     for (int i = 0; i < contents.size(); ++i)
-        if (server.ReadFile(QString::asprintf(format, i)) != contents[i])
+        if (server.read(QString::asprintf(format, i)) != contents[i])
             return false;
     return true;
+}
+void Report(const char* title, int logins, const std::vector<double>& ours,
+            const std::vector<double>& curl, double* worst)
+{
+    double ratio = Median(ours) / Median(curl);
+    std::printf("%-18s Transfer (%d login) %7.2f ms/file   curl %7.2f ms/file   ratio %.3f\n",
+                title, logins, Median(ours), Median(curl), ratio);
+    *worst = std::max(*worst, ratio);
+}
+
+// Our client reaches ours, curl reaches viaCurl: the same server.
+bool Measure(const char* title, const Target& ours, const Target& viaCurl, const QStringList& paths,
+             const QList<QByteArray>& contents, double* worst)
+{
+    std::vector<double> transferMs, curlMs;
+    if (!SendWithTransfer(ours, paths, &transferMs))
+        return false;
+    int logins = ours.logins();
+    if (!SendWithCurl(viaCurl, paths, &curlMs))
+        return false;
+    if (!AllStored(ours, contents, "t%03d.jpg") || !AllStored(ours, contents, "c%03d.jpg")) {
+        std::fprintf(stderr, "%s: the server does not hold the files sent\n", title);
+        return false;
+    }
+    Report(title, logins, transferMs, curlMs, worst);
+    return true;
+}
+
+Target FtpTarget(const FtpTestServer& s)
+{
+    return {s.Address(),
+            s.User(),
+            s.Password(),
+            {},
+            {},
+            "ftp",
+            [](const QString& from, const QString& to) {
+                return QStringList{"RNFR " + from, "RNTO " + to};
+            },
+            [&s](const QString& n) { return s.ReadFile(n); },
+            [&s] { return s.CountCommands("USER"); }};
+}
+
+Target SftpTarget(const SshTestServer& s)
+{
+    Target t{s.Address(),
+             s.User(),
+             QString(),
+             {},
+             {},
+             "sftp",
+             [](const QString& from, const QString& to) {
+                 return QStringList{"rename " + from + " " + to};
+             },
+             [&s](const QString& n) { return s.ReadFile(n); },
+             [&s] { return int(s.Log().filter("Accepted publickey").size()); }};
+    t.transport.nProtocol = VIZO_PROTOCOL_SFTP;
+    t.transport.strServerKey = s.HostFingerprint();
+    t.transport.strPrivateKey = s.ClientKey();
+    t.curlOptions = {"--key", s.ClientKey(), "--hostpubsha256", s.HostFingerprint().mid(7)};
+    return t;
 }
 
 } // namespace
@@ -100,12 +167,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     NoProxyEnvironment noProxy;
-    FtpTestServer server;
     QTemporaryDir local;
-    if (!server.Start() || !local.isValid()) {
-        std::fprintf(stderr, "%s\n", qPrintable(server.ErrorText()));
-        return 1;
-    }
     QStringList paths;
     QList<QByteArray> contents;
     for (int i = 0; i < kFiles; ++i) {
@@ -114,24 +176,40 @@ int main(int argc, char** argv)
         if (!WriteLocalFile(paths.last(), contents.last()))
             return 1;
     }
+    std::printf("%d files of %d KB to local servers, temporary name and rename\n", kFiles,
+                kFileBytes / 1024);
+    double worst = 0;
 
-    std::vector<double> transferMs, curlMs;
-    if (!SendWithTransfer(server, paths, &transferMs))
+    FtpTestServer plain;
+    if (!plain.Start())
         return 1;
-    int logins = server.CountCommands("USER");
-    if (!SendWithCurl(server, paths, &curlMs))
+    Target ftp = FtpTarget(plain);
+    ftp.curlOptions = {"--ftp-port", "-"}; // the automatic mode without a proxy
+    if (!Measure("FTP (active)", ftp, ftp, paths, contents, &worst))
         return 1;
-    if (!AllStored(server, contents, "t%03d.jpg") || !AllStored(server, contents, "c%03d.jpg") ||
-        server.ListFiles().size() != 2 * kFiles) {
-        std::fprintf(stderr, "the server does not hold exactly the files sent\n");
+
+    FtpTestServer::Options o;
+    o.tls = QStringLiteral("explicit");
+    FtpTestServer tlsServer(o);
+    if (!tlsServer.Start())
+        return 1;
+    Target tls = FtpTarget(tlsServer);
+    tls.transport.nProtocol = VIZO_PROTOCOL_FTP_EXPLICIT_TLS;
+    tls.transport.strServerKey = tlsServer.Pin();
+    tls.curlOptions = {"--ssl-reqd", "--insecure", "--pinnedpubkey", tlsServer.Pin()};
+    if (!Measure("FTP, explicit TLS", tls, tls, paths, contents, &worst))
+        return 1;
+
+    SshTestServer ssh;
+    if (!ssh.Start()) {
+        std::fprintf(stderr, "%s\n", qPrintable(ssh.ErrorText()));
         return 1;
     }
-
-    double transfer = Median(transferMs), viaCurl = Median(curlMs);
-    std::printf("%d files of %d KB to a local server, active mode, temporary name and rename\n",
-                kFiles, kFileBytes / 1024);
-    std::printf("Transfer over one connection (%d login): median %.2f ms/file\n", logins, transfer);
-    std::printf("curl command line, one per file:          median %.2f ms/file\n", viaCurl);
-    std::printf("ratio Transfer/curl: %.3f (target at most 0.3)\n", transfer / viaCurl);
+    Target sftp = SftpTarget(ssh);
+    Target sftpCurl = sftp;
+    sftpCurl.address += "/~"; // curl names the login folder in its URL
+    if (!Measure("SFTP", sftp, sftpCurl, paths, contents, &worst))
+        return 1;
+    std::printf("worst ratio %.3f (target at most 0.3 for each protocol)\n", worst);
     return 0;
 }

@@ -5,9 +5,13 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QTimer>
 
 namespace
 {
+
+constexpr int kCloseRetryMs = 100;
 
 class BlockedInputFilter : public QObject
 {
@@ -16,6 +20,13 @@ public:
     {
         if (!qApp->property(kBlockedCallProperty).toBool())
             return false;
+        if (event->type() == QEvent::Close && object->isWidgetType()) {
+            // Closing waits until the call returns, as it did while all input waited.
+            QPointer<QWidget> widget = static_cast<QWidget*>(object);
+            QTimer::singleShot(kCloseRetryMs, widget, [widget] { widget->close(); });
+            event->ignore(); // an accepted close would hide the window now
+            return true;
+        }
         // Window-level events are passed on to widgets, which are judged here.
         if (!IsUserInput(event->type()) || (!object->isWidgetType() && !IsAction(object)))
             return false;

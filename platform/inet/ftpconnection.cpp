@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -60,6 +61,25 @@ void LogLine(const std::string& text)
     std::fprintf(stderr, "%s log: %s\n", stamp, text.c_str());
 }
 
+// The size in a reply to SIZE: "213 N"; 0 when the file is missing (550),
+// -1 when the server cannot tell.
+curl_off_t SizeReply(const std::string& reply)
+{
+    if (reply.rfind("550", 0) == 0)
+        return 0;
+    if (reply.rfind("213 ", 0) != 0)
+        return -1;
+    char* end = nullptr;
+    long long n = std::strtoll(reply.c_str() + 4, &end, 10);
+    return end != reply.c_str() + 4 && n >= 0 ? curl_off_t(n) : -1;
+}
+
+// Whatever libcurl would print (the size query's pseudo headers) goes nowhere.
+size_t Discard(char*, size_t size, size_t count, void*)
+{
+    return size * count;
+}
+
 // An SFTP command argument: quoted, so blanks and quotes stay in the name.
 std::string SftpArgument(const std::string& name)
 {
@@ -92,6 +112,7 @@ FtpConnection::FtpConnection(const ConnectionOptions& options)
     curl_easy_setopt(m_easy, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &FtpConnection::KeepReply);
     curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &Discard);
     const long timeout = options.timeoutSeconds;
     curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT, timeout);
     curl_easy_setopt(m_easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
@@ -166,6 +187,12 @@ DWORD FtpConnection::Put(const char* localPath, const char* remoteName, bool asc
     struct stat st;
     curl_off_t size = ::fstat(fileno(file), &st) == 0 ? curl_off_t(st.st_size) : -1;
     std::string url = RemoteUrl(m_base, m_transport.Protocol(), remoteName);
+    // Over FTP the size is asked right after the upload, in the same request;
+    // "*": a server without SIZE must not fail the upload.
+    const bool measure = !ascii && size >= 0;
+    curl_slist* sizeQuery = nullptr;
+    if (measure && !m_transport.IsSftp())
+        sizeQuery = curl_slist_append(nullptr, ("*SIZE " + std::string(remoteName)).c_str());
     DWORD error = Perform(true, [&] {
         reader.Rewind();
         ResetRequest();
@@ -173,27 +200,34 @@ DWORD FtpConnection::Put(const char* localPath, const char* remoteName, bool asc
         curl_easy_setopt(m_easy, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(m_easy, CURLOPT_READFUNCTION, &LocalFileReader::Read);
         curl_easy_setopt(m_easy, CURLOPT_READDATA, &reader);
-        curl_easy_setopt(m_easy, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
+        // SFTP stores bytes as sent: the reader's bare LF lines are the text,
+        // and libcurl's own LF to CR LF conversion must stay off.
+        curl_easy_setopt(m_easy, CURLOPT_TRANSFERTEXT, ascii && !m_transport.IsSftp() ? 1L : 0L);
         curl_easy_setopt(m_easy, CURLOPT_INFILESIZE_LARGE, ascii ? curl_off_t(-1) : size);
+        curl_easy_setopt(m_easy, CURLOPT_POSTQUOTE, sizeQuery);
     });
+    curl_easy_setopt(m_easy, CURLOPT_POSTQUOTE, nullptr);
+    curl_slist_free_all(sizeQuery);
     if (error && reader.Failed())
         return ERROR_ACCESS_DENIED;
     // Text changes length on the way (line ends), so only binary is measured.
-    if (!error && !ascii && size >= 0)
-        error = CheckArrived(remoteName, size);
+    if (!error && measure)
+        error = CheckArrived(remoteName, size, sizeQuery ? SizeReply(m_lastReply) : kAskSize);
     return error;
 }
 
 // A server may cut the data connection and still report success; a short
 // temporary must never be renamed into place.
-DWORD FtpConnection::CheckArrived(const char* remoteName, curl_off_t localSize)
+DWORD FtpConnection::CheckArrived(const char* remoteName, curl_off_t localSize,
+                                  curl_off_t remoteSize)
 {
-    curl_off_t remoteSize = -1;
-    DWORD error = RemoteSize(remoteName, &remoteSize);
-    if (error == ERROR_INTERNET_EXTENDED_ERROR)
-        remoteSize = 0; // gone
-    else if (error)
-        return error;
+    if (remoteSize == kAskSize) {
+        DWORD error = RemoteSize(remoteName, &remoteSize);
+        if (error == ERROR_INTERNET_EXTENDED_ERROR)
+            remoteSize = 0; // gone
+        else if (error)
+            return error;
+    }
     if (remoteSize < 0) {
         if (!m_sizeUnknownLogged)
             LogLine("The server does not tell file sizes (SIZE); uploads are not checked for "
@@ -265,9 +299,14 @@ std::string FtpConnection::DeleteCommand(const std::string& name) const
 
 DWORD FtpConnection::Quote(const std::vector<std::string>& commands)
 {
+    // libcurl drops the whole FTP connection when a command is refused, so a
+    // refusal (an old picture not there to move aside) would cost a new login.
+    // Refusals are let through ("*") and read from the replies instead.
+    const bool ftp = !m_transport.IsSftp();
     curl_slist* list = nullptr;
     for (const std::string& command : commands)
-        list = curl_slist_append(list, command.c_str());
+        list = curl_slist_append(list, ((ftp ? "*" : "") + command).c_str());
+    m_watchRefusals = ftp;
     DWORD error = Perform(true, [&] {
         ResetRequest();
         curl_easy_setopt(m_easy, CURLOPT_URL,
@@ -275,8 +314,11 @@ DWORD FtpConnection::Quote(const std::vector<std::string>& commands)
         curl_easy_setopt(m_easy, CURLOPT_NOBODY, 1L);
         curl_easy_setopt(m_easy, CURLOPT_QUOTE, list);
     });
+    m_watchRefusals = false;
     curl_easy_setopt(m_easy, CURLOPT_QUOTE, nullptr);
     curl_slist_free_all(list);
+    if (!error && m_refusal)
+        error = m_refusal == 421 ? ERROR_FTP_DROPPED : ERROR_INTERNET_EXTENDED_ERROR;
     return error;
 }
 
@@ -311,7 +353,13 @@ int FtpConnection::Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl
 
 size_t FtpConnection::KeepReply(char* text, size_t size, size_t count, void* self)
 {
-    static_cast<FtpConnection*>(self)->m_lastReply.assign(text, size * count);
+    auto* connection = static_cast<FtpConnection*>(self);
+    std::string& reply = connection->m_lastReply;
+    reply.assign(text, size * count);
+    // The last line of a reply: three digits and a blank.
+    bool final = reply.size() > 3 && reply[3] == ' ' && reply[0] >= '1' && reply[0] <= '5';
+    if (connection->m_watchRefusals && final && reply[0] >= '4' && !connection->m_refusal)
+        connection->m_refusal = std::atoi(reply.substr(0, 3).c_str());
     return size * count;
 }
 
@@ -319,6 +367,7 @@ void FtpConnection::ResetRequest()
 {
     m_errorText[0] = '\0';
     m_lastReply.clear();
+    m_refusal = 0; // a retry starts afresh
     m_failureText.clear();
     curl_easy_setopt(m_easy, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(m_easy, CURLOPT_UPLOAD, 0L);

@@ -54,7 +54,9 @@ private:
     void ResetRequest();
     DWORD Quote(const std::vector<std::string>& commands);
     DWORD RemoteSize(const std::string& name, curl_off_t* size);
-    DWORD CheckArrived(const char* remoteName, curl_off_t localSize);
+    static constexpr curl_off_t kAskSize = -2;
+    // remoteSize: as reported, -1 unknown, or kAskSize to ask the server now.
+    DWORD CheckArrived(const char* remoteName, curl_off_t localSize, curl_off_t remoteSize);
     std::string DeleteCommand(const std::string& name) const;
     DWORD SftpReplace(const std::string& from, const std::string& to);
 
@@ -65,6 +67,8 @@ private:
     bool m_sizeUnknownLogged = false;
     std::string m_failureText;
     std::string m_lastReply;
+    bool m_watchRefusals = false; // set while commands of ours run
+    int m_refusal = 0;            // the first refusing reply to them
     char m_errorText[CURL_ERROR_SIZE] = {};
     std::atomic<bool> m_busy{false};
     std::atomic<bool> m_cancelled{false};

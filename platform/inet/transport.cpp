@@ -39,6 +39,14 @@ bool Readable(const std::string& path)
     return ok;
 }
 
+// libcurl 7.87 and 7.88 send an active-mode TLS upload's data unencrypted
+// (the server then refuses it), fixed in 8.0.
+bool ActiveTlsBroken()
+{
+    unsigned version = curl_version_info(CURLVERSION_NOW)->version_num;
+    return version >= 0x075700 && version < 0x080000;
+}
+
 bool Mentions(const std::string& text, const char* word)
 {
     return text.find(word) != std::string::npos;
@@ -68,6 +76,11 @@ DWORD Transport::Configure(CURL* easy, std::string* reason)
         return 0;
     case VIZO_PROTOCOL_FTP_EXPLICIT_TLS:
     case VIZO_PROTOCOL_FTPS_IMPLICIT:
+        if (!m_options.passive && ActiveTlsBroken()) {
+            *reason = std::string("Active mode over TLS does not work with libcurl ") +
+                      curl_version_info(CURLVERSION_NOW)->version + "; choose Passive";
+            return ERROR_VIZO_UNSUPPORTED;
+        }
         curl_easy_setopt(easy, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
         curl_easy_setopt(easy, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
         if (const char* bundle = std::getenv("VIZO_INET_CA_FILE"); bundle && *bundle)

@@ -12,6 +12,7 @@ struct TransportOptions {
     std::string serverKey;  // TLS pin or SSH host-key fingerprint; empty: the usual checks
     std::string privateKey; // SFTP only
     std::string home;       // where ~/.ssh/known_hosts is looked up
+    bool passive = true;
 };
 
 // "SHA256:" and the unpadded base64 of the key's SHA-256, as ssh-keygen -l prints it.

@@ -125,6 +125,7 @@ EXPORT HINTERNET InternetConnectA(HINTERNET internetHandle, LPCSTR serverName,
     options.user = userName ? userName : "";
     options.password = password ? password : "";
     options.passive = (flags & INTERNET_FLAG_PASSIVE) != 0;
+    options.transport.passive = options.passive;
     options.timeoutSeconds = TimeoutSeconds(ReadEnvironment);
 
     auto session = std::make_shared<SessionObject>();

@@ -66,3 +66,23 @@ TEST_F(FtpTest, AbortButtonAndAltACutAHeldBackReply)
     }
     EXPECT_EQ(server.CountCommands("STOR"), 2) << "the Upload now click started nothing";
 }
+
+// Closing the window inside a held-back reply waits for the call to return.
+TEST_F(FtpTest, CloseDuringABlockedCallWaitsForTheCall)
+{
+    dlg.show();
+    server.Withhold({"226"});
+    bool closedDuringCall = false;
+    QTimer::singleShot(300, [&] {
+        dlg.close();
+        closedDuringCall = !dlg.isVisible();
+    });
+    QTimer::singleShot(600, [&] { upload().Abort(); });
+    EXPECT_FALSE(upload().UploadFile());
+    EXPECT_FALSE(closedDuringCall);
+    QElapsedTimer clock;
+    clock.start();
+    while (dlg.isVisible() && clock.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(dlg.isVisible()) << "the close arrives once the call is over";
+}

@@ -89,15 +89,29 @@ LOG = None
 
 
 def make_handlers(tls):
-    base_data = TLS_DTPHandler if tls else ThrottledDTPHandler
+    if tls:
+        # The TLS layer reads through its parent's handle_read_event, which
+        # the library binds to its own reader: route it to ours.
+        from pyftpdlib.handlers import DTPHandler
+        hook = type("ReadHook", (DTPHandler,), {
+            "handle_read_event": lambda self: self.handle_read()})
+        data = type("DataHandler", (DataMixin, TLS_DTPHandler, hook), {})
+    else:
+        data = type("DataHandler", (DataMixin, ThrottledDTPHandler), {})
+        data.handle_read_event = DataMixin.handle_read
     base_control = TLS_FTPHandler if tls else FTPHandler
-    data = type("DataHandler", (DataMixin, base_data), {})
-    data.handle_read_event = DataMixin.handle_read
     control = type("Handler", (ControlMixin, base_control), {"dtp_handler": data})
     return control
 
 
 class DataMixin:
+    def readable(self):
+        # The library closes a data connection that is readable before the
+        # transfer command, which is exactly when a TLS client says hello.
+        if getattr(self, "_ssl_accepting", False):
+            return True
+        return super().readable()
+
     def __init__(self, sock, cmd_channel):
         self.read_limit = FAULTS.value("read_limit")
         if self.read_limit:
@@ -111,7 +125,8 @@ class DataMixin:
         super().handle_read()
         self.stored += self.tot_bytes_received - before
         keep = FAULTS.value("truncate_after")
-        if keep and self.stored > keep and self.file_obj is not None:
+        if keep and self.stored > keep and self.file_obj is not None \
+                and not self.file_obj.closed:
             self.file_obj.truncate(keep)
             self.file_obj.seek(keep)
         die = FAULTS.value("die_after")

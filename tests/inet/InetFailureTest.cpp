@@ -188,6 +188,10 @@ TEST_F(InetTest, ClosingReply421IsRetriedOnce)
     EXPECT_TRUE(inet.Put(session, path, "x.bin", FTP_TRANSFER_TYPE_BINARY, 666)) << GetLastError();
     EXPECT_EQ(server.ReadFile("x.bin"), bytes);
     EXPECT_EQ(server.CountCommands("USER"), 2);
+    // The same for a rename: the retry's outcome counts, not the first 421.
+    server.Reply421("RNFR", 1);
+    EXPECT_TRUE(inet.Rename(session, "x.bin", "z.bin")) << GetLastError();
+    EXPECT_TRUE(inet.Rename(session, "z.bin", "x.bin")) << GetLastError();
 
     // A server that keeps answering 421 is not asked a third time.
     server.Reply421("RNFR", -1);

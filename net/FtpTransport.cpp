@@ -1,0 +1,79 @@
+#include "FtpTransport.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+QString ProtocolName(int protocol)
+{
+    switch (protocol) {
+    case VIZO_PROTOCOL_FTP:
+        return QStringLiteral("FTP");
+    case VIZO_PROTOCOL_FTP_EXPLICIT_TLS:
+        return QStringLiteral("FTP with explicit TLS");
+    case VIZO_PROTOCOL_FTPS_IMPLICIT:
+        return QStringLiteral("FTPS (implicit TLS)");
+    case VIZO_PROTOCOL_SFTP:
+        return QStringLiteral("SFTP (SSH)");
+    default:
+        return QString();
+    }
+}
+
+QString ServerKeyProblem(int protocol, const QString& key)
+{
+    const QString k = key.trimmed();
+    if (k.isEmpty() || protocol == VIZO_PROTOCOL_FTP)
+        return QString();
+    if (protocol == VIZO_PROTOCOL_SFTP) {
+        static const QRegularExpression fingerprint(
+            QStringLiteral("^(SHA256:)?[A-Za-z0-9+/]{43}=?$"),
+            QRegularExpression::CaseInsensitiveOption);
+        return fingerprint.match(k).hasMatch()
+                   ? QString()
+                   : QStringLiteral("The server key for SFTP is the host key's SHA256 "
+                                    "fingerprint (SHA256: and 43 characters).");
+    }
+    static const QRegularExpression pins(
+        QStringLiteral("^sha256//[A-Za-z0-9+/]{43}=(;sha256//[A-Za-z0-9+/]{43}=)*$"));
+    return pins.match(k).hasMatch() ? QString()
+                                    : QStringLiteral("The server key for TLS is a public-key pin "
+                                                     "(sha256// and 44 characters).");
+}
+
+QString TransportProblem(const FtpTransportSettings& t)
+{
+    if (ProtocolName(t.nProtocol).isEmpty())
+        return QStringLiteral("unknown Protocol %1 in the settings").arg(t.nProtocol);
+    if (t.nTransferMode < kTransferAutomatic || t.nTransferMode > kTransferActive)
+        return QStringLiteral("unknown Transfer Mode %1 in the settings").arg(t.nTransferMode);
+    QString key = ServerKeyProblem(t.nProtocol, t.strServerKey);
+    if (!key.isEmpty())
+        return key;
+    return QString();
+}
+
+DWORD TransferModeFlag(int protocol, int transferMode, DWORD automaticFlag)
+{
+    // A router cannot read an encrypted PORT command to open the way back,
+    // so TLS goes passive unless the user insists.
+    if (transferMode == kTransferAutomatic &&
+        (protocol == VIZO_PROTOCOL_FTP_EXPLICIT_TLS || protocol == VIZO_PROTOCOL_FTPS_IMPLICIT))
+        return INTERNET_FLAG_PASSIVE;
+    switch (transferMode) {
+    case kTransferPassive:
+        return INTERNET_FLAG_PASSIVE;
+    case kTransferActive:
+        return 0;
+    default:
+        return automaticFlag;
+    }
+}
+
+TransportArgument::TransportArgument(const FtpTransportSettings& t)
+    : m_key(t.strServerKey.trimmed().toUtf8()), m_privateKey(t.strPrivateKey.toUtf8())
+{
+    m_record.cbSize = sizeof m_record;
+    m_record.dwProtocol = DWORD(t.nProtocol);
+    m_record.lpszServerKey = m_key.constData();
+    m_record.lpszPrivateKey = m_privateKey.constData();
+}

@@ -1,0 +1,44 @@
+// How the upload engine reaches the server: protocol, transfer mode and the
+// keys of the secure transports. The defaults are plain FTP with the mode
+// chosen from the proxy setting, as before these settings existed.
+#pragma once
+
+#include "platform/inet/wininet.h"
+
+#include <QByteArray>
+#include <QString>
+
+struct FtpTransportSettings {
+    int nProtocol = 0;     // VizoProtocol
+    int nTransferMode = 0; // FtpTransferMode
+    QString strServerKey;  // TLS pin "sha256//..." or SSH host-key fingerprint
+    QString strPrivateKey; // SFTP private-key file
+};
+
+enum FtpTransferMode { kTransferAutomatic = 0, kTransferPassive = 1, kTransferActive = 2 };
+
+// Names of the protocols, in the order of their stored numbers.
+QString ProtocolName(int protocol);
+constexpr int kProtocolCount = 4;
+
+// What is wrong with the settings for a connection, or empty. Checked before
+// connecting, so a hand-edited value never picks another protocol by itself.
+QString TransportProblem(const FtpTransportSettings& t);
+// A server key that cannot be right for the protocol, or empty.
+QString ServerKeyProblem(int protocol, const QString& key);
+
+// INTERNET_FLAG_PASSIVE or 0: the automatic mode keeps the proxy rule for FTP.
+DWORD TransferModeFlag(int protocol, int transferMode, DWORD automaticFlag);
+
+// The transport record InternetConnectA reads through its context argument;
+// it points into the byte arrays kept here.
+class TransportArgument
+{
+public:
+    explicit TransportArgument(const FtpTransportSettings& t);
+    DWORD_PTR Context() const { return reinterpret_cast<DWORD_PTR>(&m_record); }
+
+private:
+    QByteArray m_key, m_privateKey;
+    VIZO_TRANSPORT m_record{};
+};
