@@ -167,12 +167,7 @@ void TerminateMidTransfer(FtpTestServer& ftp, ServiceRun& run)
 }
 } // namespace
 
-// Waits today: after the data the layer waits for the server's reply inside
-// one blocking libcurl call that does not pump events, so the signal is seen
-// only once the server answers; and a STOR cut by Abort leaves its partial
-// temporary on the server. Enable when the layer pumps that wait and removes
-// the partial file (Abort needs both as much as SIGTERM).
-TEST(ServiceProcess, DISABLED_TerminateDuringTransferLeavesNothingBehind)
+TEST(ServiceProcess, TerminateDuringTransferLeavesNothingBehind)
 {
     FtpTestServer ftp;
     ServiceRun run("Big=lavfi:testsrc2=size=1280x720:rate=15");
