@@ -279,7 +279,7 @@ bool CUpload::UploadFile()
     m_hInternet = nullptr;
     m_hFtpSession = nullptr;
     m_hRasConn = Dial();
-    if (!m_hRasConn)
+    if (!m_hRasConn || HangUpIfAborted())
         return false;
     bool result = false;
     m_hInternet = OpenInternet();
@@ -305,12 +305,23 @@ bool CUpload::Connect()
     m_hInternet = nullptr;
     m_hFtpSession = nullptr;
     m_hRasConn = Dial();
-    if (m_hRasConn) {
+    if (m_hRasConn && !HangUpIfAborted()) {
         m_hInternet = OpenInternet();
         if (m_hInternet)
             m_hFtpSession = OpenFtpSession(m_hInternet);
     }
     return m_hFtpSession != nullptr;
+}
+
+// A dial cannot be cut short, so an Abort pressed meanwhile is only seen once
+// it has connected: the session must then send nothing.
+bool CUpload::HangUpIfAborted()
+{
+    if (!m_bAbort)
+        return false;
+    HangUp(m_hRasConn);
+    m_hRasConn = nullptr;
+    return true;
 }
 
 void CUpload::Disconnect()
