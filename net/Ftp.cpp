@@ -145,15 +145,20 @@ void RemoveThroughOwnConnection(CUpload& u, const Leftovers& left)
                 : QStringLiteral("Could not remove the unfinished %1 from the server").arg(name));
 }
 
-// Failures after which the session has nothing to remove or cannot: no local
-// file (nothing sent), a short file (the layer removed it), a call already
-// running on it, a closed handle, and a server gone silent (the attempt would
-// only wait as long again).
+// Uploads that failed before sending anything: no local file, a call already
+// running on the session, or a session closed before the call (a series still
+// sends its timing list after an Abort).
+bool NothingSent(DWORD code)
+{
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_INTERNET_INCORRECT_HANDLE_STATE ||
+           code == ERROR_INVALID_HANDLE;
+}
+
+// A short file the layer removed itself; a server gone silent would only make
+// the attempt wait as long again.
 bool SessionCanTidy(DWORD code)
 {
-    return code != ERROR_FILE_NOT_FOUND && code != ERROR_VIZO_SHORT_TRANSFER &&
-           code != ERROR_INTERNET_INCORRECT_HANDLE_STATE && code != ERROR_INVALID_HANDLE &&
-           code != ERROR_INTERNET_TIMEOUT;
+    return code != ERROR_VIZO_SHORT_TRANSFER && code != ERROR_INTERNET_TIMEOUT;
 }
 
 // Nothing of a failed transfer stays on the server.
@@ -236,7 +241,8 @@ bool CUpload::PutFile(HINTERNET session, const QString& localPath, const QString
     if (!m_inet.FtpPutFileA(session, QFile::encodeName(localPath).constData(),
                             temporary.constData(), transferType, kContext)) {
         ReportFailure(QStringLiteral("FTP transfer failed"));
-        RemoveLeftovers(*this, session, {temporary, QByteArray(), remote});
+        if (!NothingSent(GetLastError()))
+            RemoveLeftovers(*this, session, {temporary, QByteArray(), remote});
         return false;
     }
     bool movedAside = m_bSafeFtp && RenameWithRetries(m_inet, session, remote, aside);
