@@ -42,6 +42,7 @@ public:
     bool Connect();
     void Disconnect();
     void Abort();
+    bool HangUpIfAborted();
     void ReportFailure(const QString& description);
 
     // Entry points of the Internet layer, in table order.

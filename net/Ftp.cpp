@@ -2,10 +2,15 @@
 #include "Ftp.h"
 
 #include "CUpload.h"
+#include "platform/afx/log.h"
 #include "platform/win/lasterror.h"
 #include "res/strings.h"
 
 #include <QFile>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 int s_nFtpSwapIndex = 0;
@@ -64,6 +69,123 @@ QString Suffixed(const QString& name, const char* format, int index)
     return name + QString::asprintf(format, index);
 }
 
+// Bounds the clean-up connection: SIGTERM must still end the program within a
+// few seconds, even against a server that has gone silent.
+constexpr auto kCleanUpLimit = std::chrono::milliseconds(3000);
+
+// Closes a handle from another thread once the limit has passed, which cancels
+// whatever call is running on it or below it.
+class CloseWhenLate
+{
+public:
+    CloseWhenLate(const CUpload::InternetTable& inet, HINTERNET handle)
+        : m_watch([this, &inet, handle] {
+              std::unique_lock<std::mutex> lock(m_mutex);
+              if (!m_finished.wait_for(lock, kCleanUpLimit, [this] { return m_done; }))
+                  inet.InternetCloseHandle(handle);
+          })
+    {
+    }
+    ~CloseWhenLate()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_finished.notify_one();
+        m_watch.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_finished;
+    bool m_done = false;
+    std::thread m_watch; // last: it starts once the members above exist
+};
+
+// What a failed transfer may have left: the temporary, and the live file moved
+// aside (empty name when it was not).
+struct Leftovers {
+    QByteArray temporary;
+    QByteArray aside;
+    QByteArray remote;
+};
+
+bool Remove(const CUpload::InternetTable& inet, HINTERNET session, const Leftovers& left)
+{
+    bool restored =
+        left.aside.isEmpty() || RenameWithRetries(inet, session, left.aside, left.remote);
+    return inet.FtpDeleteFileA(session, left.temporary.constData()) && restored;
+}
+
+// The session's own login, with its protocol, keys and transfer mode: the
+// upload and the clean-up after an Abort reach the server the same way.
+HINTERNET ConnectSession(CUpload& u, HINTERNET internet)
+{
+    const FtpTransportSettings& t = u.m_ftpTransport;
+    DWORD flags = TransferModeFlag(t.nProtocol, t.nTransferMode, PassiveFlag(u.m_inet, internet));
+    DWORD_PTR context = kContext;
+    TransportArgument transport(t);
+    if (t.nProtocol != VIZO_PROTOCOL_FTP) {
+        flags |= INTERNET_FLAG_VIZO_TRANSPORT;
+        context = transport.Context();
+    }
+    return u.m_inet.InternetConnectA(
+        internet, u.m_strFtpServer.toUtf8().constData(), 0, u.m_strFtpUsername.toUtf8().constData(),
+        u.m_strFtpPassword.toUtf8().constData(), INTERNET_SERVICE_FTP, flags, context);
+}
+
+// Abort closed the transfer's session; a brief, quiet connection of our own
+// removes what it left. Only logged: the failure is already on the status line.
+void RemoveThroughOwnConnection(CUpload& u, const Leftovers& left)
+{
+    const CUpload::InternetTable& inet = u.m_inet;
+    HINTERNET internet =
+        inet.InternetOpenA("Vizo", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (!internet)
+        return;
+    bool removed = false;
+    {
+        CloseWhenLate limit(inet, internet);
+        HINTERNET session = ConnectSession(u, internet);
+        removed = session && Remove(inet, session, left);
+    }
+    // Closes the session too; fails harmlessly when the limit already did.
+    inet.InternetCloseHandle(internet);
+    const QString name = QString::fromUtf8(left.temporary);
+    LogLine("ftp",
+            removed
+                ? QStringLiteral("Removed the unfinished %1 from the server").arg(name)
+                : QStringLiteral("Could not remove the unfinished %1 from the server").arg(name));
+}
+
+// Uploads that failed before sending anything: no local file, a call already
+// running on the session, or a session closed before the call (a series still
+// sends its timing list after an Abort).
+bool NothingSent(DWORD code)
+{
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_INTERNET_INCORRECT_HANDLE_STATE ||
+           code == ERROR_INVALID_HANDLE;
+}
+
+// A short file the layer removed itself; a server gone silent would only make
+// the attempt wait as long again.
+bool SessionCanTidy(DWORD code)
+{
+    return code != ERROR_VIZO_SHORT_TRANSFER && code != ERROR_INTERNET_TIMEOUT;
+}
+
+// Nothing of a failed transfer stays on the server.
+void RemoveLeftovers(CUpload& u, HINTERNET session, const Leftovers& left)
+{
+    const DWORD code = GetLastError();
+    if (u.m_bAbort)
+        RemoveThroughOwnConnection(u, left);
+    else if (SessionCanTidy(code))
+        Remove(u.m_inet, session, left);
+    SetLastError(code);
+}
+
 } // namespace
 
 HINTERNET CUpload::OpenInternet()
@@ -90,17 +212,7 @@ HINTERNET CUpload::OpenFtpSession(HINTERNET internet)
         s_bCloseMessages = false;
         return nullptr;
     }
-    DWORD flags = TransferModeFlag(m_ftpTransport.nProtocol, m_ftpTransport.nTransferMode,
-                                   PassiveFlag(m_inet, internet));
-    DWORD_PTR context = kContext;
-    TransportArgument transport(m_ftpTransport);
-    if (m_ftpTransport.nProtocol != VIZO_PROTOCOL_FTP) {
-        flags |= INTERNET_FLAG_VIZO_TRANSPORT;
-        context = transport.Context();
-    }
-    HINTERNET session = m_inet.InternetConnectA(
-        internet, m_strFtpServer.toUtf8().constData(), 0, m_strFtpUsername.toUtf8().constData(),
-        m_strFtpPassword.toUtf8().constData(), INTERNET_SERVICE_FTP, flags, context);
+    HINTERNET session = ConnectSession(*this, internet);
     if (!session) {
         ReportFailure(QStringLiteral("FTP session failed"));
         return nullptr;
@@ -146,6 +258,8 @@ bool CUpload::PutFile(HINTERNET session, const QString& localPath, const QString
     if (!m_inet.FtpPutFileA(session, QFile::encodeName(localPath).constData(),
                             temporary.constData(), transferType, kContext)) {
         ReportFailure(QStringLiteral("FTP transfer failed"));
+        if (!NothingSent(GetLastError()))
+            RemoveLeftovers(*this, session, {temporary, QByteArray(), remote});
         return false;
     }
     bool movedAside = m_bSafeFtp && RenameWithRetries(m_inet, session, remote, aside);
@@ -159,9 +273,10 @@ bool CUpload::PutFile(HINTERNET session, const QString& localPath, const QString
         return true;
     }
     ReportFailure(QStringLiteral("FTP rename failed"));
-    if (movedAside)
-        RenameWithRetries(m_inet, session, aside, remote);
-    m_inet.FtpDeleteFileA(session, temporary.constData());
+    if (m_bAbort)
+        RemoveLeftovers(*this, session, {temporary, movedAside ? aside : QByteArray(), remote});
+    else
+        Remove(m_inet, session, {temporary, movedAside ? aside : QByteArray(), remote});
     return false;
 }
 
@@ -187,7 +302,7 @@ bool CUpload::UploadFile()
     m_hInternet = nullptr;
     m_hFtpSession = nullptr;
     m_hRasConn = Dial();
-    if (!m_hRasConn)
+    if (!m_hRasConn || HangUpIfAborted())
         return false;
     bool result = false;
     m_hInternet = OpenInternet();
@@ -213,12 +328,23 @@ bool CUpload::Connect()
     m_hInternet = nullptr;
     m_hFtpSession = nullptr;
     m_hRasConn = Dial();
-    if (m_hRasConn) {
+    if (m_hRasConn && !HangUpIfAborted()) {
         m_hInternet = OpenInternet();
         if (m_hInternet)
             m_hFtpSession = OpenFtpSession(m_hInternet);
     }
     return m_hFtpSession != nullptr;
+}
+
+// A dial cannot be cut short, so an Abort pressed meanwhile is only seen once
+// it has connected: the session must then send nothing.
+bool CUpload::HangUpIfAborted()
+{
+    if (!m_bAbort)
+        return false;
+    HangUp(m_hRasConn);
+    m_hRasConn = nullptr;
+    return true;
 }
 
 void CUpload::Disconnect()

@@ -280,6 +280,30 @@ TEST_F(DialupTest, NoAttemptWithZeroRetriesOrAnEarlierAbort)
     EXPECT_TRUE(mock.CallLog().isEmpty());
 }
 
+// A dial cannot be cut short: an Abort pressed meanwhile is honoured once it
+// has connected, before any FTP session opens, and the line is hung up.
+TEST_F(DialupTest, AbortDuringTheDialSendsNothingAndHangsUp)
+{
+    ASSERT_EQ(up.LoadInternetLibrary(), 0);
+    mock.AddProfile(kMobile, "gsm", kLogin, kPassword);
+    for (bool heldOpen : {false, true}) {
+        SCOPED_TRACE(heldOpen ? "Connect" : "UploadFile");
+        mock.SetPlan(kMobile, {"ok:800"});
+        up.m_bAbort = 0;
+        status.lines.clear();
+        QTimer::singleShot(300, [this] { up.Abort(); });
+        EXPECT_FALSE(heldOpen ? up.Connect() : up.UploadFile());
+        EXPECT_EQ(status.lines,
+                  (QStringList{Establishing(kMobile), "Connected.", "Disconnecting..."}));
+        EXPECT_EQ(up.m_hRasConn, nullptr);
+        EXPECT_EQ(up.m_hInternet, nullptr);
+        EXPECT_TRUE(mock.ActiveIds().isEmpty());
+    }
+    up.Disconnect();
+    EXPECT_EQ(mock.CallLog().count("DeactivateConnection Mobile"), 2);
+    up.FreeInternetLibrary();
+}
+
 TEST_F(DialupTest, MobileRoundTripWaitsUntilTheLineIsGone)
 {
     mock.AddProfile(kMobile, "gsm", kLogin, kPassword);

@@ -4,6 +4,7 @@
 #include "SshTestServer.h"
 
 #include <QDir>
+#include <QTimer>
 #include <memory>
 
 namespace
@@ -134,4 +135,18 @@ TEST_F(FtpTest, TransferModeChoosesPassiveOrActiveWhateverTheProxy)
     EXPECT_FALSE(upload().UploadFile());
     EXPECT_TRUE(
         status.lines.contains("FTP session failed (unknown Transfer Mode 7 in the settings)"));
+}
+
+// The clean-up after an Abort logs in as the upload did: a TLS-only server
+// refuses a plain login, and the partial temporary would stay.
+TEST_F(FtpSecureTest, AbortOverTlsLeavesNothingBehind)
+{
+    Use(VIZO_PROTOCOL_FTP_EXPLICIT_TLS);
+    upload().m_strLocalPath = LocalFile("big.jpg", RandomBytes(100000, 7));
+    tls->Withhold({"226"}); // the data arrives, its reply never does: Abort cuts the wait
+    QTimer::singleShot(700, [&] { upload().Abort(); });
+    EXPECT_FALSE(upload().UploadFile());
+    EXPECT_TRUE(upload().m_bAbort);
+    EXPECT_EQ(tls->CountCommands("DELE"), 1) << tls->Commands().join('\n').toStdString();
+    EXPECT_EQ(Files(), QStringList()) << Files().join(' ').toStdString();
 }

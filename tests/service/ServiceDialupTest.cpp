@@ -32,11 +32,12 @@ TEST(ServiceDialup, TerminateDuringDialEndsAndHangsUp)
         WaitFor([&] { return mock.CallLog().contains("ActivateConnection Mobile"); }, 5000));
     run.Signal(SIGTERM);
     EXPECT_EQ(run.Exit(5000), 0) << run.Log().toStdString();
-    // The connection is hung up and nothing half-sent stays behind. (The dial
-    // itself cannot be cut short: it runs until the connection is up.)
+    // The dial itself cannot be cut short: it runs until the connection is up,
+    // which is then hung up with nothing sent.
     EXPECT_TRUE(WaitFor([&] { return mock.ActiveIds().isEmpty(); }, 5000))
         << mock.CallLog().join('\n').toStdString();
     EXPECT_TRUE(mock.CallLog().contains("DeactivateConnection Mobile"));
+    EXPECT_EQ(ftp.CountCommands("STOR"), 0) << ftp.Commands().join('\n').toStdString();
     EXPECT_TRUE(ftp.ListFiles().filter(QRegularExpression("\\.[td]\\d\\d$")).isEmpty());
     EXPECT_TRUE(run.TemporaryFiles().isEmpty());
 }

@@ -24,8 +24,8 @@ QStringList ServerTemporaries(const FtpTestServer& ftp)
 }
 
 // A frame is grabbed and sent right after its status line, then the stream
-// waits out the rest of its 2 s: the signal lands in that wait. (One landing
-// in a transfer leaves the partial file on the server; see the disabled test.)
+// waits out the rest of its 2 s: the signal lands in that wait. (A signal
+// during a transfer has a test of its own.)
 void TerminateBetweenStreamFrames(ServiceRun& run, int sig)
 {
     ASSERT_TRUE(run.WaitForLog("fps)", 2)) << run.Log().toStdString();
@@ -167,12 +167,7 @@ void TerminateMidTransfer(FtpTestServer& ftp, ServiceRun& run)
 }
 } // namespace
 
-// Waits today: after the data the layer waits for the server's reply inside
-// one blocking libcurl call that does not pump events, so the signal is seen
-// only once the server answers; and a STOR cut by Abort leaves its partial
-// temporary on the server. Enable when the layer pumps that wait and removes
-// the partial file (Abort needs both as much as SIGTERM).
-TEST(ServiceProcess, DISABLED_TerminateDuringTransferLeavesNothingBehind)
+TEST(ServiceProcess, TerminateDuringTransferLeavesNothingBehind)
 {
     FtpTestServer ftp;
     ServiceRun run("Big=lavfi:testsrc2=size=1280x720:rate=15");
