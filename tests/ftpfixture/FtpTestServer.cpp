@@ -1,4 +1,5 @@
 #include "FtpTestServer.h"
+#include "FtpTestUtil.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -99,13 +100,7 @@ bool FtpTestServer::Launch(quint16 port)
 
 void FtpTestServer::Stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    StopServerProcess(m_process);
 }
 
 bool FtpTestServer::WaitForExit(int timeoutMs)

@@ -4,6 +4,7 @@
 #include "../support/scopedenv.h"
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 
 // Clears every proxy variable the Internet layer reads, for the scope.
@@ -18,6 +19,9 @@ private:
 
 // Reproducible bytes that no encoding or line-end conversion leaves alone.
 QByteArray RandomBytes(int size, unsigned seed = 1);
+
+// Asks a test server to end, then makes it; returns once it has.
+void StopServerProcess(QProcess& process);
 
 // Writes a local file; false when it could not be written whole.
 bool WriteLocalFile(const QString& path, const QByteArray& bytes);

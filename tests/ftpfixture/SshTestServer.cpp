@@ -1,4 +1,5 @@
 #include "SshTestServer.h"
+#include "FtpTestUtil.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -108,13 +109,7 @@ bool SshTestServer::Start()
 
 void SshTestServer::Stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    StopServerProcess(m_process);
 }
 
 QString SshTestServer::Address() const
