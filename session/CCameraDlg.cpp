@@ -18,6 +18,25 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+namespace
+{
+// A stream changes the status text with every frame. A size hint that followed
+// the text would re-run the status bar's layout and lay the text out once more
+// each time; the bar's width is set by the window, so the text gets what is
+// left beside the clock whatever its length.
+class StatusLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override { return minimumSizeHint(); }
+    QSize minimumSizeHint() const override
+    {
+        const QMargins m = contentsMargins();
+        return {m.left() + m.right(), fontMetrics().height() + m.top() + m.bottom()};
+    }
+};
+} // namespace
+
 CCameraDlg::CCameraDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Vizo"));
@@ -188,7 +207,7 @@ bool CCameraDlg::OnInitDialog()
     m_nTimer = startTimer(500);
     m_wndStatusBar = new QStatusBar(m_client);
     m_wndStatusBar->setSizeGripEnabled(false);
-    m_statusLeft = new QLabel(m_wndStatusBar);
+    m_statusLeft = new StatusLabel(m_wndStatusBar);
     m_statusClock = new QLabel(m_wndStatusBar);
     m_wndStatusBar->addWidget(m_statusLeft, 1);
     m_wndStatusBar->addPermanentWidget(m_statusClock);

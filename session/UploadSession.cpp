@@ -12,16 +12,43 @@
 #include <QFile>
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
+#include <climits>
 #include <cmath>
+#include <thread>
 
-qint64 MillisecondClock()
+namespace
 {
-    static QElapsedTimer clock = [] {
+const QElapsedTimer& ProgramClock()
+{
+    static const QElapsedTimer clock = [] {
         QElapsedTimer t;
         t.start();
         return t;
     }();
-    return clock.elapsed();
+    return clock;
+}
+
+// Below this a Qt timer, whole milliseconds, would overshoot the tick.
+constexpr qint64 kSleepBelowNs = 2000000;
+} // namespace
+
+qint64 MillisecondClock()
+{
+    return ProgramClock().elapsed();
+}
+
+qint64 NanosecondsUntilMillisecond(qint64 ms)
+{
+    return ms * 1000000 - ProgramClock().nsecsElapsed();
+}
+
+qint64 FramePeriodMs(double fps)
+{
+    qint64 ms = qMax<qint64>(1, qint64(std::floor(1000.0 / fps)));
+    while (1000.0 / double(ms) > fps)
+        ++ms;
+    return ms;
 }
 
 void CCameraApp::RunUploadSession()
@@ -117,10 +144,14 @@ double UploadSession::MaxFps() const
 
 // Waits until one frame period has passed since the previous wait ended, and
 // while paused. Sleeps in the event loop; any event wakes it to look again.
+// The last stretch is slept to the very tick on which the counter reaches the
+// period: a timer rounded to whole milliseconds would add half a millisecond
+// to every frame on average, 1.5% of the rate at 30 fps.
 void UploadSession::FrameRateWait(qint64& start, qint64& prev, qint64& now)
 {
     const double fps = MaxFps();
     const double periodMs = 1000.0 / fps;
+    const qint64 target = prev + FramePeriodMs(fps);
     bool pausedSeen = false;
     qint64 elapsed = 0;
     QTimer deadline;
@@ -135,10 +166,16 @@ void UploadSession::FrameRateWait(qint64& start, qint64& prev, qint64& now)
         const bool tooFast = elapsed == 0 || 1000.0 / double(elapsed) > fps;
         if (!(tooFast || paused) || m_u.m_bAbort)
             break;
-        if (!paused)
-            deadline.start(int(std::ceil(periodMs - double(elapsed))));
-        else if (!deadline.isActive())
+        if (!paused) {
+            const qint64 ns = NanosecondsUntilMillisecond(target);
+            if (ns < kSleepBelowNs) {
+                std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
+                continue;
+            }
+            deadline.start(int(qMin<qint64>((ns - kSleepBelowNs / 2) / 1000000, INT_MAX)));
+        } else if (!deadline.isActive()) {
             deadline.start(250);
+        }
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     if (pausedSeen)

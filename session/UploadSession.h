@@ -12,6 +12,11 @@ struct SplitName;
 
 // Milliseconds since the program started; frame-rate arithmetic only.
 qint64 MillisecondClock();
+// How long until MillisecondClock() reads `ms`; negative once it has.
+qint64 NanosecondsUntilMillisecond(qint64 ms);
+// The shortest whole number of milliseconds between frames that keeps the rate
+// at most `fps` (positive and finite).
+qint64 FramePeriodMs(double fps);
 
 class UploadSession
 {

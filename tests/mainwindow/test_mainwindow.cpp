@@ -180,6 +180,33 @@ TEST_F(MainWindowTest, StatusClockAdvancesWithoutNewStatus)
     });
 }
 
+TEST_F(MainWindowTest, LongStatusLeavesTheClockWholeAndShortOneKeepsTheBar)
+{
+    RunWindow([&] {
+        const QStatusBar* bar = wnd.m_wndStatusBar;
+        ASSERT_NE(bar, nullptr);
+        const int height = bar->height();
+        QLabel* clock = nullptr;
+        for (QLabel* l : bar->findChildren<QLabel*>())
+            if (l->text() == QStringLiteral("10:00:00"))
+                clock = l;
+        ASSERT_NE(clock, nullptr);
+        for (const QString& text : {QString(400, QChar('W')), QStringLiteral("Idle")}) {
+            wnd.SetStatus(text);
+            WaitFor([] { return false; }, 50);
+            EXPECT_EQ(bar->height(), height);
+            EXPECT_GE(clock->width(), clock->sizeHint().width());
+            EXPECT_LE(clock->geometry().right(), bar->contentsRect().right());
+            for (QLabel* l : bar->findChildren<QLabel*>())
+                if (l != clock) {
+                    EXPECT_EQ(l->text(), text);
+                    EXPECT_GT(l->width(), 100);
+                    EXPECT_LE(l->geometry().right(), clock->geometry().left());
+                }
+        }
+    });
+}
+
 TEST_F(MainWindowTest, MinimizeAndRestoreAreStored)
 {
     RunWindow([&] {

@@ -1,7 +1,11 @@
 #include "SessionTestBase.h"
 
+#include "session/UploadSession.h"
+
 #include <QRegularExpression>
 #include <QTimer>
+#include <chrono>
+#include <thread>
 
 namespace
 {
@@ -86,6 +90,30 @@ TEST_F(StreamTest, RateIsLimited)
         const double rate = line.section('(', 1).section(' ', 0, 0).toDouble();
         EXPECT_LE(rate, 5.01) << line.toStdString();
         EXPECT_GE(rate, 4.0) << line.toStdString();
+    }
+}
+
+TEST(FramePeriod, IsTheShortestWholePeriodWithinTheRate)
+{
+    for (float fps : {30.0f, 29.97f, 25.0f, 2.0f, 1000.0f, 0.01f, 7.3f, 3000.0f}) {
+        const qint64 ms = FramePeriodMs(fps);
+        EXPECT_LE(1000.0 / double(ms), double(fps)) << fps;
+        if (ms > 1) {
+            EXPECT_GT(1000.0 / double(ms - 1), double(fps)) << fps;
+        }
+    }
+    EXPECT_EQ(FramePeriodMs(30.0f), 34);
+    EXPECT_EQ(FramePeriodMs(25.0f), 40);
+}
+
+TEST(FramePeriod, SleepingTheRemainderReachesTheTick)
+{
+    for (int i = 0; i < 20; ++i) {
+        const qint64 target = MillisecondClock() + 1 + i % 3;
+        const qint64 ns = NanosecondsUntilMillisecond(target);
+        EXPECT_LE(ns, qint64(3000000));
+        std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
+        EXPECT_GE(MillisecondClock(), target);
     }
 }
 
