@@ -65,9 +65,7 @@ protected:
         ASSERT_TRUE(server.MakeDir("timelapse"));
         CUpload& u = app.m_upload;
         ASSERT_EQ(u.LoadInternetLibrary(), 0);
-        u.m_strFtpServer = server.Address();
-        u.m_strFtpUsername = server.User();
-        u.m_strFtpPassword = server.Password();
+        UseServer(u, server);
         u.m_bUseFtp = 1;
         u.m_bUseDialup = 0;
         ArchiveSettings& s = app.m_archive.m_settings;

@@ -239,9 +239,7 @@ TEST_F(CameraRecovery, NetworkCameraComesBackThreeTimesAndTheNextUploadSucceeds)
     u.m_bUseFtp = 1;
     u.m_bShowTime = 0;
     u.m_nUploadMode = 0;
-    u.m_strFtpServer = server.Address();
-    u.m_strFtpUsername = server.User();
-    u.m_strFtpPassword = server.Password();
+    UseServer(u, server);
     u.m_strRemotePath = QStringLiteral("cam.jpg");
     u.m_strLocalPath = m_home.path() + QStringLiteral("/cam.jpg");
     camera.Stop();

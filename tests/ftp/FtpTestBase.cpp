@@ -5,9 +5,7 @@ void FtpTest::SetUp()
     ASSERT_TRUE(server.Start()) << server.ErrorText().toStdString();
     ASSERT_EQ(upload().LoadInternetLibrary(), 0);
     app.m_pMainWnd = &dlg;
-    upload().m_strFtpServer = server.Address();
-    upload().m_strFtpUsername = server.User();
-    upload().m_strFtpPassword = server.Password();
+    UseServer(upload(), server);
     upload().m_strLocalPath = LocalFile("vizo.jpg", picture);
     upload().m_strRemotePath = QStringLiteral("vizo.jpg");
     s_nFtpSwapIndex = 0;

@@ -90,3 +90,11 @@ private:
     QString m_pin;
     QString m_error;
 };
+
+// Points an upload engine's server, user and password at a test server.
+template <typename Engine> void UseServer(Engine& u, const FtpTestServer& server)
+{
+    u.m_strFtpServer = server.Address();
+    u.m_strFtpUsername = server.User();
+    u.m_strFtpPassword = server.Password();
+}

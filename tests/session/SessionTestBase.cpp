@@ -24,9 +24,7 @@ void SessionTest::SetUp()
     ASSERT_EQ(u.LoadInternetLibrary(), 0);
     u.m_bUseDialup = 0;
     u.m_bUseFtp = 1;
-    u.m_strFtpServer = server.Address();
-    u.m_strFtpUsername = server.User();
-    u.m_strFtpPassword = server.Password();
+    UseServer(u, server);
     u.m_strRemotePath = QStringLiteral("cam.jpg");
     u.m_strLocalPath = Local(QStringLiteral("cam.jpg"));
     u.m_nQuality = 50;
