@@ -9,8 +9,8 @@
 // Each runs as a child process. Its processor time is the kernel's account of
 // the whole process (utime + stime in /proc/PID/stat, every thread included),
 // taken over a steady window after a warm-up, so start-up is not counted. The
-// program waits a minute before its first upload; with short windows the
-// floor and FFmpeg runs of the same size take place during that minute.
+// program's stream starts at once: it is sent Upload now (SIGUSR1) as soon as
+// it reports itself idle, instead of waiting the minute to its first upload.
 //   bench_stream [seconds per window, default 20] [WxH ...]
 //   bench_stream --floor WxH   (the floor child itself)
 #include <fcntl.h>
@@ -239,13 +239,16 @@ Child StartVizo(const Size& size, const std::string& dir)
 Result RunVizo(Child& child, double window)
 {
     long frames = 0;
+    bool started = false;
     // Every published frame of a stream sets this status line.
     Result r = Measure(
         child,
         [&](const std::string& line) {
+            if (!started && line.find(" status: Idle") != std::string::npos)
+                started = kill(child.pid, SIGUSR1) == 0;
             return line.find(" status: Succesful upload at ") != std::string::npos ? ++frames : -1L;
         },
-        window, 60 + 30);
+        window, 30);
     Stop(child);
     return r;
 }
@@ -346,16 +349,9 @@ int main(int argc, char** argv)
         const std::string dir = MakeTempDir();
         if (dir.empty())
             return 1;
-        // The other two fit into the program's first minute only when their
-        // windows are short; otherwise they would run beside its stream.
-        const bool meanwhile = 2 * (window + 5) < 55;
-        Child vizo;
-        if (meanwhile)
-            vizo = StartVizo(size, dir);
         const Result floor = RunFloorChild(size, dir, window);
         const Result ffmpeg = RunFfmpeg(size, dir, window);
-        if (!meanwhile)
-            vizo = StartVizo(size, dir);
+        Child vizo = StartVizo(size, dir);
         const Result program = RunVizo(vizo, window);
         std::printf("%s\n", size.Text().c_str());
         Print("floor", floor, "");
