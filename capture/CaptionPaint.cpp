@@ -243,8 +243,24 @@ bool CaptionDrawable(const DibLayout& d)
            (d.bitCount == 8 || d.bitCount == 16 || d.bitCount == 24);
 }
 
+std::pair<int, int> CaptionRows(const DibLayout& d, const QString& text, int lines,
+                                const CaptionStyle& style)
+{
+    const CaptionLayout& l = LayoutFor(d, text, lines, style);
+    return l.patch.isEmpty() ? std::pair<int, int>{0, 0}
+                             : std::pair<int, int>{l.patch.top(), l.patch.bottom() + 1};
+}
+
 CaptionBox DrawCaption(const DibLayout& d, const unsigned char* colourTable, unsigned char* pixels,
                        const QString& text, int lines, const CaptionStyle& style)
+{
+    return DrawCaptionRows(
+        d, colourTable, [&](int y) { return pixels + d.RowOffset(y); }, text, lines, style);
+}
+
+CaptionBox DrawCaptionRows(const DibLayout& d, const unsigned char* colourTable,
+                           const CaptionRowAt& row, const QString& text, int lines,
+                           const CaptionStyle& style)
 {
     // Only the patch around the text goes through the painter, so the cost
     // follows the caption's size and not the picture's.
@@ -254,14 +270,13 @@ CaptionBox DrawCaption(const DibLayout& d, const unsigned char* colourTable, uns
     RowCodec codec(d, colourTable);
     const int left = l.patch.left(), top = l.patch.top(), width = l.patch.width();
     for (int y = 0; y < l.patch.height(); ++y)
-        codec.Read(pixels + d.RowOffset(top + y), left, width,
-                   reinterpret_cast<QRgb*>(l.scratch.scanLine(y)));
+        codec.Read(row(top + y), left, width, reinterpret_cast<QRgb*>(l.scratch.scanLine(y)));
     {
         QPainter painter(&l.scratch);
         painter.drawImage(0, 0, l.ink);
     }
     for (int y = 0; y < l.patch.height(); ++y)
         codec.Write(reinterpret_cast<const QRgb*>(l.scratch.constScanLine(y)), left, width,
-                    pixels + d.RowOffset(top + y));
+                    row(top + y));
     return l.box;
 }

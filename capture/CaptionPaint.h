@@ -8,6 +8,8 @@
 #include <QColor>
 #include <QFont>
 #include <QString>
+#include <functional>
+#include <utility>
 
 struct CaptionStyle {
     QFont font;
@@ -25,9 +27,20 @@ int CaptionFontsMade();
 // bit, uncompressed); others pass through as they are.
 bool CaptionDrawable(const DibLayout& layout);
 
+// The picture rows [first, last) that drawing this caption changes, top row
+// 0; first == last when it changes none.
+std::pair<int, int> CaptionRows(const DibLayout& layout, const QString& text, int lines,
+                                const CaptionStyle& style);
+
 // Draws text (lines already split at line feeds, counted lines in lines) onto
 // the rows pixels[pixelOffset...]; colourTable is the bitmap's own (8 bit).
 // Returns the caption rectangle it used.
 CaptionBox DrawCaption(const DibLayout& layout, const unsigned char* colourTable,
                        unsigned char* pixels, const QString& text, int lines,
                        const CaptionStyle& style);
+// The same onto rows wherever they lie: row(y) gives picture row y, one of
+// CaptionRows' only.
+using CaptionRowAt = std::function<unsigned char*(int y)>;
+CaptionBox DrawCaptionRows(const DibLayout& layout, const unsigned char* colourTable,
+                           const CaptionRowAt& row, const QString& text, int lines,
+                           const CaptionStyle& style);

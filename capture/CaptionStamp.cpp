@@ -3,7 +3,8 @@
 #include "platform/win/globalmem.h"
 #include "session/CCameraDlg.h"
 
-#include <cstring>
+#include <algorithm>
+#include <utility>
 
 namespace
 {
@@ -27,19 +28,53 @@ private:
     unsigned char* m_p;
 };
 
-void DrawTimeCaption(const DibLayout& d, unsigned char* block, std::time_t t, const CUpload& s,
-                     int dpi)
-{
+struct TimeCaption {
+    QString text;
+    int lines = 0;
     CaptionStyle style;
-    style.font = MakeCaptionFont(CaptionFaceName(s.m_strFontName),
-                                 CaptionFontHeight(dpi, s.m_nFontPointSize));
-    style.colour = QColor(GetRValue(s.m_crCaptionColor), GetGValue(s.m_crCaptionColor),
-                          GetBValue(s.m_crCaptionColor));
-    style.align = CaptionAlignment(s.m_nCaptionHorzPos);
-    style.vertPos = s.m_nCaptionVertPos;
-    QString text = FormatCaptionTime(t, s.m_strTimeFormat);
-    const int lines = ReplaceLineBreaks(&text);
-    DrawCaption(d, block + d.header.biSize, block + d.pixelOffset, text, lines, style);
+};
+
+TimeCaption MakeTimeCaption(std::time_t t, const CUpload& s, int dpi)
+{
+    TimeCaption c;
+    c.style.font = MakeCaptionFont(CaptionFaceName(s.m_strFontName),
+                                   CaptionFontHeight(dpi, s.m_nFontPointSize));
+    c.style.colour = QColor(GetRValue(s.m_crCaptionColor), GetGValue(s.m_crCaptionColor),
+                            GetBValue(s.m_crCaptionColor));
+    c.style.align = CaptionAlignment(s.m_nCaptionHorzPos);
+    c.style.vertPos = s.m_nCaptionVertPos;
+    c.text = FormatCaptionTime(t, s.m_strTimeFormat);
+    c.lines = ReplaceLineBreaks(&c.text);
+    return c;
+}
+
+// The bytes of picture rows [first, last) in memory, from the block's start.
+std::pair<std::size_t, std::size_t> RowBytes(const DibLayout& d, int first, int last)
+{
+    if (first >= last)
+        return {d.pixelOffset + d.pixelBytes, 0};
+    const std::size_t top = d.RowOffset(first), bottom = d.RowOffset(last - 1);
+    return {d.pixelOffset + std::min(top, bottom), d.stride * std::size_t(last - first)};
+}
+
+// Draws into the output's own rows; false if a caption row is not among them.
+bool Draw(HGLOBAL output, const DibLayout& d, const TimeCaption& c)
+{
+    BlockView v;
+    if (!GlobalLockView(output, &v))
+        return false;
+    const auto [first, last] = CaptionRows(d, c.text, c.lines, c.style);
+    bool owned = true;
+    for (int y = first; y < last; ++y)
+        owned = owned && v.Owns(d.pixelOffset + d.RowOffset(y), d.stride);
+    if (owned) {
+        DrawCaptionRows(
+            d, v.At(d.header.biSize),
+            [&](int y) { return v.own + (d.pixelOffset + d.RowOffset(y) - v.ownOffset); }, c.text,
+            c.lines, c.style);
+    }
+    GlobalUnlock(output);
+    return owned;
 }
 
 } // namespace
@@ -47,26 +82,23 @@ void DrawTimeCaption(const DibLayout& d, unsigned char* block, std::time_t t, co
 HGLOBAL CCameraDlg::StampCaption(HGLOBAL frame, std::time_t t, const CUpload& settings)
 {
     // A frame whose header does not match its block is refused like one that
-    // cannot be locked: copying it would read past the block.
-    const std::size_t frameSize = GlobalSize(frame);
-    BlockLock in(frame);
+    // cannot be locked: reading it would run past the block.
     DibLayout d;
-    if (!in.get() || !ReadDibLayout(in.get(), frameSize, &d))
-        return nullptr;
-    const std::size_t outSize = d.pixelOffset + d.pixelBytes;
-    // Every byte is copied over, so zero-filling first would be wasted.
-    HGLOBAL output = GlobalAlloc(GMEM_MOVEABLE, outSize);
-    if (!output)
-        return nullptr;
     {
-        BlockLock out(output);
-        if (!out.get()) {
-            GlobalFree(output);
+        const std::size_t frameSize = GlobalSize(frame);
+        BlockLock in(frame);
+        if (!in.get() || !ReadDibLayout(in.get(), frameSize, &d))
             return nullptr;
-        }
-        std::memcpy(out.get(), in.get(), outSize);
-        if (settings.m_bShowTime && CaptionDrawable(d))
-            DrawTimeCaption(d, out.get(), t, settings, logicalDpiY());
     }
+    const bool drawn = settings.m_bShowTime && CaptionDrawable(d);
+    const TimeCaption caption = drawn ? MakeTimeCaption(t, settings, logicalDpiY()) : TimeCaption();
+    const auto [first, last] = drawn ? CaptionRows(d, caption.text, caption.lines, caption.style)
+                                     : std::pair<int, int>{0, 0};
+    // The output shares the frame and owns only the caption's rows: the frame
+    // itself stays untouched on the clipboard, and no whole copy is made.
+    const auto [offset, length] = RowBytes(d, first, last);
+    HGLOBAL output = GlobalAllocOverlay(frame, d.pixelOffset + d.pixelBytes, offset, length);
+    if (output && drawn && !Draw(output, d, caption))
+        output = GlobalFree(output);
     return output;
 }

@@ -4,118 +4,242 @@
 #include "globalmem.h"
 #include "ownfile.h"
 
-#include <turbojpeg.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <climits>
+#include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
+// jpeglib.h needs FILE declared first.
+#include <jpeglib.h>
+
+#include <jerror.h>
+
 namespace
 {
 
-// 16- and 8-bit rows become BGR rows in the same (memory) order, so that the
-// bottom-up flag applies to them as it does to 24-bit rows.
-// The rows go into out, which is kept from picture to picture.
-void ExpandRgb555(const DibLayout& d, const unsigned char* pixels, std::vector<unsigned char>& out)
+// Picture rows, top row first, wherever each lies: the rows of a captioned
+// frame come partly from the shared frame and partly from the caption's band.
+using Rows = std::vector<const unsigned char*>;
+
+// 16- and 8-bit rows become BGR rows in out, which is kept from picture to
+// picture; rows then points at them.
+void ExpandRgb555(const DibLayout& d, Rows& rows, std::vector<unsigned char>& out)
 {
     unsigned char five[32];
     for (int i = 0; i < 32; ++i)
         five[i] = static_cast<unsigned char>((i << 3) | (i >> 2));
-    out.resize(std::size_t(d.width) * 3 * d.height);
-    unsigned char* o = out.data();
-    for (int row = 0; row < d.height; ++row) {
-        const unsigned char* p = pixels + d.stride * row;
+    const std::size_t rowBytes = std::size_t(d.width) * 3;
+    out.resize(rowBytes * rows.size());
+    for (std::size_t y = 0; y < rows.size(); ++y) {
+        const unsigned char* p = rows[y];
+        unsigned char* o = out.data() + rowBytes * y;
         for (int x = 0; x < d.width; ++x, p += 2) {
             const unsigned v = p[0] | (p[1] << 8);
             *o++ = five[v & 31];
             *o++ = five[(v >> 5) & 31];
             *o++ = five[(v >> 10) & 31];
         }
+        rows[y] = out.data() + rowBytes * y;
     }
 }
 
-void ExpandIndexed(const DibLayout& d, const unsigned char* table, const unsigned char* pixels,
+void ExpandIndexed(const DibLayout& d, const unsigned char* table, Rows& rows,
                    std::vector<unsigned char>& out)
 {
     // Indices past the table's end read as black.
     unsigned char bgr[256][3] = {};
     for (std::size_t i = 0; i < d.colours; ++i)
         std::memcpy(bgr[i], table + 4 * i, 3);
-    out.resize(std::size_t(d.width) * 3 * d.height);
-    unsigned char* o = out.data();
-    for (int row = 0; row < d.height; ++row) {
-        const unsigned char* p = pixels + d.stride * row;
+    const std::size_t rowBytes = std::size_t(d.width) * 3;
+    out.resize(rowBytes * rows.size());
+    for (std::size_t y = 0; y < rows.size(); ++y) {
+        const unsigned char* p = rows[y];
+        unsigned char* o = out.data() + rowBytes * y;
         for (int x = 0; x < d.width; ++x, o += 3)
             std::memcpy(o, bgr[p[x]], 3);
+        rows[y] = out.data() + rowBytes * y;
     }
 }
 
+struct ErrorExit {
+    jpeg_error_mgr mgr;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void OnError(j_common_ptr c)
+{
+    std::longjmp(reinterpret_cast<ErrorExit*>(c->err)->jump, 1);
+}
+
+void Quiet(j_common_ptr) {}
+
 // One encoder and one output buffer per thread, kept between pictures: a
 // fresh worst-case buffer for every picture costs page faults on each use.
+// It takes rows one by one (the TurboJPEG call takes one block of rows) and
+// applies TurboJPEG's settings, so its pictures are TurboJPEG's byte for byte.
 class Encoder
 {
 public:
+    Encoder()
+    {
+        m_cinfo.err = jpeg_std_error(&m_err.mgr);
+        m_err.mgr.error_exit = OnError;
+        m_err.mgr.output_message = Quiet;
+        m_cinfo.client_data = this;
+        m_dest.init_destination = InitDestination;
+        m_dest.empty_output_buffer = EmptyOutputBuffer;
+        m_dest.term_destination = TermDestination;
+    }
     ~Encoder()
     {
-        if (m_tj)
-            tjDestroy(m_tj);
-        tjFree(m_buffer);
+        if (m_created)
+            jpeg_destroy_compress(&m_cinfo);
     }
-    // The JPEG is in Data() for Size() bytes after a 0 result.
-    int Run(const unsigned char* pixels, int width, int pitch, int height, bool topDown,
-            int quality)
+    Encoder(const Encoder&) = delete;
+    Encoder& operator=(const Encoder&) = delete;
+
+    // The JPEG is in Data() for Size() bytes after a 0 result. No local here
+    // may need destroying: an encoder error jumps back into this function.
+    int Run(const Rows& rows, int width, int quality)
     {
-        if (!m_tj && !(m_tj = tjInitCompress()))
+        if (setjmp(m_err.jump)) {
+            if (m_created)
+                jpeg_abort_compress(&m_cinfo);
             return JPEG_ERR_ENCODER;
-        const unsigned long needed = tjBufSize(width, height, TJSAMP_420);
-        if (needed == static_cast<unsigned long>(-1) || needed > INT_MAX)
-            return JPEG_ERR_ENCODER;
-        if (needed > m_capacity) {
-            tjFree(m_buffer);
-            m_capacity = 0;
-            if (!(m_buffer = tjAlloc(static_cast<int>(needed))))
-                return JPEG_ERR_ENCODER;
-            m_capacity = needed;
         }
-        m_size = m_capacity;
-        const int flags = TJFLAG_NOREALLOC | (topDown ? 0 : TJFLAG_BOTTOMUP);
-        return tjCompress2(m_tj, pixels, width, pitch, height, TJPF_BGR, &m_buffer, &m_size,
-                           TJSAMP_420, quality, flags) == 0
-                   ? JPEG_OK
-                   : JPEG_ERR_ENCODER;
+        if (!m_created) {
+            jpeg_create_compress(&m_cinfo);
+            m_created = true;
+            m_cinfo.dest = &m_dest;
+        }
+        m_cinfo.image_width = static_cast<JDIMENSION>(width);
+        m_cinfo.image_height = static_cast<JDIMENSION>(rows.size());
+        m_cinfo.in_color_space = JCS_EXT_BGR;
+        m_cinfo.input_components = 3;
+        jpeg_set_defaults(&m_cinfo);
+        jpeg_set_quality(&m_cinfo, quality, TRUE);
+        // The fast DCT's error is below what quantisation removes anyway
+        // until the quality keeps nearly every coefficient.
+        m_cinfo.dct_method = quality >= 96 ? JDCT_ISLOW : JDCT_FASTEST;
+        jpeg_set_colorspace(&m_cinfo, JCS_YCbCr);
+        // 4:2:0: colour at half resolution both ways.
+        m_cinfo.comp_info[0].h_samp_factor = 2;
+        m_cinfo.comp_info[0].v_samp_factor = 2;
+        for (int i = 1; i < 3; ++i)
+            m_cinfo.comp_info[i].h_samp_factor = m_cinfo.comp_info[i].v_samp_factor = 1;
+        jpeg_start_compress(&m_cinfo, TRUE);
+        // The encoder only reads the rows; its interface predates const.
+        auto** first = const_cast<JSAMPARRAY>(reinterpret_cast<const JSAMPLE* const*>(rows.data()));
+        while (m_cinfo.next_scanline < m_cinfo.image_height)
+            jpeg_write_scanlines(&m_cinfo, first + m_cinfo.next_scanline,
+                                 m_cinfo.image_height - m_cinfo.next_scanline);
+        jpeg_finish_compress(&m_cinfo);
+        return JPEG_OK;
     }
-    const unsigned char* Data() const { return m_buffer; }
+    const unsigned char* Data() const { return m_out.data(); }
     std::size_t Size() const { return m_size; }
     // 16- and 8-bit rows expanded to 24 bits.
     std::vector<unsigned char>& Expanded() { return m_expanded; }
+    Rows& RowList() { return m_rows; }
 
 private:
+    static Encoder& Of(j_compress_ptr c) { return *static_cast<Encoder*>(c->client_data); }
+
+    static void InitDestination(j_compress_ptr c)
+    {
+        Encoder& e = Of(c);
+        if (e.m_out.empty() && !e.Grow(64 * 1024))
+            OutOfMemory(c);
+        e.m_dest.next_output_byte = e.m_out.data();
+        e.m_dest.free_in_buffer = e.m_out.size();
+    }
+    // Called when the buffer is full: the picture goes on in a larger one.
+    static boolean EmptyOutputBuffer(j_compress_ptr c)
+    {
+        Encoder& e = Of(c);
+        const std::size_t used = e.m_out.size();
+        if (!e.Grow(2 * used))
+            OutOfMemory(c);
+        e.m_dest.next_output_byte = e.m_out.data() + used;
+        e.m_dest.free_in_buffer = e.m_out.size() - used;
+        return TRUE;
+    }
+    static void TermDestination(j_compress_ptr c)
+    {
+        Encoder& e = Of(c);
+        e.m_size = e.m_out.size() - e.m_dest.free_in_buffer;
+    }
+    static void OutOfMemory(j_compress_ptr c)
+    {
+        c->err->msg_code = JERR_OUT_OF_MEMORY;
+        c->err->error_exit(reinterpret_cast<j_common_ptr>(c));
+    }
+    bool Grow(std::size_t bytes)
+    {
+        try {
+            m_out.resize(bytes);
+            return true;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+
+    jpeg_compress_struct m_cinfo{};
+    ErrorExit m_err{};
+    jpeg_destination_mgr m_dest{};
+    bool m_created = false;
+    std::vector<unsigned char> m_out;
+    std::size_t m_size = 0;
     std::vector<unsigned char> m_expanded;
-    tjhandle m_tj = nullptr;
-    unsigned char* m_buffer = nullptr;
-    unsigned long m_capacity = 0;
-    unsigned long m_size = 0;
+    Rows m_rows;
 };
 
-int Compress(const DibLayout& d, const unsigned char* block, int quality, Encoder* encoder)
+// A range of the block as one pointer, or null when it straddles the edge of
+// what the block owns.
+const unsigned char* Span(const BlockView& v, std::size_t offset, std::size_t n)
 {
-    const unsigned char* pixels = block + d.pixelOffset;
-    int pitch = static_cast<int>(d.stride);
-    if (d.bitCount != 24) {
-        std::vector<unsigned char>& expanded = encoder->Expanded();
-        if (d.bitCount == 16)
-            ExpandRgb555(d, pixels, expanded);
-        else
-            ExpandIndexed(d, block + d.header.biSize, pixels, expanded);
-        pixels = expanded.data();
-        pitch = d.width * 3;
+    if (n == 0 || !v.own || v.Owns(offset, n))
+        return v.At(offset);
+    const bool first = v.Owns(offset, 1), last = v.Owns(offset + n - 1, 1);
+    return (first || last || (offset < v.ownOffset && offset + n > v.ownOffset + v.ownLength))
+               ? nullptr
+               : v.bytes + offset;
+}
+
+// The picture's rows, top first; false when one straddles an overlay's band.
+bool ListRows(const DibLayout& d, const BlockView& v, Rows& rows)
+{
+    const std::size_t rowBytes = (std::size_t(d.width) * std::size_t(d.bitCount) + 7) / 8;
+    rows.resize(std::size_t(d.height));
+    for (int y = 0; y < d.height; ++y) {
+        rows[std::size_t(y)] = Span(v, d.pixelOffset + d.RowOffset(y), rowBytes);
+        if (!rows[std::size_t(y)])
+            return false;
     }
-    return encoder->Run(pixels, d.width, pitch, d.height, d.topDown, quality);
+    return true;
+}
+
+// Returned when an overlay's band cuts through the header or a row: the
+// block is then read whole.
+constexpr int kStraddles = -1;
+
+int Compress(const DibLayout& d, const BlockView& v, int quality, Encoder* encoder)
+{
+    Rows& rows = encoder->RowList();
+    const bool headerOwned = v.own && v.own != v.bytes && v.ownOffset < d.pixelOffset;
+    if (headerOwned || !ListRows(d, v, rows))
+        return kStraddles;
+    if (d.bitCount == 16)
+        ExpandRgb555(d, rows, encoder->Expanded());
+    else if (d.bitCount == 8)
+        ExpandIndexed(d, v.At(d.header.biSize), rows, encoder->Expanded());
+    return encoder->Run(rows, d.width, quality);
 }
 
 // The file appears only once the picture is encoded, and a failed write
@@ -150,21 +274,21 @@ int WriteWhole(const char* fileName, const unsigned char* data, std::size_t size
     return JPEG_OK;
 }
 
-int WriteBlock(const unsigned char* block, std::size_t blockSize, const char* fileName, int quality)
+int WriteView(const BlockView& v, const char* fileName, int quality)
 {
     BITMAPINFOHEADER header;
-    if (!ReadDibHeader(block, blockSize, &header))
+    if (!ReadDibHeader(v.bytes, v.size, &header))
         return JPEG_ERR_BAD_BITMAP;
     if (header.biCompression != BI_RGB ||
         (header.biBitCount != 8 && header.biBitCount != 16 && header.biBitCount != 24))
         return JPEG_ERR_UNSUPPORTED;
     DibLayout layout;
-    if (!ReadDibLayout(block, blockSize, &layout))
+    if (!ReadDibLayout(v.bytes, v.size, &layout))
         return JPEG_ERR_BAD_BITMAP;
     if (!fileName || !*fileName)
         return JPEG_ERR_OPEN_FILE;
     thread_local Encoder encoder;
-    const int rc = Compress(layout, block, std::clamp(quality, 1, 100), &encoder);
+    const int rc = Compress(layout, v, std::clamp(quality, 1, 100), &encoder);
     if (rc != JPEG_OK)
         return rc;
     return WriteWhole(fileName, encoder.Data(), encoder.Size());
@@ -174,11 +298,17 @@ int WriteBlock(const unsigned char* block, std::size_t blockSize, const char* fi
 
 extern "C" int jpeg_write_file(HGLOBAL dib, const char* fileName, int quality)
 {
-    const std::size_t size = GlobalSize(dib);
-    const auto* block = static_cast<const unsigned char*>(GlobalLock(dib));
-    if (!block)
+    BlockView view;
+    if (!GlobalLockView(dib, &view))
         return JPEG_ERR_BAD_BITMAP;
-    const int rc = WriteBlock(block, size, fileName, quality);
+    int rc = WriteView(view, fileName, quality);
     GlobalUnlock(dib);
+    if (rc == kStraddles) {
+        const auto* block = static_cast<const unsigned char*>(GlobalLock(dib));
+        if (!block)
+            return JPEG_ERR_BAD_BITMAP;
+        rc = WriteView({block, view.size, nullptr, 0, 0}, fileName, quality);
+        GlobalUnlock(dib);
+    }
     return rc;
 }

@@ -15,6 +15,10 @@ struct Block {
     unsigned locks;
     unsigned char* data;
     std::shared_ptr<const void> owner; // set when the bytes are not the block's own
+    // An overlay's own bytes, and its whole copy once someone asked for one.
+    unsigned char* band = nullptr;
+    std::size_t bandOffset = 0, bandLength = 0;
+    unsigned char* whole = nullptr;
 };
 
 // Handles are checked against the live set so that a stale or foreign handle
@@ -108,14 +112,76 @@ HGLOBAL GlobalAllocShared(std::shared_ptr<const void> owner, const void* bytes, 
     return b ? AddBlock(b) : nullptr;
 }
 
+HGLOBAL GlobalAllocOverlay(HGLOBAL base, std::size_t size, std::size_t offset, std::size_t length)
+{
+    std::shared_ptr<const void> owner;
+    const unsigned char* bytes = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        Block* b = find(base);
+        if (!b || size > b->size || offset > size || length > size - offset)
+            return nullptr;
+        owner = b->owner;
+        bytes = b->band ? nullptr : b->data;
+    }
+    if (!owner || !bytes) {
+        HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, size);
+        const void* from = copy ? GlobalLock(base) : nullptr;
+        if (from) {
+            std::memcpy(GlobalLock(copy), from, size);
+            GlobalUnlock(copy);
+            GlobalUnlock(base);
+        } else if (copy) {
+            copy = GlobalFree(copy);
+        }
+        return copy;
+    }
+    auto* band = static_cast<unsigned char*>(std::malloc(length ? length : 1));
+    auto* b = band ? new (std::nothrow)
+                         Block{size, 0, const_cast<unsigned char*>(bytes), std::move(owner)}
+                   : nullptr;
+    if (!b) {
+        std::free(band);
+        return nullptr;
+    }
+    std::memcpy(band, bytes + offset, length);
+    b->band = band;
+    b->bandOffset = offset;
+    b->bandLength = length;
+    return AddBlock(b);
+}
+
+bool GlobalLockView(HGLOBAL h, BlockView* view)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    Block* b = find(h);
+    if (!b)
+        return false;
+    ++b->locks;
+    if (b->band && !b->whole)
+        *view = {b->data, b->size, b->band, b->bandOffset, b->bandLength};
+    else if (b->whole)
+        *view = {b->whole, b->size, b->whole, 0, b->size};
+    else
+        *view = {b->data, b->size, b->owner ? nullptr : b->data, 0, b->owner ? 0 : b->size};
+    return true;
+}
+
 void* GlobalLock(HGLOBAL h)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     Block* b = find(h);
     if (!b)
         return nullptr;
+    if (b->band && !b->whole) {
+        b->whole = static_cast<unsigned char*>(std::malloc(b->size ? b->size : 1));
+        if (!b->whole)
+            return nullptr;
+        std::memcpy(b->whole, b->data, b->size);
+        std::memcpy(b->whole + b->bandOffset, b->band, b->bandLength);
+    }
     ++b->locks;
-    return b->data;
+    return b->whole ? b->whole : b->data;
 }
 
 BOOL GlobalUnlock(HGLOBAL h)
@@ -143,6 +209,8 @@ HGLOBAL GlobalFree(HGLOBAL h)
     liveBlocks().erase(b);
     if (!b->owner)
         Release(b->data, b->size);
+    std::free(b->band);
+    std::free(b->whole);
     delete b;
     return nullptr;
 }

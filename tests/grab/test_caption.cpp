@@ -4,6 +4,7 @@
 #include "grabtest.h"
 
 #include <QFontMetrics>
+#include <memory>
 
 using namespace grabtest;
 using dibtest::BuildDib;
@@ -74,15 +75,43 @@ TEST(CaptionRules, TimeTextAndLineBreaks)
 class Caption : public GrabFixture
 {
 protected:
+    // Stamps the frame as the capture window hands it over (bytes shared with
+    // their owner), checks that this agrees with stamping a plain copy, and
+    // returns the output's bytes.
     std::vector<unsigned char> Stamp(const dibtest::DibLayout& layout)
     {
         input = dibtest::BuildDibBytes(layout);
-        HGLOBAL frame = dibtest::ToBlock(input);
+        auto owner = std::make_shared<std::vector<unsigned char>>(input);
+        const std::weak_ptr<std::vector<unsigned char>> watch = owner;
+        HGLOBAL frame = GlobalAllocShared(owner, owner->data(), owner->size());
+        owner.reset();
         HGLOBAL out = dlg.StampCaption(frame, clock.now, app.m_upload);
-        GlobalFree(frame);
+        GlobalFree(frame); // the clipboard may let go first
         EXPECT_NE(out, nullptr);
-        std::vector<unsigned char> bytes = out ? BlockBytes(out) : std::vector<unsigned char>();
+        if (!out)
+            return {};
+        // The writer reads the output in its parts; the same picture whole
+        // must give the same file.
+        const std::string parts = Dest("parts.jpg").toStdString();
+        const std::string whole = Dest("whole.jpg").toStdString();
+        const int rc = jpeg_write_file(out, parts.c_str(), 75);
+        std::vector<unsigned char> bytes = BlockBytes(out);
+        HGLOBAL copy = dibtest::ToBlock(bytes);
+        EXPECT_EQ(jpeg_write_file(copy, whole.c_str(), 75), rc);
+        GlobalFree(copy);
+        if (rc == 0)
+            EXPECT_TRUE(dibtest::ReadFileBytes(parts) == dibtest::ReadFileBytes(whole));
+        EXPECT_FALSE(watch.expired()) << "the output keeps the frame's bytes alive";
+        if (const auto kept = watch.lock())
+            EXPECT_TRUE(*kept == input) << "the frame itself is never drawn on";
         GlobalFree(out);
+        EXPECT_TRUE(watch.expired());
+
+        HGLOBAL plain = dibtest::ToBlock(input);
+        HGLOBAL plainOut = dlg.StampCaption(plain, clock.now, app.m_upload);
+        GlobalFree(plain);
+        EXPECT_TRUE(plainOut && BlockBytes(plainOut) == bytes) << "a plain frame, copied whole";
+        GlobalFree(plainOut);
         return bytes;
     }
     int LineHeight() const

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -298,4 +300,66 @@ TEST_F(JpegWriter, PicturesAreTheEncodersOwnByteForByte)
         ASSERT_EQ(Write(BuildDib(s), c.quality), 0);
         EXPECT_TRUE(ReadFileBytes(out) == reference(s, c.quality));
     }
+}
+
+// A captioned frame shares the frame's bytes and owns a band of its own. The
+// writer reads it in those parts, and must write what the block reads as
+// whole, wherever the band lies: on whole rows, through a row, over the header.
+TEST_F(JpegWriter, OverlaysAreWrittenAsTheWholeBlockReads)
+{
+    for (int bits : {24, 16}) {
+        DibLayout s = RedOverBlue(61, 40, bits);
+        auto owner = std::make_shared<std::vector<unsigned char>>(BuildDibBytes(s));
+        const std::size_t stride = Stride(61, bits), size = owner->size();
+        const struct {
+            std::size_t offset, length;
+        } bands[] = {{40 + 5 * stride, 7 * stride}, {40 + 5 * stride + 9, stride},
+                     {40 + 5 * stride, stride + 9}, {10, 80},
+                     {0, 40 + 2 * stride},          {40, 0}};
+        for (const auto& band : bands) {
+            SCOPED_TRACE(testing::Message() << bits << " bits, band at " << band.offset);
+            HGLOBAL base = GlobalAllocShared(owner, owner->data(), size);
+            HGLOBAL overlay = GlobalAllocOverlay(base, size, band.offset, band.length);
+            GlobalFree(base);
+            ASSERT_NE(overlay, nullptr);
+            BlockView v;
+            ASSERT_TRUE(GlobalLockView(overlay, &v));
+            ASSERT_TRUE(v.Owns(band.offset, band.length));
+            EXPECT_NE(v.own, owner->data() + band.offset) << "the band is the overlay's own";
+            for (std::size_t i = 0; i < band.length; ++i) {
+                if (band.offset + i >= 40)
+                    v.own[i] = static_cast<unsigned char>(i * 7);
+            }
+            if (band.offset == 0) // the header in the band turns the rows upside down
+                reinterpret_cast<BITMAPINFOHEADER*>(v.own)->biHeight *= -1;
+            GlobalUnlock(overlay);
+            ASSERT_EQ(jpeg_write_file(overlay, out.c_str(), 80), 0);
+            const std::vector<unsigned char> fromParts = ReadFileBytes(out);
+            const auto* whole = static_cast<const unsigned char*>(GlobalLock(overlay));
+            ASSERT_NE(whole, nullptr);
+            const std::vector<unsigned char> bytes(whole, whole + size);
+            GlobalUnlock(overlay);
+            GlobalFree(overlay);
+            EXPECT_EQ(Write(ToBlock(bytes), 80), 0);
+            EXPECT_TRUE(ReadFileBytes(out) == fromParts);
+            EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + std::ptrdiff_t(band.offset),
+                                   owner->begin()));
+        }
+        EXPECT_EQ(owner.use_count(), 1);
+        EXPECT_TRUE(*owner == BuildDibBytes(s)) << "the shared bytes are never written";
+    }
+    // Out of range, or over a freed block: nothing.
+    HGLOBAL plain = BuildDib(RedOverBlue(8, 8, 24));
+    const std::size_t size = GlobalSize(plain);
+    EXPECT_EQ(GlobalAllocOverlay(plain, size + 1, 0, 0), nullptr);
+    EXPECT_EQ(GlobalAllocOverlay(plain, size, size - 2, 3), nullptr);
+    HGLOBAL copied = GlobalAllocOverlay(plain, size, 40, 24);
+    ASSERT_NE(copied, nullptr);
+    BlockView v;
+    ASSERT_TRUE(GlobalLockView(copied, &v));
+    EXPECT_TRUE(v.Owns(0, size)) << "a block nobody else keeps alive is copied whole";
+    GlobalUnlock(copied);
+    GlobalFree(copied);
+    GlobalFree(plain);
+    EXPECT_EQ(GlobalAllocOverlay(plain, 8, 0, 0), nullptr);
 }
