@@ -3,6 +3,7 @@
 #include "Schedule.h"
 #include "SeriesNames.h"
 #include "app/CCameraApp.h"
+#include "platform/afx/precisewake.h"
 #include "res/resource.h"
 #include "service/Service.h"
 #include "session/CCameraDlg.h"
@@ -59,6 +60,8 @@ void CCameraApp::RunUploadSession()
 UploadSession::UploadSession(CCameraApp& app) : m_app(app), m_u(app.m_upload), m_wnd(app.m_pMainWnd)
 {
 }
+
+UploadSession::~UploadSession() = default;
 
 void UploadSession::Run()
 {
@@ -144,9 +147,10 @@ double UploadSession::MaxFps() const
 
 // Waits until one frame period has passed since the previous wait ended, and
 // while paused. Sleeps in the event loop; any event wakes it to look again.
-// The last stretch is slept to the very tick on which the counter reaches the
-// period: a timer rounded to whole milliseconds would add half a millisecond
-// to every frame on average, 1.5% of the rate at 30 fps.
+// The wait ends on the very tick on which the counter reaches the period: a
+// timer rounded to whole milliseconds would add half a millisecond to every
+// frame on average, 1.5% of the rate at 30 fps. Without an exact timer the
+// last stretch is slept.
 void UploadSession::FrameRateWait(qint64& start, qint64& prev, qint64& now)
 {
     const double fps = MaxFps();
@@ -157,6 +161,8 @@ void UploadSession::FrameRateWait(qint64& start, qint64& prev, qint64& now)
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
+    if (!m_wake)
+        m_wake = std::make_unique<PreciseWake>();
     for (;;) {
         PumpMessages();
         now = MillisecondClock();
@@ -168,6 +174,10 @@ void UploadSession::FrameRateWait(qint64& start, qint64& prev, qint64& now)
             break;
         if (!paused) {
             const qint64 ns = NanosecondsUntilMillisecond(target);
+            if (m_wake->Arm(ns)) {
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+                continue;
+            }
             if (ns < kSleepBelowNs) {
                 std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
                 continue;

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <QtGlobal>
+#include <memory>
 
 class CCameraApp;
 class CCameraDlg;
 class CUpload;
+class PreciseWake;
 class QFile;
 struct SplitName;
 
@@ -22,6 +24,7 @@ class UploadSession
 {
 public:
     explicit UploadSession(CCameraApp& app);
+    ~UploadSession();
     void Run();
 
 private:
@@ -41,4 +44,5 @@ private:
     CCameraApp& m_app;
     CUpload& m_u;
     CCameraDlg* m_wnd;
+    std::unique_ptr<PreciseWake> m_wake; // made by the first frame-rate wait
 };

@@ -18,9 +18,12 @@ class BlockedInputFilter : public QObject
 public:
     bool eventFilter(QObject* object, QEvent* event) override
     {
-        if (!qApp->property(kBlockedCallProperty).toBool())
+        // Every event of the program passes here: the cheap test first.
+        const bool close = event->type() == QEvent::Close;
+        if ((!close && !IsUserInput(event->type())) ||
+            !qApp->property(kBlockedCallProperty).toBool())
             return false;
-        if (event->type() == QEvent::Close && object->isWidgetType()) {
+        if (close && object->isWidgetType()) {
             // Closing waits until the call returns, as it did while all input waited.
             QPointer<QWidget> widget = static_cast<QWidget*>(object);
             QTimer::singleShot(kCloseRetryMs, widget, [widget] { widget->close(); });
@@ -28,7 +31,7 @@ public:
             return true;
         }
         // Window-level events are passed on to widgets, which are judged here.
-        if (!IsUserInput(event->type()) || (!object->isWidgetType() && !IsAction(object)))
+        if (close || (!object->isWidgetType() && !IsAction(object)))
             return false;
         return !Allowed(object, event);
     }

@@ -1,7 +1,10 @@
 #include "SessionTestBase.h"
 
+#include "platform/afx/precisewake.h"
 #include "session/UploadSession.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QRegularExpression>
 #include <QTimer>
 #include <chrono>
@@ -115,6 +118,26 @@ TEST(FramePeriod, SleepingTheRemainderReachesTheTick)
         std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
         EXPECT_GE(MillisecondClock(), target);
     }
+}
+
+// Nothing else wakes this loop: only the exact timer can end each wait, and
+// never before its tick.
+TEST(FramePeriod, ExactWakeEndsTheEventLoopsWaitOnTheTick)
+{
+    PreciseWake wake;
+    bool stuck = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&stuck] { stuck = true; });
+    guard.start(5000);
+    for (int i = 0; i < 10 && !stuck; ++i) {
+        const qint64 target = MillisecondClock() + 2 + i % 3;
+        ASSERT_TRUE(wake.Arm(NanosecondsUntilMillisecond(target)));
+        while (MillisecondClock() < target && !stuck)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        EXPECT_GE(MillisecondClock(), target);
+    }
+    EXPECT_FALSE(stuck) << "a wait was not ended by its timer";
 }
 
 } // namespace
