@@ -16,6 +16,7 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <optional>
 #include <thread>
 
 namespace
@@ -158,13 +159,13 @@ void UploadSession::FrameRateWait(qint64& start, qint64& prev, qint64& now)
     const qint64 target = prev + FramePeriodMs(fps);
     bool pausedSeen = false;
     qint64 elapsed = 0;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
+    std::optional<QTimer> deadline; // only where the exact wake is missing, or paused
     if (!m_wake)
         m_wake = std::make_unique<PreciseWake>();
+    // Each wait below handles what arrives while it waits; what came before
+    // is handled here.
+    PumpMessages();
     for (;;) {
-        PumpMessages();
         now = MillisecondClock();
         const bool paused = m_wnd && m_wnd->m_bPaused;
         pausedSeen = pausedSeen || paused;
@@ -172,19 +173,25 @@ void UploadSession::FrameRateWait(qint64& start, qint64& prev, qint64& now)
         const bool tooFast = elapsed == 0 || 1000.0 / double(elapsed) > fps;
         if (!(tooFast || paused) || m_u.m_bAbort)
             break;
+        const qint64 ns = NanosecondsUntilMillisecond(target);
+        if (!paused && m_wake->Arm(ns)) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            continue;
+        }
+        if (!deadline) {
+            deadline.emplace();
+            deadline->setSingleShot(true);
+            deadline->setTimerType(Qt::PreciseTimer);
+        }
         if (!paused) {
-            const qint64 ns = NanosecondsUntilMillisecond(target);
-            if (m_wake->Arm(ns)) {
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-                continue;
-            }
             if (ns < kSleepBelowNs) {
                 std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
+                PumpMessages();
                 continue;
             }
-            deadline.start(int(qMin<qint64>((ns - kSleepBelowNs / 2) / 1000000, INT_MAX)));
-        } else if (!deadline.isActive()) {
-            deadline.start(250);
+            deadline->start(int(qMin<qint64>((ns - kSleepBelowNs / 2) / 1000000, INT_MAX)));
+        } else if (!deadline->isActive()) {
+            deadline->start(250);
         }
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
