@@ -28,6 +28,53 @@ bool Exists(const char* path)
     return ::lstat(path, &st) == 0;
 }
 
+// The file system cannot exchange (some network and FUSE ones, old kernels),
+// or there is nothing at the destination to exchange with.
+bool ExchangeUnavailable(int error)
+{
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ENOENT;
+}
+
+// Why exchange: a rename over the old picture makes ext4 write the new one out at once.
+// True when exchanged.
+bool Exchange(const char* temporary, const char* destination)
+{
+    int error = 0;
+    Attempt([&] {
+        error = FrameFiles().exchange(temporary, destination);
+        return error == 0 || ExchangeUnavailable(error);
+    });
+    return error == 0;
+}
+
+// The way without exchange: the old picture parked under a second link while
+// the new one is renamed over it.
+bool ParkAndInstall(const QByteArray& destination, const SwapNames& names)
+{
+    FrameFileOps& ops = FrameFiles();
+    const char* d = destination.constData();
+    const char* t = names.temporary.constData();
+    const char* p = names.parked.constData();
+    // Parking fails harmlessly when there is no previous picture yet, or the
+    // file system has no links: the rename below replaces in one step anyway.
+    const bool parked = Attempt([&] { return ops.park(d, p); });
+    const bool installed = Attempt([&] { return ops.install(t, d); });
+    if (installed) {
+        if (parked)
+            DeleteWithRetries(names.parked);
+        return true;
+    }
+    DeleteWithRetries(names.temporary);
+    if (parked) {
+        // Leaving the destination empty would be worse than keeping the old one.
+        if (Exists(d))
+            DeleteWithRetries(names.parked);
+        else
+            Attempt([&] { return ops.rename(p, d); });
+    }
+    return false;
+}
+
 } // namespace
 
 SwapNames MakeSwapNames(const QByteArray& destination, unsigned index)
@@ -39,10 +86,12 @@ SwapNames MakeSwapNames(const QByteArray& destination, unsigned index)
 
 SwapNames ClaimSwapNames(const QByteArray& destination)
 {
+    const SwapNames previous = MakeSwapNames(destination, s_nSwapIndex + 99);
     const SwapNames names = MakeSwapNames(destination, s_nSwapIndex);
     s_nSwapIndex = (s_nSwapIndex + 1) % 100;
     RestoreParkedPicture(destination);
-    for (const QByteArray& name : {names.temporary, names.parked}) {
+    for (const QByteArray& name :
+         {previous.temporary, previous.parked, names.temporary, names.parked}) {
         if (Exists(name.constData()))
             DeleteWithRetries(name);
     }
@@ -106,10 +155,15 @@ bool DeleteLocalFile(const char* path)
     return ::unlink(path) == 0;
 }
 
+int ExchangeFiles(const char* a, const char* b)
+{
+    return ::renameat2(AT_FDCWD, a, AT_FDCWD, b, RENAME_EXCHANGE) == 0 ? 0 : errno;
+}
+
 FrameFileOps& FrameFiles()
 {
-    static FrameFileOps ops{LinkNoReplace, RenameOver, RenameNoReplace, DeleteLocalFile,
-                            jpeg_write_file};
+    static FrameFileOps ops{LinkNoReplace,   RenameOver,      RenameNoReplace,
+                            DeleteLocalFile, jpeg_write_file, ExchangeFiles};
     return ops;
 }
 
@@ -120,26 +174,9 @@ bool DeleteWithRetries(const QByteArray& path)
 
 bool SwapIntoPlace(const QByteArray& destination, const SwapNames& names)
 {
-    FrameFileOps& ops = FrameFiles();
-    const char* d = destination.constData();
-    const char* t = names.temporary.constData();
-    const char* p = names.parked.constData();
-    // Parking fails harmlessly when there is no previous picture yet, or the
-    // file system has no links: the rename below replaces in one step anyway.
-    const bool parked = Attempt([&] { return ops.park(d, p); });
-    const bool installed = Attempt([&] { return ops.install(t, d); });
-    if (installed) {
-        if (parked)
-            DeleteWithRetries(names.parked);
-        return true;
-    }
+    if (!Exchange(names.temporary.constData(), destination.constData()))
+        return ParkAndInstall(destination, names);
+    // A delete that fails leaves the old picture for the next grab to clear.
     DeleteWithRetries(names.temporary);
-    if (parked) {
-        // Leaving the destination empty would be worse than keeping the old one.
-        if (Exists(d))
-            DeleteWithRetries(names.parked);
-        else
-            Attempt([&] { return ops.rename(p, d); });
-    }
-    return false;
+    return true;
 }

@@ -26,8 +26,9 @@ SwapNames MakeSwapNames(const QByteArray& destination, unsigned index);
 
 // The names for the next picture at the destination, from s_nSwapIndex (which
 // moves on). A picture left parked by an interrupted swap is put back first;
-// then whatever is left at the two names is cleared, so no leftover of ours
-// blocks the grab.
+// then whatever is left at the two names, and at the previous grab's (an old
+// picture whose delete failed), is cleared, so no leftover of ours blocks the
+// grab or lingers.
 SwapNames ClaimSwapNames(const QByteArray& destination);
 
 // When the destination is missing, the newest picture parked under one of its
@@ -42,6 +43,8 @@ bool LinkNoReplace(const char* from, const char* to);
 bool RenameOver(const char* from, const char* to);
 bool RenameNoReplace(const char* from, const char* to);
 bool DeleteLocalFile(const char* path);
+// Swaps two names in one step: 0, or the errno of the refusal.
+int ExchangeFiles(const char* a, const char* b);
 
 // Seams: the file operations and the writer a grab uses.
 struct FrameFileOps {
@@ -51,14 +54,18 @@ struct FrameFileOps {
     std::function<bool(const char* from, const char* to)> rename = RenameNoReplace;
     std::function<bool(const char* path)> remove = DeleteLocalFile;
     std::function<int(HGLOBAL dib, const char* name, int quality)> writeJpeg;
+    std::function<int(const char* a, const char* b)> exchange = ExchangeFiles;
 };
 FrameFileOps& FrameFiles();
 
 // Up to 5 immediate attempts to delete through the seam.
 bool DeleteWithRetries(const QByteArray& path);
 
-// Parks the destination under a second name, renames the temporary file over
-// it and deletes the parked name, each up to 5 immediate attempts. The
+// Exchanges the temporary file with the destination and deletes the old
+// picture, now at the temporary's name. Where the file system cannot exchange,
+// there is no destination yet, or the exchange keeps failing: parks the
+// destination under a second name, renames the temporary file over it and
+// deletes the parked name. Each step up to 5 immediate attempts; the
 // destination is never missing on the way. When the install fails the
 // temporary file is deleted and the parked picture is put back if the
 // destination went. True when the new picture is in place.

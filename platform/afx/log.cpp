@@ -2,11 +2,33 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 namespace
 {
 LogObserver g_observer;
 LogObserver g_tap;
+
+// A stream logs a status line per frame: the stamp is formatted once a second,
+// and the line goes out in one write from a buffer that keeps its size. Per
+// thread, as the capture reader logs from its own.
+struct LineBuffer {
+    std::time_t stampedAt = -1;
+    char stamp[32] = {};
+    std::string line;
+};
+
+const char* Stamp(LineBuffer& b)
+{
+    const std::time_t now = std::time(nullptr);
+    if (now != b.stampedAt) {
+        std::tm local{};
+        localtime_r(&now, &local);
+        std::strftime(b.stamp, sizeof b.stamp, "%Y-%m-%d %H:%M:%S", &local);
+        b.stampedAt = now;
+    }
+    return b.stamp;
+}
 } // namespace
 
 LogObserver SetLogTap(LogObserver tap)
@@ -27,13 +49,12 @@ void LogLine(const char* kind, const QString& text)
         g_observer(kind, text);
     if (g_tap)
         g_tap(kind, text);
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    QString flat = text;
-    flat.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-    std::fprintf(stderr, "%s %s: %s\n", stamp, kind, flat.toLocal8Bit().constData());
-    std::fflush(stderr);
+    thread_local LineBuffer b;
+    QByteArray bytes = text.toLocal8Bit();
+    // One record per line: a line break in the text would start a false one.
+    if (bytes.contains('\n'))
+        bytes.replace('\n', "\\n");
+    b.line.assign(Stamp(b)).append(1, ' ').append(kind).append(": ");
+    b.line.append(bytes.constData(), std::size_t(bytes.size())).append(1, '\n');
+    std::fwrite(b.line.data(), 1, b.line.size(), stderr);
 }

@@ -166,12 +166,18 @@ TEST_F(GrabFrameTest, ReaderNeverSeesAPartialPicture)
             ++(ok ? whole : broken);
         }
     });
-    int installed = 0;
+    int installed = 0, exchanged = 0;
+    FrameFiles().exchange = [&exchanged](const char* a, const char* b) {
+        const int error = ExchangeFiles(a, b);
+        exchanged += error == 0;
+        return error;
+    };
     for (int i = 0; i < 500; ++i)
         installed += dlg.GrabFrame(Dest());
     done = true;
     reader.join();
     EXPECT_EQ(installed, 500);
+    EXPECT_GE(exchanged, 499) << "each picture after the first is exchanged in";
     EXPECT_EQ(broken, 0);
     EXPECT_GT(whole, 0);
     EXPECT_EQ(missing, 0);

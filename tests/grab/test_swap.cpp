@@ -4,7 +4,9 @@
 
 #include <QFile>
 #include <atomic>
+#include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -21,9 +23,10 @@ protected:
     int Grab(const QString& dest) { return WriteClipboardFrame(dlg, dest); }
     int Grab() { return Grab(Dest()); }
 
-    // Counts park, install and restore attempts and lets a test refuse some.
+    // Counts exchange, park, install and restore attempts and lets a test
+    // refuse some (an exchange with EBUSY).
     struct RenameLog {
-        int park = 0, install = 0, restore = 0;
+        int exchange = 0, park = 0, install = 0, restore = 0;
     };
     using Refuse = std::function<bool(const char*, const char*)>;
     void CountRenames(RenameLog* log, Refuse refuse = {})
@@ -38,6 +41,10 @@ protected:
         ops.park = counted(&log->park, LinkNoReplace);
         ops.install = counted(&log->install, RenameOver);
         ops.rename = counted(&log->restore, RenameNoReplace);
+        ops.exchange = [=](const char* from, const char* to) {
+            ++log->exchange;
+            return refuse && refuse(from, to) ? EBUSY : ExchangeFiles(from, to);
+        };
     }
     QByteArray Contents(const QString& path) const
     {
@@ -60,6 +67,7 @@ TEST_F(Swap, FirstGrabThenReplace)
     RenameLog log;
     CountRenames(&log);
     ASSERT_EQ(Grab(), 1);
+    EXPECT_EQ(log.exchange, 1) << "nothing to exchange with: no retries";
     EXPECT_EQ(log.park, 5) << "parking a missing picture is tried five times";
     EXPECT_EQ(log.install, 1);
     const dibtest::Decoded d = dibtest::DecodeJpegFile(Dest().toStdString());
@@ -70,14 +78,60 @@ TEST_F(Swap, FirstGrabThenReplace)
     EXPECT_TRUE(Leftovers().isEmpty());
     EXPECT_TRUE(ClipboardClosed());
 
+    // The next picture is exchanged in, and the old one is gone for good.
     const QByteArray first = Contents(Dest());
+    const int old = ::open(QFile::encodeName(Dest()).constData(), O_RDONLY);
+    ASSERT_GE(old, 0);
     app.m_upload.m_strTimeFormat = QStringLiteral("%H:%M");
     log = {};
     ASSERT_EQ(Grab(), 1);
-    EXPECT_EQ(log.park, 1);
-    EXPECT_EQ(log.install, 1);
+    EXPECT_EQ(log.exchange, 1);
+    EXPECT_EQ(log.park, 0);
+    EXPECT_EQ(log.install, 0);
+    struct stat st;
+    ASSERT_EQ(::fstat(old, &st), 0);
+    EXPECT_EQ(st.st_nlink, 0u) << "the old picture still has a name";
+    ::close(old);
     EXPECT_NE(Contents(Dest()), first);
+    EXPECT_TRUE(IsJpeg(Dest()));
     EXPECT_TRUE(Leftovers().isEmpty());
+}
+
+// Where the file system cannot exchange the picture still goes in, by parking;
+// an exchange that fails otherwise is retried, then parking is tried too.
+TEST_F(Swap, ExchangeRefusedFallsBackToParking)
+{
+    ASSERT_EQ(Grab(), 1);
+    struct Case {
+        int error;
+        int failures; // before the exchange would work
+        int exchanges, parks;
+    };
+    const Case cases[] = {{EINVAL, 99, 1, 1},
+                          {ENOSYS, 99, 1, 1},
+                          {EOPNOTSUPP, 99, 1, 1},
+                          {EBUSY, 2, 3, 0},
+                          {EIO, 99, 5, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        RenameLog log;
+        CountRenames(&log);
+        FrameFiles().exchange = [&log, c](const char* a, const char* b) {
+            return ++log.exchange > c.failures ? ExchangeFiles(a, b) : c.error;
+        };
+        const QByteArray previous = Contents(Dest());
+        // Every picture different, so a stale one shows.
+        app.m_upload.m_strTimeFormat += QLatin1Char('x');
+        status.clear();
+        ASSERT_EQ(Grab(), 1);
+        EXPECT_EQ(log.exchange, c.exchanges);
+        EXPECT_EQ(log.park, c.parks);
+        EXPECT_EQ(log.install, c.parks);
+        EXPECT_NE(Contents(Dest()), previous);
+        EXPECT_TRUE(IsJpeg(Dest()));
+        EXPECT_TRUE(status.lines.isEmpty()) << status.lines.join('|').toStdString();
+        EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+    }
 }
 
 TEST_F(Swap, SuffixesRunZeroToNinetyNineThenWrap)
@@ -102,12 +156,13 @@ TEST_F(Swap, LockedDestinationKeepsThePreviousPicture)
     const QByteArray previous = Contents(Dest());
     const QByteArray dest = QFile::encodeName(Dest());
 
-    // Held open elsewhere: neither parked nor replaced.
+    // Held open elsewhere: neither exchanged, parked nor replaced.
     RenameLog log;
     CountRenames(&log,
                  [dest](const char* from, const char* to) { return dest == from || dest == to; });
     status.clear();
     EXPECT_EQ(Grab(), 0);
+    EXPECT_EQ(log.exchange, 5);
     EXPECT_EQ(log.park, 5);
     EXPECT_EQ(log.install, 5);
     EXPECT_EQ(status.lines, QStringList{QStringLiteral("File error: Locking problem")});
@@ -119,6 +174,7 @@ TEST_F(Swap, LockedDestinationKeepsThePreviousPicture)
     CountRenames(&log,
                  [](const char* from, const char*) { return QByteArray(from).contains(".t"); });
     EXPECT_EQ(Grab(), 0);
+    EXPECT_EQ(log.exchange, 5);
     EXPECT_EQ(log.park, 1);
     EXPECT_EQ(log.install, 5);
     EXPECT_EQ(log.restore, 0);
@@ -127,6 +183,8 @@ TEST_F(Swap, LockedDestinationKeepsThePreviousPicture)
 
     // An install that fails after the destination went: the parked copy goes back.
     log = {};
+    CountRenames(&log);
+    FrameFiles().exchange = [](const char*, const char*) { return EINVAL; };
     FrameFiles().install = [&log, dest](const char*, const char*) {
         ++log.install;
         ::unlink(dest.constData());
@@ -171,6 +229,8 @@ TEST_F(Swap, LeftoversOfAnInterruptedSwapNeverBlockAGrab)
     const QString victim = outside.filePath(QStringLiteral("victim"));
     ASSERT_TRUE(Write(victim, "not yours"));
     ASSERT_EQ(Grab(), 1);
+    // Stopped after an exchange: the picture before it at a temporary name.
+    ASSERT_TRUE(QFile::copy(Dest(), Dest() + ".t57"));
     // Stopped between parking and installing: no picture, the previous one
     // parked, a half-written temporary, and a planted parked name.
     ASSERT_TRUE(QFile::rename(Dest(), Dest() + ".d05"));
@@ -213,53 +273,73 @@ TEST_F(Swap, MissingPictureGetsItsParkedCopyBack)
 }
 
 // A reader polling the destination during a fast stream of swaps always finds
-// a whole picture.
+// a whole picture, exchanged in or parked and installed.
 TEST_F(Swap, DestinationIsNeverMissingWhileSwapping)
 {
     const QByteArray dest = QFile::encodeName(Dest());
     const QByteArray picture(4000, 'p');
     ASSERT_TRUE(Write(Dest(), picture));
-    std::atomic<bool> done{false};
-    std::atomic<long> polls{0}, missing{0}, short_{0};
-    std::thread reader([&] {
-        char buffer[8192];
-        while (!done) {
-            const int fd = ::open(dest.constData(), O_RDONLY);
-            ++polls;
-            if (fd < 0) {
-                ++missing;
-                continue;
+    for (const bool exchange : {true, false}) {
+        SCOPED_TRACE(exchange ? "exchange" : "park");
+        std::atomic<bool> done{false};
+        std::atomic<long> polls{0}, missing{0}, short_{0};
+        std::thread reader([&] {
+            char buffer[8192];
+            while (!done) {
+                const int fd = ::open(dest.constData(), O_RDONLY);
+                ++polls;
+                if (fd < 0) {
+                    ++missing;
+                    continue;
+                }
+                if (::read(fd, buffer, sizeof buffer) != picture.size())
+                    ++short_;
+                ::close(fd);
             }
-            if (::read(fd, buffer, sizeof buffer) != picture.size())
-                ++short_;
-            ::close(fd);
+        });
+        int exchanged = 0;
+        FrameFiles().exchange = [&](const char* a, const char* b) {
+            const int error = exchange ? ExchangeFiles(a, b) : EINVAL;
+            exchanged += error == 0;
+            return error;
+        };
+        int failed = 0;
+        for (unsigned i = 0; i < 3000; ++i) {
+            const SwapNames names = MakeSwapNames(dest, i);
+            if (!Write(QFile::decodeName(names.temporary), picture) || !SwapIntoPlace(dest, names))
+                ++failed;
         }
-    });
-    int failed = 0;
-    for (unsigned i = 0; i < 3000; ++i) {
-        const SwapNames names = MakeSwapNames(dest, i);
-        if (!Write(QFile::decodeName(names.temporary), picture) || !SwapIntoPlace(dest, names))
-            ++failed;
+        done = true;
+        reader.join();
+        std::printf("polls %ld, destination missing %ld, short %ld\n", long(polls), long(missing),
+                    long(short_));
+        EXPECT_EQ(failed, 0);
+        EXPECT_EQ(exchanged, exchange ? 3000 : 0);
+        EXPECT_GT(polls, 1000);
+        EXPECT_EQ(missing, 0);
+        EXPECT_EQ(short_, 0);
+        EXPECT_TRUE(Leftovers().isEmpty());
     }
-    done = true;
-    reader.join();
-    std::printf("polls %ld, destination missing %ld, short %ld\n", long(polls), long(missing),
-                long(short_));
-    EXPECT_EQ(failed, 0);
-    EXPECT_GT(polls, 1000);
-    EXPECT_EQ(missing, 0);
-    EXPECT_EQ(short_, 0);
-    EXPECT_TRUE(Leftovers().isEmpty());
 }
 
-TEST_F(Swap, ParkedFileThatWillNotGoIsNoFailure)
+// The old picture that will not go, exchanged or parked, is no failure; the
+// next grab clears it.
+TEST_F(Swap, OldPictureThatWillNotGoIsClearedNextTime)
 {
     ASSERT_EQ(Grab(), 1);
-    int deletes = 0;
-    FrameFiles().remove = [&deletes](const char*) { return ++deletes, false; };
-    EXPECT_EQ(Grab(), 1);
-    EXPECT_EQ(deletes, 5);
-    EXPECT_EQ(Leftovers(), QStringList{QStringLiteral("cam.jpg.d01")});
+    for (const char* left : {"cam.jpg.t01", "cam.jpg.d03"}) {
+        SCOPED_TRACE(left);
+        int deletes = 0;
+        FrameFiles().remove = [&deletes](const char*) { return ++deletes, false; };
+        EXPECT_EQ(Grab(), 1);
+        EXPECT_EQ(deletes, 5);
+        EXPECT_EQ(Leftovers(), QStringList{QLatin1String(left)});
+        FrameFiles().remove = DeleteLocalFile;
+        EXPECT_EQ(Grab(), 1);
+        EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+        // Now by parking.
+        FrameFiles().exchange = [](const char*, const char*) { return EOPNOTSUPP; };
+    }
 }
 
 TEST_F(Swap, EveryFailureHasItsStatusLine)

@@ -12,7 +12,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 TEST(ServiceRules, CommandLineOptionsAndRefusals)
 {
@@ -271,4 +275,50 @@ TEST(ServiceRules, CameraStateAndSessionOutcomeReachTheReport)
     Service::Start(info);
     EXPECT_EQ(report().consecutiveFailures, 0);
     Service::Stop();
+}
+
+// The record on standard error: one line per status, the stamp following the
+// clock across seconds, line breaks escaped, local text kept.
+TEST(ServiceRules, LogRecordOnStandardError)
+{
+    ScopedTimeZone zone("UTC");
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.filePath("stderr"));
+    const int saved = ::dup(2);
+    const int file = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(file, 0);
+    ::dup2(file, 2);
+    ::close(file);
+    // The seconds each line was written within, as the log's own clock tells them.
+    std::vector<std::pair<std::time_t, std::time_t>> when;
+    const auto log = [&when](const char* kind, const QString& text) {
+        const std::time_t before = std::time(nullptr);
+        LogLine(kind, text);
+        when.emplace_back(before, std::time(nullptr));
+    };
+    log("status", QStringLiteral("Sending image...\nline two\n"));
+    // Into the next second: a stamp kept too long would show.
+    while (std::time(nullptr) == when[0].second)
+        QThread::msleep(20);
+    log("message", QStringLiteral("Kamera \u00fcber Netz"));
+    log("capture", QString());
+    ::dup2(saved, 2);
+    ::close(saved);
+
+    QFile f(QFile::decodeName(path));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 4) << "three lines and the end";
+    EXPECT_TRUE(lines[3].isEmpty());
+    const QByteArray texts[] = {"status: Sending image...\\nline two\\n",
+                                "message: Kamera \xc3\xbc"
+                                "ber Netz",
+                                "capture: "};
+    for (int i = 0; i < 3; ++i) {
+        const QDateTime stamp = QDateTime::fromString(QString::fromLatin1(lines[i].left(19)),
+                                                      QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const qint64 t = stamp.toSecsSinceEpoch();
+        EXPECT_TRUE(t >= when[i].first && t <= when[i].second) << lines[i].constData();
+        EXPECT_EQ(lines[i].mid(19), " " + texts[i]);
+    }
 }
