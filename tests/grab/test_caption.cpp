@@ -99,11 +99,13 @@ protected:
         HGLOBAL copy = dibtest::ToBlock(bytes);
         EXPECT_EQ(jpeg_write_file(copy, whole.c_str(), 75), rc);
         GlobalFree(copy);
-        if (rc == 0)
+        if (rc == 0) {
             EXPECT_TRUE(dibtest::ReadFileBytes(parts) == dibtest::ReadFileBytes(whole));
+        }
         EXPECT_FALSE(watch.expired()) << "the output keeps the frame's bytes alive";
-        if (const auto kept = watch.lock())
+        if (const auto kept = watch.lock()) {
             EXPECT_TRUE(*kept == input) << "the frame itself is never drawn on";
+        }
         GlobalFree(out);
         EXPECT_TRUE(watch.expired());
 
