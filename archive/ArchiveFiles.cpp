@@ -219,6 +219,25 @@ ArchiveFileOps& ArchiveFiles()
     return ops;
 }
 
+namespace
+{
+// The picture is installed by exchange, which leaves its data to the kernel's
+// write-back half a minute later; a kept picture is worth sending on its way
+// now, as a replace-by-rename would have. Best effort, and it does not wait.
+void StartWriteOut(const QByteArray& path)
+{
+#ifdef __linux__
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    ::close(fd);
+#else
+    Q_UNUSED(path);
+#endif
+}
+} // namespace
+
 StoreResult StorePicture(const QString& src, const ArchiveLayout& layout, const QString& relPath)
 {
     StoreResult r;
@@ -240,6 +259,7 @@ StoreResult StorePicture(const QString& src, const ArchiveLayout& layout, const 
         if (RenameNoReplace(tmp.constData(), QFile::encodeName(candidate).constData())) {
             r.ok = true;
             r.path = candidate;
+            StartWriteOut(QFile::encodeName(candidate));
             return r;
         }
         if (errno != EEXIST) {
