@@ -237,6 +237,27 @@ int CaptionFontsMade()
     return g_fontsMade;
 }
 
+// The painter's own rounding (a * x / 255, rounded, two channels at once).
+static QRgb ByteMul(QRgb x, unsigned a)
+{
+    unsigned t = (x & 0xff00ffu) * a;
+    t = ((t + ((t >> 8) & 0xff00ffu) + 0x800080u) >> 8) & 0xff00ffu;
+    x = ((x >> 8) & 0xff00ffu) * a;
+    x = (x + ((x >> 8) & 0xff00ffu) + 0x800080u) & 0xff00ff00u;
+    return x | t;
+}
+
+void BlendCaptionInk(QRgb* row, const QRgb* ink, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        const QRgb s = ink[i];
+        if (s >= 0xff000000u)
+            row[i] = s;
+        else if (s != 0)
+            row[i] = s + ByteMul(row[i], qAlpha(~s));
+    }
+}
+
 bool CaptionDrawable(const DibLayout& d)
 {
     return d.header.biCompression == BI_RGB &&
@@ -269,14 +290,11 @@ CaptionBox DrawCaptionRows(const DibLayout& d, const unsigned char* colourTable,
         return l.box;
     RowCodec codec(d, colourTable);
     const int left = l.patch.left(), top = l.patch.top(), width = l.patch.width();
-    for (int y = 0; y < l.patch.height(); ++y)
-        codec.Read(row(top + y), left, width, reinterpret_cast<QRgb*>(l.scratch.scanLine(y)));
-    {
-        QPainter painter(&l.scratch);
-        painter.drawImage(0, 0, l.ink);
+    for (int y = 0; y < l.patch.height(); ++y) {
+        auto* scratch = reinterpret_cast<QRgb*>(l.scratch.scanLine(y));
+        codec.Read(row(top + y), left, width, scratch);
+        BlendCaptionInk(scratch, reinterpret_cast<const QRgb*>(l.ink.constScanLine(y)), width);
+        codec.Write(scratch, left, width, row(top + y));
     }
-    for (int y = 0; y < l.patch.height(); ++y)
-        codec.Write(reinterpret_cast<const QRgb*>(l.scratch.constScanLine(y)), left, width,
-                    row(top + y));
     return l.box;
 }

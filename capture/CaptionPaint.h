@@ -23,6 +23,10 @@ struct CaptionStyle {
 QFont MakeCaptionFont(const QString& face, int fontHeight);
 int CaptionFontsMade();
 
+// Blends n pixels of premultiplied ink over opaque pixels exactly as the
+// painter's source-over would, without a painter for every frame.
+void BlendCaptionInk(QRgb* row, const QRgb* ink, int n);
+
 // Whether the caption can be drawn on bitmaps of this layout (8, 16 or 24
 // bit, uncompressed); others pass through as they are.
 bool CaptionDrawable(const DibLayout& layout);

@@ -4,6 +4,8 @@
 #include "grabtest.h"
 
 #include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
 #include <memory>
 
 using namespace grabtest;
@@ -70,6 +72,32 @@ TEST(CaptionRules, TimeTextAndLineBreaks)
     EXPECT_EQ(doubled, QStringLiteral("x\\\ny\n"));
     QString lone = QStringLiteral("\\");
     EXPECT_EQ(ReplaceLineBreaks(&lone), 1);
+}
+
+// Captions drawn before the painter left the blending must stay byte for byte
+// what they were: every ink alpha over many backgrounds.
+TEST(CaptionRules, InkBlendsExactlyAsThePainterDoes)
+{
+    const int n = 256 * 61;
+    QImage ink(n, 1, QImage::Format_ARGB32_Premultiplied);
+    QImage painted(n, 1, QImage::Format_RGB32);
+    auto* inkRow = reinterpret_cast<QRgb*>(ink.scanLine(0));
+    auto* bgRow = reinterpret_cast<QRgb*>(painted.scanLine(0));
+    for (int i = 0; i < n; ++i) {
+        const int a = i % 256, k = i / 256;
+        inkRow[i] = qRgba((k * 37) % (a + 1), (k * 11 + a) % (a + 1), (k * 5) % (a + 1), a);
+        bgRow[i] = qRgb((i * 7) & 255, (i * 13) & 255, (i * 29) & 255);
+    }
+    std::vector<QRgb> blended(bgRow, bgRow + n);
+    {
+        QPainter painter(&painted);
+        painter.drawImage(0, 0, ink);
+    }
+    BlendCaptionInk(blended.data(), inkRow, n);
+    int differ = 0;
+    for (int i = 0; i < n; ++i)
+        differ += blended[std::size_t(i)] != painted.pixel(i, 0);
+    EXPECT_EQ(differ, 0);
 }
 
 class Caption : public GrabFixture
