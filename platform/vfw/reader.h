@@ -6,6 +6,7 @@
 // no frame memory.
 #pragma once
 
+#include "converter.h"
 #include "dib.h"
 #include "drivers.h"
 
@@ -71,23 +72,8 @@ private:
     void Pace(AVFrame* frame);
     bool FreshLocked(Clock::time_point now) const;
     using Buffer = std::shared_ptr<std::vector<std::uint8_t>>;
-    struct ScaleKey {
-        int width = 0, height = 0, pixelFormat = -1;
-        FrameFormat format;
-        bool operator==(const ScaleKey& o) const
-        {
-            return width == o.width && height == o.height && pixelFormat == o.pixelFormat &&
-                   format == o.format;
-        }
-    };
-
     bool ConvertLocked();
     Buffer SpareLocked();
-    bool Convert(const AVFrame* frame, const FrameFormat& format, std::uint8_t* dib);
-    bool ScaleViaRows(const AVFrame* frame, const FrameFormat& format);
-    bool ScaleBottomUp(const AVFrame* frame, const FrameFormat& format, std::uint8_t* pixels,
-                       std::size_t stride);
-    bool ScalesInPlace(const AVFrame* frame, const FrameFormat& format);
     void Stop();
     static int Interrupted(void* self);
 
@@ -98,13 +84,11 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
-    // Everything below up to m_native, and the held frame and scaler in m_av,
-    // is guarded by m_mutex.
+    // Everything below up to m_native, and the held frame in m_av, is guarded
+    // by m_mutex.
     Buffer m_front; // the converted frame of m_frontSequence
     std::vector<Buffer> m_spares;
-    std::vector<std::uint8_t> m_rows;
-    ScaleKey m_scaleKey;
-    bool m_inPlace = false; // the scaler may write straight into the bitmap's rows
+    FrameConverter m_takerConverter;
     bool m_hasFrame = false;
     bool m_ended = false;
     bool m_convertFailing = false;
