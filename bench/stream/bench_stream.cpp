@@ -11,7 +11,8 @@
 // taken over a steady window after a warm-up, so start-up is not counted. The
 // program's stream starts at once: it is sent Upload now (SIGUSR1) as soon as
 // it reports itself idle, instead of waiting the minute to its first upload.
-//   bench_stream [seconds per window, default 20] [WxH ...]
+// The rows take turns in rounds; each is reported as the median of its rounds.
+//   bench_stream [seconds per window, default 10] [rounds, default 3] [WxH ...]
 //   bench_stream --floor WxH   (the floor child itself)
 #include <fcntl.h>
 #include <poll.h>
@@ -20,6 +21,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "children.h"
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -55,148 +59,6 @@ bool ParseSize(const char* text, Size* size)
 std::string Source(const Size& s)
 {
     return "testsrc2=size=" + s.Text() + ":rate=30";
-}
-
-// ---- children and their accounting -----------------------------------------
-
-struct Child {
-    pid_t pid = -1;
-    int fd = -1; // the stream its frame lines arrive on
-};
-
-// The child's stdout or stderr (lineFd 1 or 2) comes back through a pipe; the
-// other goes to logPath.
-Child Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, int lineFd,
-            const std::string& logPath)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], lineFd);
-        const int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(log, lineFd == 1 ? 2 : 1);
-        close(fds[0]);
-        close(fds[1]);
-        for (const std::string& e : env)
-            putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    if (pid < 0) {
-        close(fds[0]);
-        return {};
-    }
-    return {pid, fds[0]};
-}
-
-void Stop(Child& c)
-{
-    if (c.pid <= 0)
-        return;
-    kill(c.pid, SIGTERM);
-    for (int i = 0; i < 40 && waitpid(c.pid, nullptr, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (kill(c.pid, SIGKILL) == 0)
-        waitpid(c.pid, nullptr, 0);
-    close(c.fd);
-    c = {};
-}
-
-// Processor milliseconds of the whole process, and its resident kilobytes.
-bool Account(pid_t pid, double* cpuMs, long* rssKb)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
-        return false;
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string f;
-    unsigned long long utime = 0, stime = 0;
-    long rssPages = 0;
-    // Fields from the state on: utime and stime are the 12th and 13th, rss the 22nd.
-    for (int i = 1; i <= 22 && fields >> f; ++i) {
-        if (i == 12)
-            utime = std::stoull(f);
-        else if (i == 13)
-            stime = std::stoull(f);
-        else if (i == 22)
-            rssPages = std::stol(f);
-    }
-    *cpuMs = 1000.0 * double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-    *rssKb = rssPages * (sysconf(_SC_PAGESIZE) / 1024);
-    return true;
-}
-
-struct Result {
-    bool ok = false;
-    std::string failure;
-    long frames = 0;
-    double seconds = 0, cpuMs = 0;
-    long rssStart = 0, rssEnd = 0;
-    double MsPerFrame() const { return frames > 0 ? cpuMs / double(frames) : 0; }
-    double Fps() const { return seconds > 0 ? double(frames) / seconds : 0; }
-};
-
-// Counts published frames from the child's lines: returns the running total
-// after a line, or -1 when the line says nothing about frames.
-using FrameCounter = std::function<long(const std::string& line)>;
-
-Result Measure(Child& child, const FrameCounter& count, double windowSeconds,
-               double warmupLimitSeconds)
-{
-    Result r;
-    const Clock::time_point spawned = Clock::now();
-    Clock::time_point t0;
-    long f0 = -1, frames = 0;
-    double cpu0 = 0;
-    std::string pending;
-    char buffer[4096];
-    while (true) {
-        const Clock::time_point now = Clock::now();
-        if (f0 < 0 && now - spawned > std::chrono::duration<double>(warmupLimitSeconds)) {
-            r.failure = "no steady stream within " + std::to_string(int(warmupLimitSeconds)) + " s";
-            break;
-        }
-        pollfd p{child.fd, POLLIN, 0};
-        if (poll(&p, 1, 200) < 0)
-            continue;
-        if (!(p.revents & (POLLIN | POLLHUP)))
-            continue;
-        const ssize_t n = read(child.fd, buffer, sizeof buffer);
-        if (n <= 0) {
-            r.failure = "the process ended early";
-            break;
-        }
-        pending.append(buffer, std::size_t(n));
-        for (std::size_t eol; (eol = pending.find('\n')) != std::string::npos;) {
-            const long total = count(pending.substr(0, eol));
-            pending.erase(0, eol + 1);
-            if (total < 0)
-                continue;
-            frames = total;
-            const Clock::time_point at = Clock::now();
-            if (f0 < 0 && frames >= kWarmupFrames) {
-                f0 = frames;
-                t0 = at;
-                Account(child.pid, &cpu0, &r.rssStart);
-            } else if (f0 >= 0 && at - t0 >= std::chrono::duration<double>(windowSeconds)) {
-                double cpu1 = 0;
-                r.ok = Account(child.pid, &cpu1, &r.rssEnd);
-                r.frames = frames - f0;
-                r.seconds = std::chrono::duration<double>(at - t0).count();
-                r.cpuMs = cpu1 - cpu0;
-                return r;
-            }
-        }
-    }
-    return r;
 }
 
 // ---- the three rows --------------------------------------------------------
@@ -248,7 +110,7 @@ Result RunVizo(Child& child, double window)
                 started = kill(child.pid, SIGUSR1) == 0;
             return line.find(" status: Succesful upload at ") != std::string::npos ? ++frames : -1L;
         },
-        window, 30);
+        kWarmupFrames, window, 30);
     Stop(child);
     return r;
 }
@@ -258,8 +120,8 @@ Result RunFloorChild(const Size& size, const std::string& dir, double window)
     Child child = Spawn({"/proc/self/exe", "--floor", size.Text()}, {}, 1, dir + "/floor.out");
     long frames = 0;
     Result r = Measure(
-        child, [&](const std::string& line) { return line == "frame" ? ++frames : -1L; }, window,
-        20);
+        child, [&](const std::string& line) { return line == "frame" ? ++frames : -1L; },
+        kWarmupFrames, window, 20);
     Stop(child);
     return r;
 }
@@ -298,7 +160,7 @@ Result RunFfmpeg(const Size& size, const std::string& dir, double window)
         [](const std::string& line) {
             return line.rfind("frame=", 0) == 0 ? std::atol(line.c_str() + 6) : -1L;
         },
-        window, 20);
+        kWarmupFrames, window, 20);
     Stop(child);
     return r;
 }
@@ -310,16 +172,98 @@ long FileBytes(const std::string& path)
     return stat(path.c_str(), &st) == 0 ? long(st.st_size) : -1;
 }
 
-void Print(const char* what, const Result& r, const std::string& note)
-{
-    if (!r.ok) {
-        std::printf("  %-7s failed: %s\n", what, r.failure.c_str());
-        return;
+// The machine's speed drifts by a fifth over minutes, so the rows take turns
+// in short rounds, and each row is the median of its rounds.
+struct Row {
+    const char* name;
+    std::vector<Result> runs;
+    std::string note;
+
+    std::vector<double> MsPerFrame() const
+    {
+        std::vector<double> ms;
+        for (const Result& r : runs)
+            ms.push_back(r.MsPerFrame());
+        return ms;
     }
-    std::printf("  %-7s %6.2f ms per frame  %5.2f fps  %ld frames in %.1f s  resident %ld -> %ld "
+};
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty()      ? 0
+           : v.size() % 2 ? v[v.size() / 2]
+                          : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+bool AllOk(const Row& row)
+{
+    return !row.runs.empty() &&
+           std::all_of(row.runs.begin(), row.runs.end(), [](const Result& r) { return r.ok; });
+}
+
+void Print(const Row& row)
+{
+    for (const Result& r : row.runs) {
+        if (!r.ok) {
+            std::printf("  %-7s failed: %s\n", row.name, r.failure.c_str());
+            return;
+        }
+    }
+    std::string each;
+    double fps = 1e9;
+    for (const Result& r : row.runs) {
+        each += (each.empty() ? "" : " ") + std::to_string(r.MsPerFrame()).substr(0, 5);
+        fps = std::min(fps, r.Fps());
+    }
+    const Result& last = row.runs.back();
+    std::printf("  %-7s %6.2f ms per frame (rounds %s)  lowest %5.2f fps  resident %ld -> %ld "
                 "kB%s\n",
-                what, r.MsPerFrame(), r.Fps(), r.frames, r.seconds, r.rssStart, r.rssEnd,
-                note.c_str());
+                row.name, Median(row.MsPerFrame()), each.c_str(), fps, last.rssStart, last.rssEnd,
+                row.note.c_str());
+}
+
+// The median over rounds of a's time over b's in the same round.
+double RatioOfMedians(const Row& a, const Row& b)
+{
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < a.runs.size() && i < b.runs.size(); ++i)
+        ratios.push_back(a.runs[i].MsPerFrame() / b.runs[i].MsPerFrame());
+    return Median(ratios);
+}
+
+bool RunSize(const Size& size, int rounds, double window)
+{
+    const std::string dir = MakeTempDir();
+    if (dir.empty())
+        return false;
+    Row floor{"floor", {}, ""}, vizo{"vizo", {}, ""}, ffmpeg{"ffmpeg", {}, ""};
+    for (int i = 0; i < rounds; ++i) {
+        floor.runs.push_back(RunFloorChild(size, dir, window));
+        Child program = StartVizo(size, dir);
+        vizo.runs.push_back(RunVizo(program, window));
+        ffmpeg.runs.push_back(RunFfmpeg(size, dir, window));
+    }
+    vizo.note = "  jpeg " + std::to_string(FileBytes(dir + "/vizo.jpg")) + " B";
+    ffmpeg.note = "  jpeg " + std::to_string(FileBytes(dir + "/ffmpeg.jpg")) + " B";
+    std::printf("%s\n", size.Text().c_str());
+    for (const Row* row : {&floor, &vizo, &ffmpeg})
+        Print(*row);
+    if (!AllOk(floor) || !AllOk(vizo) || !AllOk(ffmpeg)) {
+        std::printf("  logs in %s\n", dir.c_str());
+        return false;
+    }
+    double lowest = 1e9;
+    for (const Result& r : vizo.runs)
+        lowest = std::min(lowest, r.Fps());
+    std::printf("  vizo/floor %.2f (target at most 1.25)  vizo/ffmpeg %.2f (target at most "
+                "0.65)%s\n",
+                RatioOfMedians(vizo, floor), RatioOfMedians(vizo, ffmpeg),
+                size.width >= 1920
+                    ? (lowest >= 29 ? "  fps met (at least 29)" : "  fps NOT met (at least 29)")
+                    : "");
+    std::system(("rm -rf '" + dir + "'").c_str());
+    return true;
 }
 
 } // namespace
@@ -330,47 +274,27 @@ int main(int argc, char** argv)
     if (argc == 3 && std::strcmp(argv[1], "--floor") == 0 && ParseSize(argv[2], &floorSize))
         return RunFloor(floorSize.width, floorSize.height, Source(floorSize).c_str(), kQuality);
     signal(SIGPIPE, SIG_IGN);
-    double window = argc > 1 ? std::atof(argv[1]) : 20;
+    double window = argc > 1 ? std::atof(argv[1]) : 10;
     if (window < 2)
-        window = 20;
+        window = 10;
+    int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    if (rounds < 1)
+        rounds = 3;
     std::vector<Size> sizes;
-    for (int i = 2; i < argc; ++i) {
+    for (int i = 3; i < argc; ++i) {
         Size s;
         if (ParseSize(argv[i], &s))
             sizes.push_back(s);
     }
     if (sizes.empty())
         sizes = {{640, 480}, {1920, 1080}};
-    std::printf("Processor time per published frame, 30 fps test source, steady %.0f s windows "
-                "after %d frames\n",
-                window, kWarmupFrames);
+    std::printf("Processor time per published frame, 30 fps test source: %d rounds of steady "
+                "%.0f s windows after %d frames, medians\n",
+                rounds, window, kWarmupFrames);
     int rc = 0;
     for (const Size& size : sizes) {
-        const std::string dir = MakeTempDir();
-        if (dir.empty())
-            return 1;
-        const Result floor = RunFloorChild(size, dir, window);
-        const Result ffmpeg = RunFfmpeg(size, dir, window);
-        Child vizo = StartVizo(size, dir);
-        const Result program = RunVizo(vizo, window);
-        std::printf("%s\n", size.Text().c_str());
-        Print("floor", floor, "");
-        Print("vizo", program, "  jpeg " + std::to_string(FileBytes(dir + "/vizo.jpg")) + " B");
-        Print("ffmpeg", ffmpeg, "  jpeg " + std::to_string(FileBytes(dir + "/ffmpeg.jpg")) + " B");
-        if (!floor.ok || !program.ok || !ffmpeg.ok) {
-            std::printf("  logs in %s\n", dir.c_str());
+        if (!RunSize(size, rounds, window))
             rc = 1;
-            continue;
-        }
-        const double toFloor = program.MsPerFrame() / floor.MsPerFrame();
-        const double toFfmpeg = program.MsPerFrame() / ffmpeg.MsPerFrame();
-        std::printf("  vizo/floor %.2f (target at most 1.25)  vizo/ffmpeg %.2f (target at most "
-                    "0.65)%s\n",
-                    toFloor, toFfmpeg,
-                    size.width >= 1920 ? (program.Fps() >= 29 ? "  fps met (at least 29)"
-                                                              : "  fps NOT met (at least 29)")
-                                       : "");
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
     return rc;
 }
