@@ -57,13 +57,12 @@ std::pair<std::size_t, std::size_t> RowBytes(const DibLayout& d, int first, int 
     return {d.pixelOffset + std::min(top, bottom), d.stride * std::size_t(last - first)};
 }
 
-// Draws into the output's own rows; false if a caption row is not among them.
-bool Draw(HGLOBAL output, const DibLayout& d, const TimeCaption& c)
+// Draws into the output's own rows [first, last); false if one is not its own.
+bool Draw(HGLOBAL output, const DibLayout& d, const TimeCaption& c, int first, int last)
 {
     BlockView v;
     if (!GlobalLockView(output, &v))
         return false;
-    const auto [first, last] = CaptionRows(d, c.text, c.lines, c.style);
     bool owned = true;
     for (int y = first; y < last; ++y)
         owned = owned && v.Owns(d.pixelOffset + d.RowOffset(y), d.stride);
@@ -98,7 +97,7 @@ HGLOBAL CCameraDlg::StampCaption(HGLOBAL frame, std::time_t t, const CUpload& se
     // itself stays untouched on the clipboard, and no whole copy is made.
     const auto [offset, length] = RowBytes(d, first, last);
     HGLOBAL output = GlobalAllocOverlay(frame, d.pixelOffset + d.pixelBytes, offset, length);
-    if (output && drawn && !Draw(output, d, caption))
+    if (output && drawn && !Draw(output, d, caption, first, last))
         output = GlobalFree(output);
     return output;
 }

@@ -204,12 +204,10 @@ private:
 // what the block owns.
 const unsigned char* Span(const BlockView& v, std::size_t offset, std::size_t n)
 {
-    if (n == 0 || !v.own || v.Owns(offset, n))
+    if (!v.own || v.Owns(offset, n))
         return v.At(offset);
-    const bool first = v.Owns(offset, 1), last = v.Owns(offset + n - 1, 1);
-    return (first || last || (offset < v.ownOffset && offset + n > v.ownOffset + v.ownLength))
-               ? nullptr
-               : v.bytes + offset;
+    const bool overlaps = offset < v.ownOffset + v.ownLength && v.ownOffset < offset + n;
+    return overlaps ? nullptr : v.bytes + offset;
 }
 
 // The picture's rows, top first; false when one straddles an overlay's band.
