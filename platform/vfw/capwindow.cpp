@@ -342,9 +342,10 @@ void CaptureWindow::paintEvent(QPaintEvent* event)
     const QSize size = m_preview ? DibImageSize(m_preview->data(), m_preview->size()) : QSize();
     const QPoint origin((width() - size.width()) / 2, (height() - size.height()) / 2);
     const QRect part = size.isEmpty() ? QRect() : event->rect().intersected(QRect(origin, size));
-    const QImage image = part.isEmpty() ? QImage()
-                                        : DibRegionToImage(m_preview->data(), m_preview->size(),
-                                                           part.translated(-origin));
+    const QImage image = part.isEmpty()
+                             ? QImage()
+                             : DibRegionToScreenImage(m_preview->data(), m_preview->size(),
+                                                      part.translated(-origin));
     const QRegion black =
         image.isNull() ? QRegion(event->rect()) : QRegion(event->rect()).subtracted(part);
     for (const QRect& r : black)

@@ -72,27 +72,67 @@ QImage DibToImage(const std::uint8_t* dib, std::size_t bytes)
     return DibRegionToImage(dib, bytes, QRect(0, 0, INT_MAX, INT_MAX));
 }
 
-QImage DibRegionToImage(const std::uint8_t* dib, std::size_t bytes, const QRect& region)
+namespace
+{
+
+// Where the part of the picture within region starts, and its rows.
+struct Part {
+    QRect rect;
+    int bitCount = 0;
+    const std::uint8_t* top = nullptr; // the part's top row
+    std::size_t stride = 0;            // rows go up in memory from there
+};
+
+bool FindPart(const std::uint8_t* dib, std::size_t bytes, const QRect& region, Part* out)
 {
     FrameFormat format;
     if (!ReadFormat(dib, bytes, &format))
+        return false;
+    out->rect = region.intersected(QRect(0, 0, format.width, format.height));
+    out->bitCount = format.bitCount;
+    out->stride = DibStride(format.width, format.bitCount);
+    out->top = dib + DibPixelOffset(format.bitCount) +
+               std::size_t(out->rect.left()) * std::size_t(format.bitCount / 8) +
+               out->stride * std::size_t(format.height - 1 - out->rect.top());
+    return !out->rect.isEmpty();
+}
+
+} // namespace
+
+QImage DibRegionToImage(const std::uint8_t* dib, std::size_t bytes, const QRect& region)
+{
+    Part part;
+    if (!FindPart(dib, bytes, region, &part))
         return {};
-    const QRect part = region.intersected(QRect(0, 0, format.width, format.height));
-    if (part.isEmpty())
-        return {};
-    const QImage::Format kind = format.bitCount == 24   ? QImage::Format_BGR888
-                                : format.bitCount == 16 ? QImage::Format_RGB555
-                                                        : QImage::Format_Grayscale8;
-    QImage image(part.size(), kind);
+    const QImage::Format kind = part.bitCount == 24   ? QImage::Format_BGR888
+                                : part.bitCount == 16 ? QImage::Format_RGB555
+                                                      : QImage::Format_Grayscale8;
+    QImage image(part.rect.size(), kind);
     if (image.isNull())
         return {};
-    const std::size_t stride = DibStride(format.width, format.bitCount);
-    const std::size_t pixel = std::size_t(format.bitCount / 8);
-    const std::size_t rowBytes = std::size_t(part.width()) * pixel;
-    const std::uint8_t* pixels =
-        dib + DibPixelOffset(format.bitCount) + std::size_t(part.left()) * pixel;
-    for (int y = 0; y < part.height(); ++y)
-        std::memcpy(image.scanLine(y),
-                    pixels + stride * std::size_t(format.height - 1 - part.top() - y), rowBytes);
+    const std::size_t rowBytes = std::size_t(part.rect.width()) * std::size_t(part.bitCount / 8);
+    for (int y = 0; y < part.rect.height(); ++y)
+        std::memcpy(image.scanLine(y), part.top - part.stride * std::size_t(y), rowBytes);
+    return image;
+}
+
+// A painter converts any other form on every draw, and for a large picture
+// it spreads that work over a pool of threads it has to wake.
+QImage DibRegionToScreenImage(const std::uint8_t* dib, std::size_t bytes, const QRect& region)
+{
+    Part part;
+    if (!FindPart(dib, bytes, region, &part))
+        return {};
+    if (part.bitCount != 24)
+        return DibRegionToImage(dib, bytes, region);
+    QImage image(part.rect.size(), QImage::Format_RGB32);
+    if (image.isNull())
+        return {};
+    for (int y = 0; y < part.rect.height(); ++y) {
+        const std::uint8_t* in = part.top - part.stride * std::size_t(y);
+        auto* out = reinterpret_cast<std::uint32_t*>(image.scanLine(y));
+        for (int x = 0; x < part.rect.width(); ++x, in += 3)
+            out[x] = 0xff000000u | std::uint32_t(in[2]) << 16 | std::uint32_t(in[1]) << 8 | in[0];
+    }
     return image;
 }

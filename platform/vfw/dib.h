@@ -38,3 +38,6 @@ QImage DibToImage(const std::uint8_t* dib, std::size_t bytes);
 // top-down), so that painting a small part costs only that part; null when
 // none of the picture lies in it.
 QImage DibRegionToImage(const std::uint8_t* dib, std::size_t bytes, const QRect& region);
+// The same part in the form a screen's backing store holds (RGB32 for
+// 24-bit pictures), so that painting it is a plain copy.
+QImage DibRegionToScreenImage(const std::uint8_t* dib, std::size_t bytes, const QRect& region);

@@ -168,5 +168,14 @@ TEST(FramePath, PartOfAPictureEqualsThatPartOfTheWholeOne)
             << bits;
         EXPECT_TRUE(DibRegionToImage(dib.data(), dib.size(), QRect(40, 0, 5, 5)).isNull());
         EXPECT_TRUE(DibRegionToImage(dib.data(), dib.size() - 1, part).isNull());
+        // The preview's form: the same pixels, whatever form the painter takes.
+        for (const QRect& r : {part, QRect(30, -4, 50, 10), QRect(0, 0, 37, 23)}) {
+            const QImage screen = DibRegionToScreenImage(dib.data(), dib.size(), r);
+            EXPECT_EQ(screen.format(), bits == 24 ? QImage::Format_RGB32 : whole.format());
+            EXPECT_EQ(screen.convertToFormat(QImage::Format_RGB32),
+                      whole.copy(r.intersected(whole.rect())).convertToFormat(QImage::Format_RGB32))
+                << bits;
+        }
+        EXPECT_TRUE(DibRegionToScreenImage(dib.data(), dib.size() - 1, part).isNull());
     }
 }
