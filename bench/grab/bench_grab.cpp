@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -110,7 +111,8 @@ public:
     explicit EncodeOnly(const std::vector<unsigned char>& frame) : m_frame(frame)
     {
         std::memcpy(&m_h, frame.data(), sizeof m_h);
-        m_buffer.resize(tjBufSize(m_h.biWidth, m_h.biHeight, TJSAMP_420));
+        m_height = std::abs(m_h.biHeight);
+        m_buffer.resize(tjBufSize(m_h.biWidth, m_height, TJSAMP_420));
     }
     ~EncodeOnly() { tjDestroy(m_tj); }
     bool Run()
@@ -120,14 +122,16 @@ public:
         unsigned char* out = m_buffer.data();
         unsigned long size = m_buffer.size();
         const int stride = (m_h.biWidth * 3 + 3) & ~3;
-        return tjCompress2(m_tj, m_frame.data() + m_h.biSize, m_h.biWidth, stride, m_h.biHeight,
+        const int order = m_h.biHeight > 0 ? TJFLAG_BOTTOMUP : 0;
+        return tjCompress2(m_tj, m_frame.data() + m_h.biSize, m_h.biWidth, stride, m_height,
                            TJPF_BGR, &out, &size, TJSAMP_420, kQuality,
-                           TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC) == 0;
+                           order | TJFLAG_NOREALLOC) == 0;
     }
 
 private:
     const std::vector<unsigned char>& m_frame;
     BITMAPINFOHEADER m_h;
+    int m_height = 0;
     tjhandle m_tj = tjInitCompress();
     std::vector<unsigned char> m_buffer;
 };

@@ -50,15 +50,15 @@ bool FrameConverter::Convert(const AVFrame* frame, const FrameFormat& format, st
     const std::size_t stride = DibStride(format.width, format.bitCount);
     const std::size_t rowBytes = std::size_t(format.width) * std::size_t(format.bitCount / 8);
     if (m_inPlace) {
-        if (!ScaleBottomUp(frame, format, pixels, stride))
+        if (!ScaleInPlace(frame, pixels, stride))
             return false;
     } else {
         if (!ScaleViaRows(frame, format))
             return false;
         const std::size_t work = m_rows.size() / std::size_t(format.height);
         for (int y = 0; y < format.height; ++y)
-            std::memcpy(pixels + stride * std::size_t(format.height - 1 - y),
-                        m_rows.data() + work * std::size_t(y), rowBytes);
+            std::memcpy(pixels + stride * std::size_t(y), m_rows.data() + work * std::size_t(y),
+                        rowBytes);
     }
     if (stride > rowBytes) {
         for (int y = 0; y < format.height; ++y)
@@ -78,19 +78,16 @@ bool FrameConverter::ScaleViaRows(const AVFrame* frame, const FrameFormat& forma
     return sws_scale(m_scaler, frame->data, frame->linesize, 0, frame->height, planes, strides) > 0;
 }
 
-// Straight into the bitmap: the top row goes last in memory, so the stride
-// is negative.
-bool FrameConverter::ScaleBottomUp(const AVFrame* frame, const FrameFormat& format,
-                                   std::uint8_t* pixels, std::size_t stride)
+// Straight into the bitmap's top-down rows.
+bool FrameConverter::ScaleInPlace(const AVFrame* frame, std::uint8_t* pixels, std::size_t stride)
 {
-    std::uint8_t* planes[4] = {pixels + stride * std::size_t(format.height - 1), nullptr, nullptr,
-                               nullptr};
-    const int strides[4] = {-int(stride), 0, 0, 0};
+    std::uint8_t* planes[4] = {pixels, nullptr, nullptr, nullptr};
+    const int strides[4] = {int(stride), 0, 0, 0};
     return sws_scale(m_scaler, frame->data, frame->linesize, 0, frame->height, planes, strides) > 0;
 }
 
 // Some of the scaler's vector code writes past the end of a row, which in
-// the bitmap's tight rows would spoil the row above. Whether this conversion
+// the bitmap's tight rows would spoil the next row, or run past the last. Whether this conversion
 // does is found out once per source and format: a conversion into guarded
 // tight rows must match the roomy one and leave the guards untouched.
 bool FrameConverter::ScalesInPlace(const AVFrame* frame, const FrameFormat& format)
@@ -103,11 +100,11 @@ bool FrameConverter::ScalesInPlace(const AVFrame* frame, const FrameFormat& form
         !ScaleViaRows(frame, format))
         return false;
     std::vector<std::uint8_t> tight(kGuard + stride * std::size_t(format.height) + kGuard, kMark);
-    if (!ScaleBottomUp(frame, format, tight.data() + kGuard, stride))
+    if (!ScaleInPlace(frame, tight.data() + kGuard, stride))
         return false;
     const std::size_t work = m_rows.size() / std::size_t(format.height);
     for (int y = 0; y < format.height; ++y) {
-        if (std::memcmp(tight.data() + kGuard + stride * std::size_t(format.height - 1 - y),
+        if (std::memcmp(tight.data() + kGuard + stride * std::size_t(y),
                         m_rows.data() + work * std::size_t(y), rowBytes) != 0)
             return false;
     }

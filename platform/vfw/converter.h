@@ -36,8 +36,7 @@ private:
     };
 
     bool ScaleViaRows(const AVFrame* frame, const FrameFormat& format);
-    bool ScaleBottomUp(const AVFrame* frame, const FrameFormat& format, std::uint8_t* pixels,
-                       std::size_t stride);
+    bool ScaleInPlace(const AVFrame* frame, std::uint8_t* pixels, std::size_t stride);
     bool ScalesInPlace(const AVFrame* frame, const FrameFormat& format);
 
     SwsContext* m_scaler = nullptr;

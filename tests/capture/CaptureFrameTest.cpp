@@ -92,7 +92,7 @@ TEST_F(CaptureFrames, GrabCopiesAPackedBitmapOfEachDepth)
         const std::size_t table = bits == 8 ? 1024 : 0;
         EXPECT_EQ(h.biSize, 40u);
         EXPECT_EQ(h.biWidth, 62);
-        EXPECT_EQ(h.biHeight, 46); // bottom-up
+        EXPECT_EQ(h.biHeight, -46); // top-down
         EXPECT_EQ(h.biPlanes, 1);
         EXPECT_EQ(h.biBitCount, bits);
         EXPECT_EQ(h.biCompression, DWORD(BI_RGB));

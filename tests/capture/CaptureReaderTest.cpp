@@ -29,7 +29,7 @@ bool IsWholeFrameOf(const std::vector<std::uint8_t>& dib, const FrameFormat& a,
     if (dib.size() < sizeof(BITMAPINFOHEADER))
         return false;
     const BITMAPINFOHEADER h = HeaderOf(dib);
-    const FrameFormat got{h.biWidth, h.biHeight, h.biBitCount};
+    const FrameFormat got{h.biWidth, -h.biHeight, h.biBitCount}; // top-down
     return (got == a || got == b) && dib.size() == DibTotalBytes(got);
 }
 

@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <arpa/inet.h>
 #include <atomic>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -102,7 +103,8 @@ public:
 
 QColor Centre(const std::vector<std::uint8_t>& dib)
 {
-    const std::uint8_t* p = PixelAt(dib, HeaderOf(dib).biWidth / 2, HeaderOf(dib).biHeight / 2);
+    const BITMAPINFOHEADER h = HeaderOf(dib);
+    const std::uint8_t* p = PixelAt(dib, h.biWidth / 2, std::abs(h.biHeight) / 2);
     return p ? QColor(p[2], p[1], p[0]) : QColor();
 }
 

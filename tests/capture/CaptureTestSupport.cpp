@@ -76,10 +76,10 @@ BITMAPINFOHEADER HeaderOf(const std::vector<std::uint8_t>& dib)
 const std::uint8_t* PixelAt(const std::vector<std::uint8_t>& dib, int x, int y)
 {
     const BITMAPINFOHEADER h = HeaderOf(dib);
-    const std::size_t offset =
-        DibPixelOffset(h.biBitCount) +
-        DibStride(h.biWidth, h.biBitCount) * std::size_t(h.biHeight - 1 - y) +
-        std::size_t(x) * (h.biBitCount / 8);
+    const int row = h.biHeight < 0 ? y : h.biHeight - 1 - y;
+    const std::size_t offset = DibPixelOffset(h.biBitCount) +
+                               DibStride(h.biWidth, h.biBitCount) * std::size_t(row) +
+                               std::size_t(x) * (h.biBitCount / 8);
     return offset < dib.size() ? dib.data() + offset : nullptr;
 }
 

@@ -19,7 +19,7 @@ namespace
 {
 
 // The first frame of a lavfi graph as a packed bitmap, converted the plain
-// way: roomy top-down rows, then laid out bottom-up with zero padding.
+// way: roomy rows, then laid out in the bitmap's tight rows with zero padding.
 std::vector<std::uint8_t> ReferenceDib(const char* graph, const FrameFormat& format)
 {
     avdevice_register_all();
@@ -58,8 +58,7 @@ std::vector<std::uint8_t> ReferenceDib(const char* graph, const FrameFormat& for
         WriteDibHeader(dib.data(), format);
         const std::size_t stride = DibStride(format.width, format.bitCount);
         for (int y = 0; y < format.height; ++y)
-            std::memcpy(dib.data() + DibPixelOffset(format.bitCount) +
-                            stride * std::size_t(format.height - 1 - y),
+            std::memcpy(dib.data() + DibPixelOffset(format.bitCount) + stride * std::size_t(y),
                         rows.data() + std::size_t(work) * y, rowBytes);
     }
     sws_freeContext(sws);
@@ -177,5 +176,20 @@ TEST(FramePath, PartOfAPictureEqualsThatPartOfTheWholeOne)
                 << bits;
         }
         EXPECT_TRUE(DibRegionToScreenImage(dib.data(), dib.size() - 1, part).isNull());
+        // The same picture with its rows the other way up reads the same.
+        std::vector<std::uint8_t> upward(dib);
+        BITMAPINFOHEADER h;
+        std::memcpy(&h, dib.data(), sizeof h);
+        ASSERT_LT(h.biHeight, 0);
+        h.biHeight = -h.biHeight;
+        std::memcpy(upward.data(), &h, sizeof h);
+        const std::size_t stride = DibStride(format.width, bits), pixels = DibPixelOffset(bits);
+        for (int y = 0; y < format.height; ++y)
+            std::memcpy(upward.data() + pixels + stride * std::size_t(format.height - 1 - y),
+                        dib.data() + pixels + stride * std::size_t(y), stride);
+        EXPECT_EQ(DibToImage(upward.data(), upward.size()), whole) << bits;
+        EXPECT_EQ(DibRegionToScreenImage(upward.data(), upward.size(), part),
+                  DibRegionToScreenImage(dib.data(), dib.size(), part))
+            << bits;
     }
 }
