@@ -87,9 +87,10 @@ bool FrameConverter::ScaleInPlace(const AVFrame* frame, std::uint8_t* pixels, st
 }
 
 // Some of the scaler's vector code writes past the end of a row, which in
-// the bitmap's tight rows would spoil the next row, or run past the last. Whether this conversion
-// does is found out once per source and format: a conversion into guarded
-// tight rows must match the roomy one and leave the guards untouched.
+// the bitmap's tight rows would spoil the next row, or run past the last.
+// Whether this conversion does is found out once per source and format: a
+// conversion into guarded tight rows must match the roomy one and leave the
+// guards untouched.
 bool FrameConverter::ScalesInPlace(const AVFrame* frame, const FrameFormat& format)
 {
     constexpr std::size_t kGuard = 4096;

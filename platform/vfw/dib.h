@@ -26,7 +26,8 @@ std::size_t DibStride(int width, int bitCount);
 // Header plus colour table: where the pixels start.
 std::size_t DibPixelOffset(int bitCount);
 std::size_t DibTotalBytes(const FrameFormat& format);
-// Writes header and colour table; the buffer holds DibTotalBytes(format).
+// Writes a top-down header and the colour table; the buffer holds
+// DibTotalBytes(format).
 void WriteDibHeader(std::uint8_t* dib, const FrameFormat& format);
 // The picture size of a packed bitmap of this layer's forms; empty when the
 // bytes do not hold one.
