@@ -69,22 +69,6 @@ bool ReadFormat(const std::uint8_t* dib, std::size_t bytes, FrameFormat* format,
            IsSupportedBitCount(format->bitCount) && DibTotalBytes(*format) <= bytes;
 }
 
-} // namespace
-
-QSize DibImageSize(const std::uint8_t* dib, std::size_t bytes)
-{
-    FrameFormat format;
-    return ReadFormat(dib, bytes, &format) ? QSize(format.width, format.height) : QSize();
-}
-
-QImage DibToImage(const std::uint8_t* dib, std::size_t bytes)
-{
-    return DibRegionToImage(dib, bytes, QRect(0, 0, INT_MAX, INT_MAX));
-}
-
-namespace
-{
-
 // Where the part of the picture within region starts, and its rows.
 struct Part {
     QRect rect;
@@ -131,13 +115,9 @@ void BgrToRgb32(const std::uint8_t* in, std::uint32_t* out, int n)
         out[x] = 0xff000000u | std::uint32_t(in[2]) << 16 | std::uint32_t(in[1]) << 8 | in[0];
 }
 
-} // namespace
-
-QImage DibRegionToImage(const std::uint8_t* dib, std::size_t bytes, const QRect& region)
+// The part's rows in the image form of the bitmap's own pixels.
+QImage CopyPart(const Part& part)
 {
-    Part part;
-    if (!FindPart(dib, bytes, region, &part))
-        return {};
     const QImage::Format kind = part.bitCount == 24   ? QImage::Format_BGR888
                                 : part.bitCount == 16 ? QImage::Format_RGB555
                                                       : QImage::Format_Grayscale8;
@@ -150,6 +130,25 @@ QImage DibRegionToImage(const std::uint8_t* dib, std::size_t bytes, const QRect&
     return image;
 }
 
+} // namespace
+
+QSize DibImageSize(const std::uint8_t* dib, std::size_t bytes)
+{
+    FrameFormat format;
+    return ReadFormat(dib, bytes, &format) ? QSize(format.width, format.height) : QSize();
+}
+
+QImage DibToImage(const std::uint8_t* dib, std::size_t bytes)
+{
+    return DibRegionToImage(dib, bytes, QRect(0, 0, INT_MAX, INT_MAX));
+}
+
+QImage DibRegionToImage(const std::uint8_t* dib, std::size_t bytes, const QRect& region)
+{
+    Part part;
+    return FindPart(dib, bytes, region, &part) ? CopyPart(part) : QImage();
+}
+
 // A painter converts any other form on every draw, and for a large picture
 // it spreads that work over a pool of threads it has to wake.
 QImage DibRegionToScreenImage(const std::uint8_t* dib, std::size_t bytes, const QRect& region)
@@ -158,7 +157,7 @@ QImage DibRegionToScreenImage(const std::uint8_t* dib, std::size_t bytes, const 
     if (!FindPart(dib, bytes, region, &part))
         return {};
     if (part.bitCount != 24)
-        return DibRegionToImage(dib, bytes, region);
+        return CopyPart(part);
     QImage image(part.rect.size(), QImage::Format_RGB32);
     if (image.isNull())
         return {};
