@@ -11,11 +11,18 @@
 #include <functional>
 #include <utility>
 
+// What keeps the text readable on any background, in the stored numbering.
+enum class CaptionEffect { None = 0, Outline = 1, Shadow = 2, Box = 3 };
+// Stored values outside 0..3 draw plain text, as before there was a choice.
+CaptionEffect CaptionEffectOf(int stored);
+
 struct CaptionStyle {
     QFont font;
     QColor colour;
     CaptionAlign align = CaptionAlign::Left;
     int vertPos = 0;
+    CaptionEffect effect = CaptionEffect::None;
+    QColor effectColour = Qt::black;
 };
 
 // The caption font for a face, a font height (see CaptionFontHeight) and the

@@ -1,4 +1,5 @@
 #include "CaptionPaint.h"
+#include "CaptionSettings.h"
 #include "net/CUpload.h"
 #include "platform/win/globalmem.h"
 #include "session/CCameraDlg.h"
@@ -43,6 +44,10 @@ TimeCaption MakeTimeCaption(std::time_t t, const CUpload& s, int dpi)
                             GetBValue(s.m_crCaptionColor));
     c.style.align = CaptionAlignment(s.m_nCaptionHorzPos);
     c.style.vertPos = s.m_nCaptionVertPos;
+    const CaptionExtras& x = CaptionExtrasInForce();
+    c.style.effect = CaptionEffectOf(x.nOutline);
+    c.style.effectColour = QColor(GetRValue(x.crOutlineColor), GetGValue(x.crOutlineColor),
+                                  GetBValue(x.crOutlineColor));
     c.text = FormatCaptionTime(t, s.m_strTimeFormat);
     c.lines = ReplaceLineBreaks(&c.text);
     return c;

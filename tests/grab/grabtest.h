@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/CCameraApp.h"
+#include "capture/CaptionSettings.h"
 #include "capture/FrameSwap.h"
 #include "jpeg/dibtest.h"
 #include "platform/jpeg/jpegwriter.h"
@@ -104,10 +105,12 @@ protected:
         s.m_nQuality = 50;
         s_nSwapIndex = 0;
         savedOps = FrameFiles();
+        CaptionExtrasInForce() = CaptionExtras();
     }
     ~GrabFixture() override
     {
         FrameFiles() = savedOps;
+        CaptionExtrasInForce() = CaptionExtras();
         app.m_pMainWnd = nullptr;
         static const int owner = 0;
         if (OpenClipboard(&owner)) {
