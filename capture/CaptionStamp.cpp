@@ -1,3 +1,4 @@
+#include "CaptionFields.h"
 #include "CaptionPaint.h"
 #include "CaptionSettings.h"
 #include "net/CUpload.h"
@@ -35,7 +36,7 @@ struct TimeCaption {
     CaptionStyle style;
 };
 
-TimeCaption MakeTimeCaption(std::time_t t, const CUpload& s, int dpi)
+TimeCaption MakeTimeCaption(std::time_t t, const CUpload& s, int dpi, const QString& camera)
 {
     TimeCaption c;
     c.style.font = MakeCaptionFont(CaptionFaceName(s.m_strFontName),
@@ -48,7 +49,7 @@ TimeCaption MakeTimeCaption(std::time_t t, const CUpload& s, int dpi)
     c.style.effect = CaptionEffectOf(x.nOutline);
     c.style.effectColour = QColor(GetRValue(x.crOutlineColor), GetGValue(x.crOutlineColor),
                                   GetBValue(x.crOutlineColor));
-    c.text = FormatCaptionTime(t, s.m_strTimeFormat);
+    c.text = CaptionText(t, s.m_strTimeFormat, camera);
     c.lines = ReplaceLineBreaks(&c.text);
     return c;
 }
@@ -95,7 +96,8 @@ HGLOBAL CCameraDlg::StampCaption(HGLOBAL frame, std::time_t t, const CUpload& se
             return nullptr;
     }
     const bool drawn = settings.m_bShowTime && CaptionDrawable(d);
-    const TimeCaption caption = drawn ? MakeTimeCaption(t, settings, logicalDpiY()) : TimeCaption();
+    const TimeCaption caption =
+        drawn ? MakeTimeCaption(t, settings, logicalDpiY(), CameraSourceName()) : TimeCaption();
     const auto [first, last] = drawn ? CaptionRows(d, caption.text, caption.lines, caption.style)
                                      : std::pair<int, int>{0, 0};
     // The output shares the frame and owns only the caption's rows: the frame
