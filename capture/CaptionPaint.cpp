@@ -171,7 +171,6 @@ struct CaptionLayout {
     CaptionBox box{};
     QRect patch; // the rows the caption covers, across the columns its ink may reach
     QImage ink;  // the text on a transparent layer the size of the patch
-    QImage scratch;
 
     bool Fits(const DibLayout& d, const QString& t, int n, const CaptionStyle& s) const
     {
@@ -200,8 +199,7 @@ void LayOut(CaptionLayout& l)
         return;
     l.patch = QRect(left, top, right - left, bottom - top);
     l.ink = QImage(l.patch.size(), QImage::Format_ARGB32_Premultiplied);
-    l.scratch = QImage(l.patch.size(), QImage::Format_RGB32);
-    if (l.ink.isNull() || l.scratch.isNull()) {
+    if (l.ink.isNull()) {
         l.patch = QRect();
         return;
     }
@@ -315,15 +313,22 @@ CaptionBox DrawCaptionRows(const DibLayout& d, const unsigned char* colourTable,
     // Only the patch around the text goes through the painter, so the cost
     // follows the caption's size and not the picture's.
     CaptionLayout& l = LayoutFor(d, text, lines, style);
-    if (l.patch.isEmpty())
-        return l.box;
-    RowCodec codec(d, colourTable);
-    const int left = l.patch.left(), top = l.patch.top(), width = l.patch.width();
-    for (int y = 0; y < l.patch.height(); ++y) {
-        auto* scratch = reinterpret_cast<QRgb*>(l.scratch.scanLine(y));
-        codec.Read(row(top + y), left, width, scratch);
-        BlendCaptionInk(scratch, reinterpret_cast<const QRgb*>(l.ink.constScanLine(y)), width);
-        codec.Write(scratch, left, width, row(top + y));
-    }
+    if (!l.patch.isEmpty())
+        BlendLayerRows(d, colourTable, row, l.ink, l.patch.topLeft());
     return l.box;
+}
+
+void BlendLayerRows(const DibLayout& d, const unsigned char* colourTable, const CaptionRowAt& row,
+                    const QImage& layer, QPoint at)
+{
+    thread_local std::vector<QRgb> scratch;
+    scratch.resize(std::size_t(layer.width()));
+    RowCodec codec(d, colourTable);
+    const int left = at.x(), top = at.y(), width = layer.width();
+    for (int y = 0; y < layer.height(); ++y) {
+        codec.Read(row(top + y), left, width, scratch.data());
+        BlendCaptionInk(scratch.data(), reinterpret_cast<const QRgb*>(layer.constScanLine(y)),
+                        width);
+        codec.Write(scratch.data(), left, width, row(top + y));
+    }
 }

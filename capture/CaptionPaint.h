@@ -7,6 +7,8 @@
 
 #include <QColor>
 #include <QFont>
+#include <QImage>
+#include <QPoint>
 #include <QString>
 #include <functional>
 #include <utility>
@@ -55,3 +57,8 @@ using CaptionRowAt = std::function<unsigned char*(int y)>;
 CaptionBox DrawCaptionRows(const DibLayout& layout, const unsigned char* colourTable,
                            const CaptionRowAt& row, const QString& text, int lines,
                            const CaptionStyle& style);
+
+// Blends a premultiplied layer onto the picture rows it covers, its top left
+// at picture pixel at; the layer must lie within the picture.
+void BlendLayerRows(const DibLayout& layout, const unsigned char* colourTable,
+                    const CaptionRowAt& row, const QImage& layer, QPoint at);
