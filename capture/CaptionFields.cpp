@@ -172,7 +172,7 @@ void CaptionFileReader::Refresh(const QString& path, Entry& e, std::time_t now)
     QString why;
     e.ok = ReadRegularFile(QFile::encodeName(path), kMaxReadBytes, &bytes, &st, &why);
     if (!e.ok) {
-        if (!e.reported)
+        if (!e.reported && m_logging)
             LogLine("caption", QStringLiteral("The caption's file %1 cannot be read (%2); it "
                                               "shows -- until it can.")
                                    .arg(path, why));
@@ -190,12 +190,13 @@ CaptionFileReader& CaptionFiles()
     return reader;
 }
 
-QString CaptionText(std::time_t t, const QString& format, const QString& camera)
+QString CaptionText(std::time_t t, const QString& format, const QString& camera,
+                    CaptionFileReader& files)
 {
     CaptionFieldValues values;
     values.camera = camera;
-    values.file = [t](const QString& path, long long maxAge) {
-        return CaptionFiles().Value(path, maxAge, t);
+    values.file = [t, &files](const QString& path, long long maxAge) {
+        return files.Value(path, maxAge, t);
     };
     int room = 0;
     const QString expanded = ExpandCaptionFields(format, values, &room);

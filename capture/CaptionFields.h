@@ -40,6 +40,9 @@ bool ReadRegularFile(const QByteArray& path, std::size_t maxBytes, QByteArray* b
 class CaptionFileReader
 {
 public:
+    // A reader that is not logging serves a preview, where a path typed half
+    // way is no news.
+    explicit CaptionFileReader(bool logging = true) : m_logging(logging) {}
     QString Value(const QString& path, long long maxAgeSecs, std::time_t now);
 
 private:
@@ -52,9 +55,11 @@ private:
     };
     void Refresh(const QString& path, Entry& e, std::time_t now);
     std::map<QString, Entry> m_files;
+    bool m_logging;
 };
 
 // The reader every grab and the Caption page's sample share.
 CaptionFileReader& CaptionFiles();
 // The caption's text at time t: placeholders filled in, then the time.
-QString CaptionText(std::time_t t, const QString& format, const QString& camera);
+QString CaptionText(std::time_t t, const QString& format, const QString& camera,
+                    CaptionFileReader& files = CaptionFiles());

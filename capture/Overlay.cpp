@@ -23,7 +23,34 @@ bool SameFile(const struct stat& st, const struct timespec& modified, off_t size
     return st.st_mtim.tv_sec == modified.tv_sec && st.st_mtim.tv_nsec == modified.tv_nsec &&
            st.st_size == size && st.st_ino == inode;
 }
+// The image in the file; null with the reason. st is zeroed when the file
+// could not be read at all.
+QImage ReadOverlayFile(const QString& path, struct stat* st, QString* why)
+{
+    QByteArray bytes;
+    if (!ReadRegularFile(QFile::encodeName(path), kMaxFileBytes + 1, &bytes, st, why)) {
+        std::memset(st, 0, sizeof *st);
+        return QImage();
+    }
+    if (std::size_t(bytes.size()) > kMaxFileBytes) {
+        *why = QStringLiteral("larger than 16 MB");
+        return QImage();
+    }
+    QBuffer buffer(&bytes);
+    QImageReader reader(&buffer);
+    const QImage image = reader.read();
+    if (image.isNull())
+        *why = reader.errorString();
+    return image;
+}
 } // namespace
+
+QString CheckOverlayImage(const QString& path)
+{
+    struct stat st;
+    QString why;
+    return ReadOverlayFile(path, &st, &why).isNull() ? why : QString();
+}
 
 QRect OverlayRect(QSize image, int width, int height, int position)
 {
@@ -90,22 +117,12 @@ const QImage* OverlayImage::Layer(const QString& path, int position, int opacity
 
 void OverlayImage::Reload(QString* problem)
 {
-    m_image = QImage();
     m_layer = QImage();
     m_size = -1;
-    QByteArray bytes;
     struct stat st;
     QString why;
-    if (ReadRegularFile(QFile::encodeName(m_path), kMaxFileBytes + 1, &bytes, &st, &why)) {
-        if (std::size_t(bytes.size()) > kMaxFileBytes) {
-            why = QStringLiteral("larger than 16 MB");
-        } else {
-            QBuffer buffer(&bytes);
-            QImageReader reader(&buffer);
-            m_image = reader.read();
-            if (m_image.isNull())
-                why = reader.errorString();
-        }
+    m_image = ReadOverlayFile(m_path, &st, &why);
+    if (st.st_ino) {
         m_modified = st.st_mtim;
         m_size = st.st_size;
         m_inode = st.st_ino;

@@ -18,6 +18,9 @@ QRect OverlayRect(QSize image, int width, int height, int position);
 // 100 percent) applied.
 QImage PrepareOverlay(const QImage& image, QSize size, int opacity);
 
+// Why the file cannot serve as the overlay image; empty when it can.
+QString CheckOverlayImage(const QString& path);
+
 class OverlayImage
 {
 public:
