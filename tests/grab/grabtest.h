@@ -15,6 +15,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <memory>
 
 namespace grabtest
 {
@@ -86,6 +87,30 @@ inline Rgb PixelAt(const std::vector<unsigned char>& dib, int x, int y)
     }
     const unsigned char* q = dib.data() + h.biSize + 4 * row[x];
     return {q[2], q[1], q[0]};
+}
+
+// The captioned output of a frame handed over as the capture window does
+// (shared, so the output owns only the rows drawn on: *owned gets how many
+// bytes); the frame's bytes when nothing came out.
+inline std::vector<unsigned char> StampBytes(CCameraDlg& dlg, const std::vector<unsigned char>& in,
+                                             std::time_t t, const CUpload& settings,
+                                             std::size_t* owned = nullptr)
+{
+    auto shared = std::make_shared<std::vector<unsigned char>>(in);
+    HGLOBAL frame = GlobalAllocShared(shared, shared->data(), shared->size());
+    HGLOBAL out = dlg.StampCaption(frame, t, settings);
+    GlobalFree(frame);
+    EXPECT_NE(out, nullptr);
+    if (!out)
+        return in;
+    BlockView v;
+    if (owned && GlobalLockView(out, &v)) {
+        *owned = v.ownLength;
+        GlobalUnlock(out);
+    }
+    std::vector<unsigned char> bytes = BlockBytes(out);
+    GlobalFree(out);
+    return bytes;
 }
 
 class GrabFixture : public ::testing::Test

@@ -150,12 +150,7 @@ TEST_F(GrabFixture, FileLineDrawsAsTyped)
     const std::vector<unsigned char> input = dibtest::BuildDibBytes(PlainFrame(320, 240, 24));
     auto stamp = [&](const QString& format) {
         app.m_upload.m_strTimeFormat = format;
-        HGLOBAL frame = dibtest::ToBlock(input);
-        HGLOBAL out = dlg.StampCaption(frame, clock.now, app.m_upload);
-        GlobalFree(frame);
-        std::vector<unsigned char> bytes = out ? BlockBytes(out) : std::vector<unsigned char>();
-        GlobalFree(out);
-        return bytes;
+        return StampBytes(dlg, input, clock.now, app.m_upload);
     };
     const std::vector<unsigned char> typed =
         stamp(QStringLiteral("%H:%M Wind 12 km/h \u2197 100%%"));

@@ -43,13 +43,7 @@ protected:
     std::vector<unsigned char> Stamp(const dibtest::DibLayout& layout)
     {
         input = dibtest::BuildDibBytes(layout);
-        HGLOBAL frame = dibtest::ToBlock(input);
-        HGLOBAL out = dlg.StampCaption(frame, clock.now, app.m_upload);
-        GlobalFree(frame);
-        EXPECT_NE(out, nullptr);
-        std::vector<unsigned char> bytes = out ? BlockBytes(out) : input;
-        GlobalFree(out);
-        return bytes;
+        return StampBytes(dlg, input, clock.now, app.m_upload);
     }
     // A red one-line caption, centred, over a frame of one colour.
     std::vector<unsigned char> StampPlain(Rgb background, int effect, COLORREF effectColour)
@@ -110,7 +104,7 @@ TEST_F(CaptionStyleTest, OutlineRingsTheTextOnBrightAndDarkFrames)
         SCOPED_TRACE(background.r);
         const COLORREF ringRef = RGB(ring.r, ring.g, ring.b);
         const std::vector<unsigned char> plain = StampPlain(background, 0, ringRef);
-        EXPECT_TRUE(Where(plain, ring).isEmpty() || background.r == ring.r);
+        EXPECT_TRUE(Where(plain, ring).isEmpty());
         const std::vector<unsigned char> out = StampPlain(background, 1, ringRef);
         int edges = 0, ringed = 0;
         for (int y = 1; y < 239; ++y) {

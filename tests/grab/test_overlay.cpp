@@ -24,8 +24,6 @@ TEST(OverlayPlace, PositionsAndScale)
     EXPECT_EQ(OverlayRect({400, 200}, 320, 240, 0).size(), QSize(80, 40));
     EXPECT_EQ(OverlayRect({80, 10}, 320, 240, 0).size(), QSize(80, 10));
     EXPECT_EQ(OverlayRect({10, 1000}, 320, 240, 0).size(), QSize(2, 236));
-    EXPECT_TRUE(OverlayRect({400, 1}, 320, 240, 0).isEmpty() ||
-                OverlayRect({400, 1}, 320, 240, 0).height() == 1);
     EXPECT_TRUE(OverlayRect(logo, 4, 4, 0).isEmpty());
     EXPECT_TRUE(OverlayRect(QSize(), 320, 240, 0).isEmpty());
 }
@@ -53,20 +51,7 @@ protected:
     }
     std::vector<unsigned char> Stamp(std::size_t* owned = nullptr)
     {
-        // Shared as the capture window hands frames over, so rows are owned by need.
-        auto shared = std::make_shared<std::vector<unsigned char>>(input);
-        HGLOBAL base = GlobalAllocShared(shared, shared->data(), shared->size());
-        HGLOBAL out = dlg.StampCaption(base, clock.now, app.m_upload);
-        GlobalFree(base);
-        EXPECT_NE(out, nullptr);
-        BlockView v;
-        if (owned && GlobalLockView(out, &v)) {
-            *owned = v.ownLength;
-            GlobalUnlock(out);
-        }
-        std::vector<unsigned char> bytes = out ? BlockBytes(out) : input;
-        GlobalFree(out);
-        return bytes;
+        return StampBytes(dlg, input, clock.now, app.m_upload, owned);
     }
 
     QTemporaryDir files;
