@@ -112,6 +112,7 @@ void CSettingsTime::CreateStyleControls()
     for (const char* v : {"Top", "Center", "Bottom"})
         for (const char* h : {"left", "center", "right"})
             position->addItem(QStringLiteral("%1 %2").arg(QLatin1String(v), QLatin1String(h)));
+    position->setItemText(4, QStringLiteral("Center"));
     Add<QLabel>(0, QStringLiteral("&Position:"), QRect(7, 187, 40, 9))->setBuddy(position);
     QLineEdit* opacity = Add<QLineEdit>(IDC_OVERLAY_OPACITY, QRect(165, 185, 30, 13));
     Add<QLabel>(0, QStringLiteral("Op&acity %:"), QRect(118, 187, 45, 9))->setBuddy(opacity);
