@@ -5,6 +5,7 @@
 #include "ProgramFiles.h"
 #include "SettingsKeys.h"
 #include "SettingsModel.h"
+#include "capture/CaptionSettings.h"
 #include "capture/FrameSwap.h"
 #include "platform/afx/afx.h"
 #include "platform/afx/log.h"
@@ -105,6 +106,7 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
         m_upload.m_bUseDialup = 0;
     }
     LoadRemainingSettings(m_upload, m_profile.get(), DefaultPictureDirectory());
+    CaptionExtrasInForce() = LoadCaptionExtras(m_profile.get());
     // A picture left parked by an interrupted grab goes back for the web server.
     RestoreParkedPicture(QFile::encodeName(m_upload.m_strLocalPath));
     m_archive.Load(m_profile.get(), Now());

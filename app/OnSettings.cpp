@@ -2,6 +2,7 @@
 
 #include "SettingsKeys.h"
 #include "SettingsModel.h"
+#include "capture/CaptionSettings.h"
 #include "platform/afx/afx.h"
 #include "service/Service.h"
 #include "settings/CSettings.h"
@@ -110,6 +111,7 @@ void CCameraApp::OnSettings()
     const QString notify = GetProfileString(Keys::NotifyCommand.section, Keys::NotifyCommand.entry);
     pages.upload.m_strNotifyCommand = notify;
     pages.archive.SetFromSettings(m_archive.m_settings);
+    pages.time.m_extras = CaptionExtrasInForce();
     for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{
              &pages.dialup, &pages.ftp, &pages.path, &pages.upload, &pages.time, &pages.archive})
         sheet.AddPage(page);
@@ -117,6 +119,7 @@ void CCameraApp::OnSettings()
         if (Profile* store = profile()) {
             store->TakeWriteProblem();
             SaveConfirmedSettings(m_upload, CopyOut(pages), *store);
+            SaveCaptionExtras(CaptionExtrasInForce(), pages.time.m_extras, *store);
             if (pages.upload.m_strNotifyCommand != notify)
                 store->WriteString(Keys::NotifyCommand.section, Keys::NotifyCommand.entry,
                                    pages.upload.m_strNotifyCommand);

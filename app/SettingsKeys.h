@@ -76,4 +76,13 @@ inline constexpr IntKey TimelapseAt{"Archive", "Timelapse At", 300};
 inline constexpr IntKey TimelapseFps{"Archive", "Timelapse Fps", 25};
 inline constexpr StrKey TimelapseRemote{"Archive", "Timelapse Remote", "timelapse/%Y-%m-%d.mp4"};
 
+// What keeps the caption readable (0 none, 1 outline, 2 shadow, 3 box) and its
+// colour, encoded like Color; an image drawn under the caption, placed as
+// 3 x vertical + horizontal position (0 top left .. 8 bottom right).
+inline constexpr IntKey CaptionOutline{"Time", "Outline", 0};
+inline constexpr IntKey CaptionOutlineColor{"Time", "Outline Color", 0};
+inline constexpr StrKey OverlayImage{"Overlay", "Image", ""};
+inline constexpr IntKey OverlayPosition{"Overlay", "Position", 8};
+inline constexpr IntKey OverlayOpacity{"Overlay", "Opacity", 100};
+
 } // namespace Keys

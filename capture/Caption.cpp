@@ -1,7 +1,9 @@
 #include "Caption.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <vector>
 
 namespace
 {
@@ -39,15 +41,15 @@ CaptionAlign CaptionAlignment(int horzPos)
     }
 }
 
-QString FormatCaptionTime(std::time_t t, const QString& format)
+QString FormatCaptionTime(std::time_t t, const QString& format, int extraRoom)
 {
     struct tm local;
     if (!localtime_r(&t, &local))
         return QString();
-    char buffer[kTimeBuffer];
+    std::vector<char> buffer(kTimeBuffer + std::size_t(std::max(extraRoom, 0)));
     const std::size_t n =
-        std::strftime(buffer, sizeof buffer, format.toLocal8Bit().constData(), &local);
-    return QString::fromLocal8Bit(buffer, static_cast<qsizetype>(n));
+        std::strftime(buffer.data(), buffer.size(), format.toLocal8Bit().constData(), &local);
+    return QString::fromLocal8Bit(buffer.data(), static_cast<qsizetype>(n));
 }
 
 int ReplaceLineBreaks(QString* text)

@@ -18,9 +18,10 @@ enum class CaptionAlign { Left, Centre, Right };
 // 0 left, 1 centre, 2 right; any other value left.
 CaptionAlign CaptionAlignment(int horzPos);
 
-// The time in local time through the strftime-style format into 128 bytes;
-// empty when the result does not fit or the time cannot be converted.
-QString FormatCaptionTime(std::time_t t, const QString& format);
+// The time in local time through the strftime-style format into 128 bytes
+// (and extraRoom more, for values put into the format); empty when the result
+// does not fit or the time cannot be converted.
+QString FormatCaptionTime(std::time_t t, const QString& format, int extraRoom = 0);
 // Replaces every backslash-n pair by a line feed; returns the line count, 1
 // plus the replacements. Line feeds already present are not counted.
 int ReplaceLineBreaks(QString* text);

@@ -1,5 +1,7 @@
 #include "CaptionPaint.h"
 
+#include "CaptionEffects.h"
+
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
@@ -131,16 +133,26 @@ std::vector<PlacedLine> PlaceLines(const QString& text, const QFontMetrics& fm, 
 }
 
 // The columns the text may touch: its advances widened by what glyphs can
-// reach beyond them, within the picture.
-std::pair<int, int> InkColumns(const std::vector<PlacedLine>& lines, int lineHeight, int width)
+// reach beyond them (and the effect beyond the glyphs), within the picture.
+std::pair<int, int> InkColumns(const std::vector<PlacedLine>& lines, int lineHeight, int width,
+                               int effectReach)
 {
-    const int reach = lineHeight / 2 + 2;
+    const int reach = lineHeight / 2 + 2 + effectReach;
     int left = width, right = 0;
     for (const PlacedLine& l : lines) {
         left = std::min(left, l.x - reach);
         right = std::max(right, l.x + l.advance + reach);
     }
     return {std::max(left, 0), std::min(right, width)};
+}
+
+// Where the lines' text lies, within the rectangle it is clipped to.
+QRect TextRect(const std::vector<PlacedLine>& lines, int lineHeight, const CaptionBox& box)
+{
+    QRect r;
+    for (const PlacedLine& l : lines)
+        r |= QRect(l.x, l.y, l.advance, lineHeight);
+    return r & QRect(box.left, box.top, box.right - box.left, box.bottom - box.top);
 }
 
 // Everything about a caption that follows from its text, font, colour and the
@@ -153,16 +165,19 @@ struct CaptionLayout {
     QRgb colour = 0;
     CaptionAlign align = CaptionAlign::Left;
     int vertPos = 0, width = 0, height = 0;
+    CaptionEffect effect = CaptionEffect::None;
+    QRgb effectColour = 0;
 
     CaptionBox box{};
     QRect patch; // the rows the caption covers, across the columns its ink may reach
     QImage ink;  // the text on a transparent layer the size of the patch
-    QImage scratch;
 
     bool Fits(const DibLayout& d, const QString& t, int n, const CaptionStyle& s) const
     {
         return width == d.width && height == d.height && lines == n && vertPos == s.vertPos &&
-               align == s.align && colour == s.colour.rgba() && text == t && font == s.font;
+               align == s.align && colour == s.colour.rgba() && effect == s.effect &&
+               (effect == CaptionEffect::None || effectColour == s.effectColour.rgba()) &&
+               text == t && font == s.font;
     }
 };
 
@@ -172,18 +187,19 @@ void LayOut(CaptionLayout& l)
     l.box = CaptionRect(l.width, l.height, fm.height(), l.lines, l.vertPos);
     l.patch = QRect();
     l.ink = QImage();
-    const int top = std::max(l.box.top, 0);
-    const int bottom = std::min(l.box.bottom, l.height);
+    // The effect may reach past the rectangle the text is clipped to.
+    const int reach = CaptionEffectReach(l.effect, fm.height());
+    const int top = std::max(l.box.top - reach, 0);
+    const int bottom = std::min(l.box.bottom + reach, l.height);
     if (l.text.isEmpty() || top >= bottom)
         return;
     const std::vector<PlacedLine> placed = PlaceLines(l.text, fm, l.width, l.box, l.align);
-    const auto [left, right] = InkColumns(placed, fm.height(), l.width);
+    const auto [left, right] = InkColumns(placed, fm.height(), l.width, reach);
     if (left >= right)
         return;
     l.patch = QRect(left, top, right - left, bottom - top);
     l.ink = QImage(l.patch.size(), QImage::Format_ARGB32_Premultiplied);
-    l.scratch = QImage(l.patch.size(), QImage::Format_RGB32);
-    if (l.ink.isNull() || l.scratch.isNull()) {
+    if (l.ink.isNull()) {
         l.patch = QRect();
         return;
     }
@@ -196,6 +212,10 @@ void LayOut(CaptionLayout& l)
     painter.setPen(QColor::fromRgba(l.colour));
     for (const PlacedLine& p : placed)
         painter.drawText(QPoint(p.x, p.y + fm.ascent()), p.text);
+    painter.end();
+    if (reach)
+        UnderlayCaptionEffect(l.ink, l.effect, QColor::fromRgba(l.effectColour), fm.height(),
+                              TextRect(placed, fm.height(), l.box).translated(-l.patch.topLeft()));
 }
 
 CaptionLayout& LayoutFor(const DibLayout& d, const QString& text, int lines,
@@ -209,6 +229,8 @@ CaptionLayout& LayoutFor(const DibLayout& d, const QString& text, int lines,
         cached.colour = style.colour.rgba();
         cached.align = style.align;
         cached.vertPos = style.vertPos;
+        cached.effect = style.effect;
+        cached.effectColour = style.effectColour.rgba();
         cached.width = d.width;
         cached.height = d.height;
         LayOut(cached);
@@ -217,6 +239,11 @@ CaptionLayout& LayoutFor(const DibLayout& d, const QString& text, int lines,
 }
 
 } // namespace
+
+CaptionEffect CaptionEffectOf(int stored)
+{
+    return stored >= 1 && stored <= 3 ? static_cast<CaptionEffect>(stored) : CaptionEffect::None;
+}
 
 QFont MakeCaptionFont(const QString& face, int fontHeight)
 {
@@ -286,15 +313,22 @@ CaptionBox DrawCaptionRows(const DibLayout& d, const unsigned char* colourTable,
     // Only the patch around the text goes through the painter, so the cost
     // follows the caption's size and not the picture's.
     CaptionLayout& l = LayoutFor(d, text, lines, style);
-    if (l.patch.isEmpty())
-        return l.box;
-    RowCodec codec(d, colourTable);
-    const int left = l.patch.left(), top = l.patch.top(), width = l.patch.width();
-    for (int y = 0; y < l.patch.height(); ++y) {
-        auto* scratch = reinterpret_cast<QRgb*>(l.scratch.scanLine(y));
-        codec.Read(row(top + y), left, width, scratch);
-        BlendCaptionInk(scratch, reinterpret_cast<const QRgb*>(l.ink.constScanLine(y)), width);
-        codec.Write(scratch, left, width, row(top + y));
-    }
+    if (!l.patch.isEmpty())
+        BlendLayerRows(d, colourTable, row, l.ink, l.patch.topLeft());
     return l.box;
+}
+
+void BlendLayerRows(const DibLayout& d, const unsigned char* colourTable, const CaptionRowAt& row,
+                    const QImage& layer, QPoint at)
+{
+    thread_local std::vector<QRgb> scratch;
+    scratch.resize(std::size_t(layer.width()));
+    RowCodec codec(d, colourTable);
+    const int left = at.x(), top = at.y(), width = layer.width();
+    for (int y = 0; y < layer.height(); ++y) {
+        codec.Read(row(top + y), left, width, scratch.data());
+        BlendCaptionInk(scratch.data(), reinterpret_cast<const QRgb*>(layer.constScanLine(y)),
+                        width);
+        codec.Write(scratch.data(), left, width, row(top + y));
+    }
 }

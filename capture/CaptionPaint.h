@@ -7,15 +7,24 @@
 
 #include <QColor>
 #include <QFont>
+#include <QImage>
+#include <QPoint>
 #include <QString>
 #include <functional>
 #include <utility>
+
+// What keeps the text readable on any background, in the stored numbering.
+enum class CaptionEffect { None = 0, Outline = 1, Shadow = 2, Box = 3 };
+// Stored values outside 0..3 draw plain text, as before there was a choice.
+CaptionEffect CaptionEffectOf(int stored);
 
 struct CaptionStyle {
     QFont font;
     QColor colour;
     CaptionAlign align = CaptionAlign::Left;
     int vertPos = 0;
+    CaptionEffect effect = CaptionEffect::None;
+    QColor effectColour = Qt::black;
 };
 
 // The caption font for a face, a font height (see CaptionFontHeight) and the
@@ -48,3 +57,8 @@ using CaptionRowAt = std::function<unsigned char*(int y)>;
 CaptionBox DrawCaptionRows(const DibLayout& layout, const unsigned char* colourTable,
                            const CaptionRowAt& row, const QString& text, int lines,
                            const CaptionStyle& style);
+
+// Blends a premultiplied layer onto the picture rows it covers, its top left
+// at picture pixel at; the layer must lie within the picture.
+void BlendLayerRows(const DibLayout& layout, const unsigned char* colourTable,
+                    const CaptionRowAt& row, const QImage& layer, QPoint at);

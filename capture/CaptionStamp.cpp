@@ -1,4 +1,7 @@
+#include "CaptionFields.h"
 #include "CaptionPaint.h"
+#include "CaptionSettings.h"
+#include "Overlay.h"
 #include "net/CUpload.h"
 #include "platform/win/globalmem.h"
 #include "session/CCameraDlg.h"
@@ -34,7 +37,7 @@ struct TimeCaption {
     CaptionStyle style;
 };
 
-TimeCaption MakeTimeCaption(std::time_t t, const CUpload& s, int dpi)
+TimeCaption MakeTimeCaption(std::time_t t, const CUpload& s, int dpi, const QString& camera)
 {
     TimeCaption c;
     c.style.font = MakeCaptionFont(CaptionFaceName(s.m_strFontName),
@@ -43,7 +46,11 @@ TimeCaption MakeTimeCaption(std::time_t t, const CUpload& s, int dpi)
                             GetBValue(s.m_crCaptionColor));
     c.style.align = CaptionAlignment(s.m_nCaptionHorzPos);
     c.style.vertPos = s.m_nCaptionVertPos;
-    c.text = FormatCaptionTime(t, s.m_strTimeFormat);
+    const CaptionExtras& x = CaptionExtrasInForce();
+    c.style.effect = CaptionEffectOf(x.nOutline);
+    c.style.effectColour = QColor(GetRValue(x.crOutlineColor), GetGValue(x.crOutlineColor),
+                                  GetBValue(x.crOutlineColor));
+    c.text = CaptionText(t, s.m_strTimeFormat, camera);
     c.lines = ReplaceLineBreaks(&c.text);
     return c;
 }
@@ -57,20 +64,40 @@ std::pair<std::size_t, std::size_t> RowBytes(const DibLayout& d, int first, int 
     return {d.pixelOffset + std::min(top, bottom), d.stride * std::size_t(last - first)};
 }
 
-// Draws into the output's own rows [first, last); false if one is not its own.
-bool Draw(HGLOBAL output, const DibLayout& d, const TimeCaption& c, int first, int last)
+// What goes on a picture: the overlay image, then the caption.
+struct Stamps {
+    bool caption = false;
+    TimeCaption text;
+    const QImage* overlay = nullptr;
+    QRect overlayAt;
+    int first = 0, last = 0; // the rows they cover
+};
+
+void Cover(Stamps& s, int first, int last)
+{
+    if (first >= last)
+        return;
+    s.first = s.first < s.last ? std::min(s.first, first) : first;
+    s.last = std::max(s.last, last);
+}
+
+// Draws into the output's own rows; false if one is not its own.
+bool Draw(HGLOBAL output, const DibLayout& d, const Stamps& s)
 {
     BlockView v;
     if (!GlobalLockView(output, &v))
         return false;
     bool owned = true;
-    for (int y = first; y < last; ++y)
+    for (int y = s.first; y < s.last; ++y)
         owned = owned && v.Owns(d.pixelOffset + d.RowOffset(y), d.stride);
     if (owned) {
-        DrawCaptionRows(
-            d, v.At(d.header.biSize),
-            [&](int y) { return v.own + (d.pixelOffset + d.RowOffset(y) - v.ownOffset); }, c.text,
-            c.lines, c.style);
+        const CaptionRowAt row = [&](int y) {
+            return v.own + (d.pixelOffset + d.RowOffset(y) - v.ownOffset);
+        };
+        if (s.overlay)
+            BlendLayerRows(d, v.At(d.header.biSize), row, *s.overlay, s.overlayAt.topLeft());
+        if (s.caption)
+            DrawCaptionRows(d, v.At(d.header.biSize), row, s.text.text, s.text.lines, s.text.style);
     }
     GlobalUnlock(output);
     return owned;
@@ -89,15 +116,28 @@ HGLOBAL CCameraDlg::StampCaption(HGLOBAL frame, std::time_t t, const CUpload& se
         if (!in.get() || !ReadDibLayout(in.get(), frameSize, &d))
             return nullptr;
     }
-    const bool drawn = settings.m_bShowTime && CaptionDrawable(d);
-    const TimeCaption caption = drawn ? MakeTimeCaption(t, settings, logicalDpiY()) : TimeCaption();
-    const auto [first, last] = drawn ? CaptionRows(d, caption.text, caption.lines, caption.style)
-                                     : std::pair<int, int>{0, 0};
-    // The output shares the frame and owns only the caption's rows: the frame
+    Stamps s;
+    const CaptionExtras& x = CaptionExtrasInForce();
+    if (CaptionDrawable(d) && !x.strOverlayImage.isEmpty()) {
+        QString problem;
+        s.overlay = Overlay().Layer(x.strOverlayImage, x.nOverlayPosition, x.nOverlayOpacity,
+                                    d.width, d.height, t, &s.overlayAt, &problem);
+        if (!problem.isEmpty())
+            SetStatus(problem);
+        if (s.overlay)
+            Cover(s, s.overlayAt.top(), s.overlayAt.bottom() + 1);
+    }
+    s.caption = settings.m_bShowTime && CaptionDrawable(d);
+    if (s.caption) {
+        s.text = MakeTimeCaption(t, settings, logicalDpiY(), CameraSourceName());
+        const auto [first, last] = CaptionRows(d, s.text.text, s.text.lines, s.text.style);
+        Cover(s, first, last);
+    }
+    // The output shares the frame and owns only the rows drawn on: the frame
     // itself stays untouched on the clipboard, and no whole copy is made.
-    const auto [offset, length] = RowBytes(d, first, last);
+    const auto [offset, length] = RowBytes(d, s.first, s.last);
     HGLOBAL output = GlobalAllocOverlay(frame, d.pixelOffset + d.pixelBytes, offset, length);
-    if (output && drawn && !Draw(output, d, caption, first, last))
+    if (output && (s.caption || s.overlay) && !Draw(output, d, s))
         output = GlobalFree(output);
     return output;
 }

@@ -3,10 +3,25 @@
 #pragma once
 
 #include "PropertySheet.h"
+#include "capture/CaptionFields.h"
+#include "capture/CaptionSettings.h"
 #include "platform/win/wintypes.h"
 
 #include <QFont>
+
+class QPainter;
 #include <ctime>
+
+// The controls beyond the page's template: the caption's style and the
+// overlay image.
+enum CaptionPageControl {
+    IDC_CAPTION_STYLE = 1040,
+    IDC_OUTLINE_COLOR,
+    IDC_OVERLAY_IMAGE,
+    IDC_OVERLAY_BROWSE,
+    IDC_OVERLAY_POSITION,
+    IDC_OVERLAY_OPACITY,
+};
 
 class CSettingsTime : public CPropertyPage
 {
@@ -21,6 +36,7 @@ public:
     QString m_strFontName;
     int m_nFontPointSize = 0;
     COLORREF m_crCaptionColor = 0;
+    CaptionExtras m_extras;
 
     // The sample area: the sample group's whole rectangle on the page.
     QRect SampleRect() const;
@@ -37,7 +53,14 @@ protected:
 
 private:
     void CreatePositionGroups();
+    void CreateStyleControls();
     void InvalidateSample();
     void OnSetFont();
-};
+    void OnOutlineColour();
+    void OnBrowseOverlay();
+    void ShowOutlineColour();
+    void PaintStyledSample(QPainter& painter, const QFont& font, const QString& text);
 
+    // The sample reads files quietly: a path typed half way is no news.
+    mutable CaptionFileReader m_sampleFiles{false};
+};

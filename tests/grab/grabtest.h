@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/CCameraApp.h"
+#include "capture/CaptionSettings.h"
 #include "capture/FrameSwap.h"
 #include "jpeg/dibtest.h"
 #include "platform/jpeg/jpegwriter.h"
@@ -14,6 +15,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <memory>
 
 namespace grabtest
 {
@@ -87,6 +89,30 @@ inline Rgb PixelAt(const std::vector<unsigned char>& dib, int x, int y)
     return {q[2], q[1], q[0]};
 }
 
+// The captioned output of a frame handed over as the capture window does
+// (shared, so the output owns only the rows drawn on: *owned gets how many
+// bytes); the frame's bytes when nothing came out.
+inline std::vector<unsigned char> StampBytes(CCameraDlg& dlg, const std::vector<unsigned char>& in,
+                                             std::time_t t, const CUpload& settings,
+                                             std::size_t* owned = nullptr)
+{
+    auto shared = std::make_shared<std::vector<unsigned char>>(in);
+    HGLOBAL frame = GlobalAllocShared(shared, shared->data(), shared->size());
+    HGLOBAL out = dlg.StampCaption(frame, t, settings);
+    GlobalFree(frame);
+    EXPECT_NE(out, nullptr);
+    if (!out)
+        return in;
+    BlockView v;
+    if (owned && GlobalLockView(out, &v)) {
+        *owned = v.ownLength;
+        GlobalUnlock(out);
+    }
+    std::vector<unsigned char> bytes = BlockBytes(out);
+    GlobalFree(out);
+    return bytes;
+}
+
 class GrabFixture : public ::testing::Test
 {
 protected:
@@ -104,10 +130,12 @@ protected:
         s.m_nQuality = 50;
         s_nSwapIndex = 0;
         savedOps = FrameFiles();
+        CaptionExtrasInForce() = CaptionExtras();
     }
     ~GrabFixture() override
     {
         FrameFiles() = savedOps;
+        CaptionExtrasInForce() = CaptionExtras();
         app.m_pMainWnd = nullptr;
         static const int owner = 0;
         if (OpenClipboard(&owner)) {

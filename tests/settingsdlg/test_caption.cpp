@@ -2,15 +2,19 @@
 #include "settingsdlg_support.h"
 
 #include "capture/Caption.h"
+#include "capture/CaptionSettings.h"
 #include "settings/CFontDialog.h"
 #include "settings/CSettingsTime.h"
 
 #include <QApplication>
 #include <QColorDialog>
+#include <QComboBox>
+#include <QFile>
 #include <QFontDialog>
 #include <QImage>
 #include <QPaintEvent>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace
@@ -222,4 +226,133 @@ TEST_F(SettingsDialogTest, PositionRadiosChangeOnlyOnClick)
     EXPECT_EQ(writes(), (QStringList{"Time/Horizontal Position", "Time/Vertical Position"}));
     EXPECT_EQ(u.m_nCaptionHorzPos, 2);
     EXPECT_EQ(u.m_nCaptionVertPos, 1);
+}
+
+namespace
+{
+// Chooses an entry of a combo box as a user would (the activation signal).
+void Choose(CSettings& sheet, int id, int index)
+{
+    auto* combo = Ctl<QComboBox>(sheet, kCaption, id);
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+// Pixels in the sample area, as drawn now, that the test picks.
+int SamplePixels(CSettingsTime* page, const std::function<bool(QColor)>& pick)
+{
+    const QImage image = page->grab(page->SampleRect()).toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += pick(image.pixelColor(x, y));
+    return n;
+}
+
+bool Bluish(QColor c)
+{
+    return c.blue() - std::max(c.red(), c.green()) > 60;
+}
+
+bool Red(QColor c)
+{
+    return c.red() > 200 && c.green() < 60 && c.blue() < 60;
+}
+
+class CaptionExtrasPage : public SettingsDialogTest
+{
+protected:
+    CaptionExtrasPage() { CaptionExtrasInForce() = CaptionExtras(); }
+    ~CaptionExtrasPage() override { CaptionExtrasInForce() = CaptionExtras(); }
+    QTemporaryDir files;
+};
+} // namespace
+
+// The style, its colour and the overlay are stored under their own keys and
+// take effect at once; what cannot be used keeps the user on the page.
+TEST_F(CaptionExtrasPage, StyleAndOverlayAreValidatedAndStored)
+{
+    const QString logo = files.filePath(QStringLiteral("logo.png"));
+    QImage image(8, 8, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    ASSERT_TRUE(image.save(logo));
+    const QString notImage = files.filePath(QStringLiteral("notes.png"));
+    QFile text(notImage);
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("just text");
+    text.close();
+    onOtherDialog = [](QDialog& dialog) {
+        auto* chooser = qobject_cast<QColorDialog*>(&dialog);
+        EXPECT_NE(chooser, nullptr);
+        if (chooser)
+            chooser->setCurrentColor(QColor(0, 0, 128));
+        return int(QDialog::Accepted);
+    };
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kCaption);
+        Choose(sheet, IDC_CAPTION_STYLE, 3);
+        ClickButton(Button(sheet, kCaption, IDC_OUTLINE_COLOR));
+        TypeInto(Edit(sheet, kCaption, IDC_OVERLAY_IMAGE), notImage);
+        ClickOk(sheet);
+        ASSERT_EQ(boxes.texts.size(), 1);
+        EXPECT_TRUE(boxes.texts[0].startsWith("The overlay image cannot be used: "));
+        EXPECT_EQ(sheet.GetActiveIndex(), kCaption);
+        TypeInto(Edit(sheet, kCaption, IDC_OVERLAY_IMAGE), logo);
+        TypeInto(Edit(sheet, kCaption, IDC_OVERLAY_OPACITY), "101");
+        ClickOk(sheet);
+        ASSERT_EQ(boxes.texts.size(), 2);
+        TypeInto(Edit(sheet, kCaption, IDC_OVERLAY_OPACITY), "60");
+        Choose(sheet, IDC_OVERLAY_POSITION, 0);
+        ClickOk(sheet);
+    });
+    EXPECT_EQ(boxes.texts.size(), 2);
+    EXPECT_EQ(writes(), (QStringList{"Time/Outline", "Time/Outline Color", "Overlay/Image",
+                                     "Overlay/Position", "Overlay/Opacity"}));
+    EXPECT_EQ(StoredInt("Time", "Outline Color"), int(RGB(0, 0, 128)));
+    const CaptionExtras& x = CaptionExtrasInForce();
+    EXPECT_EQ(x.nOutline, 3);
+    EXPECT_EQ(x.strOverlayImage, logo);
+    EXPECT_EQ(x.nOverlayOpacity, 60);
+}
+
+// Stored values outside the lists show an entry but stay until one is chosen.
+TEST_F(CaptionExtrasPage, OddStoredValuesStayUntilChanged)
+{
+    CaptionExtrasInForce().nOutline = 9;
+    CaptionExtrasInForce().nOverlayPosition = -4;
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kCaption);
+        EXPECT_EQ(Ctl<QComboBox>(sheet, kCaption, IDC_CAPTION_STYLE)->currentIndex(), 0);
+        EXPECT_EQ(Ctl<QComboBox>(sheet, kCaption, IDC_OVERLAY_POSITION)->currentIndex(), 8);
+        ClickOk(sheet);
+    });
+    EXPECT_TRUE(writes().isEmpty());
+    EXPECT_EQ(CaptionExtrasInForce().nOutline, 9);
+}
+
+// The sample shows the chosen style in its colour around the caption colour.
+TEST_F(CaptionExtrasPage, SampleShowsTheStyle)
+{
+    u.m_crCaptionColor = RGB(255, 0, 0);
+    u.m_strTimeFormat = QStringLiteral("%H:%M");
+    CaptionExtrasInForce().crOutlineColor = RGB(0, 0, 255);
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kCaption);
+        CSettingsTime* page = CaptionPage(sheet);
+        Settle();
+        EXPECT_EQ(SamplePixels(page, Bluish), 0);
+        const int red = SamplePixels(page, Red);
+        EXPECT_GT(red, 20);
+        int outline = 0;
+        for (int style : {1, 2, 3}) {
+            Choose(sheet, IDC_CAPTION_STYLE, style);
+            Settle();
+            const int n = SamplePixels(page, Bluish);
+            EXPECT_GT(n, 20) << style;
+            EXPECT_GT(SamplePixels(page, Red), red / 2) << style;
+            outline = style == 1 ? n : outline;
+        }
+        EXPECT_GT(SamplePixels(page, Bluish), 2 * outline) << "a box covers more than an outline";
+        ClickCancel(sheet);
+    });
 }
