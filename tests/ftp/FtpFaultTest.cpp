@@ -21,6 +21,25 @@ TEST_F(FtpTest, ShortUploadFailsWithItsSizesAndReplacesNothing)
     EXPECT_EQ(server.CountCommands("RNFR"), 0);
 }
 
+// 550 to SIZE after a 226: the temporary is gone, whatever the transfer said.
+TEST_F(FtpTest, SizeOf550AfterSuccessFailsAsShortInBothModes)
+{
+    for (int safe : {0, 1}) {
+        ASSERT_TRUE(server.WriteFile("vizo.jpg", "old picture"));
+        server.Refuse("SIZE");
+        upload().m_bSafeFtp = safe;
+        status.clear();
+        EXPECT_FALSE(upload().UploadFile()) << safe;
+        EXPECT_TRUE(status.lines.contains(
+            QStringLiteral("FTP transfer failed (only 0 of %1 bytes arrived)").arg(picture.size())))
+            << status.lines.join('\n').toStdString();
+        EXPECT_EQ(server.ListFiles(), QStringList({"vizo.jpg"})) << safe;
+        EXPECT_EQ(server.ReadFile("vizo.jpg"), "old picture") << safe;
+        EXPECT_EQ(server.CountCommands("RNFR"), 0) << safe;
+        server.ClearFaults();
+    }
+}
+
 TEST_F(FtpTest, OverLongPasswordGetsAReadableReason)
 {
     upload().m_strFtpPassword = QString(5000, QLatin1Char('p'));
