@@ -64,6 +64,21 @@ QString FailureText(const CUpload::InternetTable& inet, DWORD code)
     return QString::fromUtf8(text);
 }
 
+// What the layer did on the way that the user should read once (a remote
+// folder made); shown also in a quiet transfer.
+void ShowLayerNote(CUpload& u)
+{
+    const DWORD code = GetLastError();
+    char text[1024] = {};
+    DWORD size = sizeof text;
+    if (u.m_inet.InternetQueryOptionA &&
+        u.m_inet.InternetQueryOptionA(nullptr, INTERNET_OPTION_VIZO_NOTE, text, &size) && text[0]) {
+        text[sizeof text - 1] = '\0';
+        u.ShowStatus(QString::fromUtf8(text));
+    }
+    SetLastError(code);
+}
+
 QString Suffixed(const QString& name, const char* format, int index)
 {
     return name + QString::asprintf(format, index);
@@ -255,8 +270,10 @@ bool CUpload::PutFile(HINTERNET session, const QString& localPath, const QString
     if (!m_bQuietTransfer)
         ShowStatus(
             QStringLiteral("Starting FTP transfer of %1...").arg(QString::fromUtf8(temporary)));
-    if (!m_inet.FtpPutFileA(session, QFile::encodeName(localPath).constData(),
-                            temporary.constData(), transferType, kContext)) {
+    const bool sent = m_inet.FtpPutFileA(session, QFile::encodeName(localPath).constData(),
+                                         temporary.constData(), transferType, kContext);
+    ShowLayerNote(*this);
+    if (!sent) {
         ReportFailure(QStringLiteral("FTP transfer failed"));
         if (!NothingSent(GetLastError()))
             RemoveLeftovers(*this, session, {temporary, QByteArray(), remote});

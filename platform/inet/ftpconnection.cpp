@@ -187,6 +187,8 @@ DWORD FtpConnection::Put(const char* localPath, const char* remoteName, bool asc
     struct stat st;
     curl_off_t size = ::fstat(fileno(file), &st) == 0 ? curl_off_t(st.st_size) : -1;
     std::string url = RemoteUrl(m_base, m_transport.Protocol(), remoteName);
+    std::string folderRefusal;
+    const std::string folder = MakeFolders(remoteName, &folderRefusal);
     // Over FTP the size is asked right after the upload, in the same request;
     // "*": a server without SIZE must not fail the upload.
     const bool measure = !ascii && size >= 0;
@@ -210,10 +212,43 @@ DWORD FtpConnection::Put(const char* localPath, const char* remoteName, bool asc
     curl_slist_free_all(sizeQuery);
     if (error && reader.Failed())
         return ERROR_ACCESS_DENIED;
+    if (error == ERROR_INTERNET_EXTENDED_ERROR && !folderRefusal.empty()) {
+        m_failureText = "Cannot create remote folder " + folder + " (" + folderRefusal + ")";
+        return ERROR_VIZO_REMOTE_FOLDER;
+    }
+    if (!error && !folder.empty())
+        m_folders.insert(folder);
     // Text changes length on the way (line ends), so only binary is measured.
     if (!error && measure)
         error = CheckArrived(remoteName, size, sizeQuery ? SizeReply(m_lastReply) : kAskSize);
     return error;
+}
+
+// Made before the upload, not after its refusal: servers refuse a missing
+// folder with the code of any other refusal. Returns the innermost folder
+// (empty: none to make); *refusal: why it could not be made, when it was not.
+std::string FtpConnection::MakeFolders(const std::string& remoteName, std::string* refusal)
+{
+    const std::vector<std::string> levels = FolderLevels(remoteName);
+    if (levels.empty() || m_folders.count(levels.back()))
+        return levels.empty() ? std::string() : levels.back();
+    bool made = false;
+    for (const std::string& level : levels) {
+        const bool sftp = m_transport.IsSftp();
+        DWORD error = Quote({sftp ? "mkdir " + SftpArgument(level) : "MKD " + level});
+        if (error == 0) {
+            made = true;
+            refusal->clear();
+        } else if (error == ERROR_INTERNET_EXTENDED_ERROR) {
+            // It may exist already: only the upload can tell.
+            *refusal = sftp ? std::string(m_errorText) : m_refusalText;
+        } else {
+            break; // the connection's trouble, which the upload then reports
+        }
+    }
+    if (made)
+        m_note = "Created remote folder " + levels.back();
+    return levels.back();
 }
 
 // A server may cut the data connection and still report success; a short
@@ -358,8 +393,10 @@ size_t FtpConnection::KeepReply(char* text, size_t size, size_t count, void* sel
     reply.assign(text, size * count);
     // The last line of a reply: three digits and a blank.
     bool final = reply.size() > 3 && reply[3] == ' ' && reply[0] >= '1' && reply[0] <= '5';
-    if (connection->m_watchRefusals && final && reply[0] >= '4' && !connection->m_refusal)
+    if (connection->m_watchRefusals && final && reply[0] >= '4' && !connection->m_refusal) {
         connection->m_refusal = std::atoi(reply.substr(0, 3).c_str());
+        connection->m_refusalText = reply.substr(0, reply.find_last_not_of("\r\n") + 1);
+    }
     return size * count;
 }
 
@@ -368,6 +405,7 @@ void FtpConnection::ResetRequest()
     m_errorText[0] = '\0';
     m_lastReply.clear();
     m_refusal = 0; // a retry starts afresh
+    m_refusalText.clear();
     m_failureText.clear();
     curl_easy_setopt(m_easy, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(m_easy, CURLOPT_UPLOAD, 0L);

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct ConnectionOptions {
@@ -39,6 +40,8 @@ public:
     DWORD Rename(const std::string& from, const std::string& to);
     DWORD Delete(const std::string& name);
     const std::string& FailureText() const { return m_failureText; }
+    // What the last call did that the log should tell (a remote folder made), once.
+    std::string TakeNote() { return std::exchange(m_note, std::string()); }
 
     // The handle was closed while a call was running: that call fails at once.
     void Cancel();
@@ -59,6 +62,7 @@ private:
     DWORD CheckArrived(const char* remoteName, curl_off_t localSize, curl_off_t remoteSize);
     std::string DeleteCommand(const std::string& name) const;
     DWORD SftpReplace(const std::string& from, const std::string& to);
+    std::string MakeFolders(const std::string& remoteName, std::string* refusal);
 
     CURL* m_easy = nullptr;
     std::string m_base;
@@ -67,8 +71,11 @@ private:
     bool m_sizeUnknownLogged = false;
     std::string m_failureText;
     std::string m_lastReply;
-    bool m_watchRefusals = false; // set while commands of ours run
-    int m_refusal = 0;            // the first refusing reply to them
+    bool m_watchRefusals = false;    // set while commands of ours run
+    int m_refusal = 0;               // the first refusing reply to them
+    std::string m_refusalText;       // and its text
+    std::set<std::string> m_folders; // known to exist on the server this session
+    std::string m_note;
     char m_errorText[CURL_ERROR_SIZE] = {};
     std::atomic<bool> m_busy{false};
     std::atomic<bool> m_cancelled{false};

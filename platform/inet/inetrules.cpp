@@ -170,6 +170,20 @@ bool HasLineBreak(const char* text)
     return text && std::strpbrk(text, "\r\n") != nullptr;
 }
 
+std::vector<std::string> FolderLevels(const std::string& remoteName)
+{
+    std::vector<std::string> levels;
+    size_t start = 0;
+    for (size_t slash; (slash = remoteName.find('/', start)) != std::string::npos;
+         start = slash + 1) {
+        // "/" itself, "a//b" and "./x" name nothing to make.
+        const std::string segment = remoteName.substr(start, slash - start);
+        if (!segment.empty() && segment != ".")
+            levels.push_back(remoteName.substr(0, slash));
+    }
+    return levels;
+}
+
 bool IsUsableRemoteName(const char* name)
 {
     return name && *name && !HasLineBreak(name);

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 struct ServerAddress {
     std::string host; // without brackets, also for IPv6
@@ -36,6 +37,10 @@ const char* TooLongLoginText(const char* server, const char* user, const char* p
 // Percent-escapes every path segment, keeping the slashes, so that no name can
 // change the meaning of the URL.
 std::string EscapePath(const std::string& path);
+
+// The folders above a remote name, outermost first ("a/b/x.jpg": "a", "a/b"),
+// each as the server is to be asked to make it. Empty for a bare name.
+std::vector<std::string> FolderLevels(const std::string& remoteName);
 
 // Remote names go into FTP commands verbatim: a line break would start a new one.
 bool IsUsableRemoteName(const char* name);

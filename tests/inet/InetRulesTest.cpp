@@ -102,3 +102,12 @@ TEST(InetRules, TimeoutFromEnvironment)
     EXPECT_EQ(TimeoutSeconds(Env({{VIZO_INET_TIMEOUT_ENV, "2x"}})), 30);
     EXPECT_EQ(TimeoutSeconds(Env({{VIZO_INET_TIMEOUT_ENV, "99999"}})), 600);
 }
+
+TEST(InetRules, FolderLevelsOfARemoteName)
+{
+    using Levels = std::vector<std::string>;
+    EXPECT_EQ(FolderLevels("vizo.jpg"), Levels());
+    EXPECT_EQ(FolderLevels("cams/door/vizo.jpg"), Levels({"cams", "cams/door"}));
+    EXPECT_EQ(FolderLevels("/srv/cams/vizo.jpg"), Levels({"/srv", "/srv/cams"}));
+    EXPECT_EQ(FolderLevels("./a//b/vizo.jpg"), Levels({"./a", "./a//b"}));
+}
