@@ -2,6 +2,7 @@
 #include "Ftp.h"
 
 #include "CUpload.h"
+#include "Unfinished.h"
 #include "platform/afx/log.h"
 #include "platform/win/lasterror.h"
 #include "res/strings.h"
@@ -126,11 +127,43 @@ struct Leftovers {
     QByteArray remote;
 };
 
-bool Remove(const CUpload::InternetTable& inet, HINTERNET session, const Leftovers& left)
+// Where uploads go: temporaries are only ever removed where they were left.
+QString Destination(const CUpload& u)
 {
+    return QString::number(u.m_ftpTransport.nProtocol) + QLatin1Char(' ') + u.m_strFtpUsername +
+           QLatin1Char('@') + u.m_strFtpServer;
+}
+
+// A temporary the server refused to delete is not there (or not ours to
+// remove); any other failure means the server could not be asked.
+bool CouldNotAsk(DWORD code)
+{
+    return code != ERROR_INTERNET_EXTENDED_ERROR;
+}
+
+bool Remove(CUpload& u, HINTERNET session, const Leftovers& left)
+{
+    const CUpload::InternetTable& inet = u.m_inet;
     bool restored =
         left.aside.isEmpty() || RenameWithRetries(inet, session, left.aside, left.remote);
-    return inet.FtpDeleteFileA(session, left.temporary.constData()) && restored;
+    bool removed = inet.FtpDeleteFileA(session, left.temporary.constData());
+    if (!removed && CouldNotAsk(GetLastError()))
+        Unfinished().Remember(Destination(u), left.remote, left.temporary);
+    return removed && restored;
+}
+
+// What earlier failures left of this name and could not remove then. Quiet:
+// the upload has succeeded whatever happens here.
+void RemoveUnfinished(CUpload& u, HINTERNET session, const QByteArray& remote)
+{
+    const QString destination = Destination(u);
+    for (const QByteArray& temporary : Unfinished().Take(destination, remote)) {
+        if (u.m_inet.FtpDeleteFileA(session, temporary.constData()))
+            LogLine("ftp", QStringLiteral("Removed %1, left on the server by an earlier failure")
+                               .arg(QString::fromUtf8(temporary)));
+        else if (CouldNotAsk(GetLastError()))
+            Unfinished().Remember(destination, remote, temporary);
+    }
 }
 
 // The session's own login, with its protocol, keys and transfer mode: the
@@ -163,7 +196,9 @@ void RemoveThroughOwnConnection(CUpload& u, const Leftovers& left)
     {
         CloseWhenLate limit(inet, internet);
         HINTERNET session = ConnectSession(u, internet);
-        removed = session && Remove(inet, session, left);
+        removed = session && Remove(u, session, left);
+        if (!session)
+            Unfinished().Remember(Destination(u), left.remote, left.temporary);
     }
     // Closes the session too; fails harmlessly when the limit already did.
     inet.InternetCloseHandle(internet);
@@ -197,7 +232,9 @@ void RemoveLeftovers(CUpload& u, HINTERNET session, const Leftovers& left)
     if (u.m_bAbort)
         RemoveThroughOwnConnection(u, left);
     else if (SessionCanTidy(code))
-        Remove(u.m_inet, session, left);
+        Remove(u, session, left);
+    else if (code == ERROR_INTERNET_TIMEOUT)
+        Unfinished().Remember(Destination(u), left.remote, left.temporary);
     SetLastError(code);
 }
 
@@ -266,6 +303,7 @@ bool CUpload::PutFile(HINTERNET session, const QString& localPath, const QString
     const QByteArray temporary = Suffixed(remoteName, ".t%02d", s_nFtpSwapIndex).toUtf8();
     const QByteArray aside = Suffixed(remoteName, ".d%02d", s_nFtpSwapIndex).toUtf8();
     s_nFtpSwapIndex = s_nFtpSwapIndex >= 99 ? 0 : s_nFtpSwapIndex + 1;
+    Unfinished().Forget(Destination(*this), temporary);
 
     if (!m_bQuietTransfer)
         ShowStatus(
@@ -285,6 +323,7 @@ bool CUpload::PutFile(HINTERNET session, const QString& localPath, const QString
     if (RenameWithRetries(m_inet, session, temporary, remote)) {
         if (movedAside)
             m_inet.FtpDeleteFileA(session, aside.constData());
+        RemoveUnfinished(*this, session, remote);
         if (!m_bQuietTransfer)
             ShowStatus(QStringLiteral("FTP transfer completed."));
         return true;
@@ -293,7 +332,7 @@ bool CUpload::PutFile(HINTERNET session, const QString& localPath, const QString
     if (m_bAbort)
         RemoveLeftovers(*this, session, {temporary, movedAside ? aside : QByteArray(), remote});
     else
-        Remove(m_inet, session, {temporary, movedAside ? aside : QByteArray(), remote});
+        Remove(*this, session, {temporary, movedAside ? aside : QByteArray(), remote});
     return false;
 }
 

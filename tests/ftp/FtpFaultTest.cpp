@@ -40,6 +40,27 @@ TEST_F(FtpTest, SizeOf550AfterSuccessFailsAsShortInBothModes)
     }
 }
 
+// A server that died mid-transfer kept the partial temporary; the next success
+// of that name removes it, and nothing that this process did not leave.
+TEST_F(FtpTest, TemporaryLeftByADeadServerGoesWithTheNextSuccessOfItsName)
+{
+    ASSERT_TRUE(server.WriteFile("vizo.jpg.t50", "not left by us"));
+    server.DieAfter(4096);
+    EXPECT_FALSE(upload().UploadFile());
+    ASSERT_TRUE(server.WaitForExit(5000));
+    server.ClearFaults();
+    ASSERT_TRUE(server.Restart()) << server.ErrorText().toStdString();
+    ASSERT_TRUE(server.HasFile("vizo.jpg.t00"));
+    upload().m_strRemotePath = "other.jpg";
+    EXPECT_TRUE(upload().UploadFile());
+    EXPECT_TRUE(server.HasFile("vizo.jpg.t00")) << "another name's success leaves it";
+    upload().m_strRemotePath = "vizo.jpg";
+    EXPECT_TRUE(upload().UploadFile());
+    EXPECT_EQ(server.ListFiles(), QStringList({"other.jpg", "vizo.jpg", "vizo.jpg.t50"}));
+    EXPECT_EQ(server.ReadFile("vizo.jpg"), picture);
+    EXPECT_EQ(server.CountCommands("DELE vizo.jpg.t00"), 1);
+}
+
 TEST_F(FtpTest, OverLongPasswordGetsAReadableReason)
 {
     upload().m_strFtpPassword = QString(5000, QLatin1Char('p'));
