@@ -317,9 +317,10 @@ bool CUpload::PutFile(HINTERNET session, const QString& localPath, const QString
             RemoveLeftovers(*this, session, {temporary, QByteArray(), remote});
         return false;
     }
-    bool movedAside = m_bSafeFtp && RenameWithRetries(m_inet, session, remote, aside);
     if (!m_bQuietTransfer)
         ShowStatus(QStringLiteral("Renaming file to %1...").arg(remoteName));
+    // Back to back: between them the final name is missing.
+    bool movedAside = m_bSafeFtp && RenameWithRetries(m_inet, session, remote, aside);
     if (RenameWithRetries(m_inet, session, temporary, remote)) {
         if (movedAside)
             m_inet.FtpDeleteFileA(session, aside.constData());

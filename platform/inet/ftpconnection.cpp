@@ -307,14 +307,17 @@ DWORD FtpConnection::Rename(const std::string& from, const std::string& to)
 
 // OpenSSH's server refuses to rename onto an existing name and offers its
 // atomic rename only as an extension libcurl cannot send. So the old file is
-// moved aside first and put back when the rename fails.
+// moved aside first and put back when the rename fails. Readers find no file
+// between the two renames: they go in one request, the second sent as soon as
+// the first is answered.
 DWORD FtpConnection::SftpReplace(const std::string& from, const std::string& to)
 {
     const std::string aside = SftpArgument(to + ".old");
     Quote({"rm " + aside}); // a leftover of an earlier failure
-    if (DWORD error = Quote({"rename " + SftpArgument(to) + " " + aside}))
-        return error; // no old file either: the first refusal had another reason
-    DWORD error = Quote({"rename " + SftpArgument(from) + " " + SftpArgument(to)});
+    DWORD error = Quote({"rename " + SftpArgument(to) + " " + aside,
+                         "rename " + SftpArgument(from) + " " + SftpArgument(to)});
+    // After a failure of the first rename there is no aside to put back, and
+    // this one is refused harmlessly.
     Quote({error ? "rename " + aside + " " + SftpArgument(to) : "rm " + aside});
     return error;
 }

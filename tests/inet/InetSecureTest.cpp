@@ -254,3 +254,18 @@ TEST_F(InetSftpTest, MissingOrRefusedPrivateKeyFailsWithItsReason)
     EXPECT_EQ(ConnectTo(inet, internet, e), nullptr);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_INCORRECT_PASSWORD));
 }
+
+// Replacing moves the old picture aside first: a rename that then fails puts
+// it back, and nothing else is left.
+TEST_F(InetSftpTest, FailedReplaceKeepsTheOldPicture)
+{
+    KnownHosts(server.KnownHostsLine());
+    HINTERNET session = ConnectTo(inet, internet, Account());
+    ASSERT_NE(session, nullptr) << GetLastError() << FailureText(inet).toStdString();
+    ASSERT_TRUE(server.WriteFile("cam.jpg", "old picture"));
+    EXPECT_FALSE(inet.Rename(session, "missing.jpg.t00", "cam.jpg"));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_EXTENDED_ERROR));
+    EXPECT_EQ(server.ListFiles(), QStringList{"cam.jpg"});
+    EXPECT_EQ(server.ReadFile("cam.jpg"), "old picture");
+    inet.Close(session);
+}
