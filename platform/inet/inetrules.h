@@ -42,6 +42,16 @@ std::string EscapePath(const std::string& path);
 // each as the server is to be asked to make it. Empty for a bare name.
 std::vector<std::string> FolderLevels(const std::string& remoteName);
 
+// The size in a reply to SIZE ("213 N"); 0 when the file is missing (550),
+// -1 when the server cannot tell.
+long long SizeInReply(const std::string& reply);
+
+// The code of the last line of an FTP reply ("226 Done"); 0 for any other line.
+int FinalReplyCode(const std::string& line);
+
+// An SFTP command argument: quoted, so blanks and quotes stay in the name.
+std::string SftpQuoted(const std::string& name);
+
 // Remote names go into FTP commands verbatim: a line break would start a new one.
 bool IsUsableRemoteName(const char* name);
 bool HasLineBreak(const char* text);
