@@ -11,6 +11,8 @@
 
 namespace ftpcleanup
 {
+namespace
+{
 
 // Bounds the clean-up connection: SIGTERM must still end the program within a
 // few seconds, even against a server that has gone silent.
@@ -46,8 +48,10 @@ private:
     std::thread m_watch; // last: it starts once the members above exist
 };
 
+} // namespace
+
 // Where uploads go: temporaries are only ever removed where they were left.
-QString Destination(const CUpload& u)
+static QString Destination(const CUpload& u)
 {
     return QString::number(u.m_ftpTransport.nProtocol) + QLatin1Char(' ') + u.m_strFtpUsername +
            QLatin1Char('@') + u.m_strFtpServer;
@@ -55,7 +59,7 @@ QString Destination(const CUpload& u)
 
 // A temporary the server refused to delete is not there (or not ours to
 // remove); any other failure means the server could not be asked.
-bool CouldNotAsk(DWORD code)
+static bool CouldNotAsk(DWORD code)
 {
     return code != ERROR_INTERNET_EXTENDED_ERROR;
 }
@@ -87,7 +91,7 @@ void RemoveUnfinished(CUpload& u, HINTERNET session, const QByteArray& remote)
 
 // Abort closed the transfer's session; a brief, quiet connection of our own
 // removes what it left. Only logged: the failure is already on the status line.
-void RemoveThroughOwnConnection(CUpload& u, const Leftovers& left)
+static void RemoveThroughOwnConnection(CUpload& u, const Leftovers& left)
 {
     const CUpload::InternetTable& inet = u.m_inet;
     HINTERNET internet =
@@ -122,7 +126,7 @@ bool NothingSent(DWORD code)
 
 // A short file the layer removed itself; a server gone silent would only make
 // the attempt wait as long again.
-bool SessionCanTidy(DWORD code)
+static bool SessionCanTidy(DWORD code)
 {
     return code != ERROR_VIZO_SHORT_TRANSFER && code != ERROR_INTERNET_TIMEOUT;
 }
