@@ -2,35 +2,24 @@
 #include "Ftp.h"
 
 #include "CUpload.h"
+#include "FtpCleanup.h"
 #include "platform/afx/log.h"
 #include "platform/win/lasterror.h"
 #include "res/strings.h"
 
 #include <QFile>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 int s_nFtpSwapIndex = 0;
 
+using namespace ftpcleanup;
+
 namespace
 {
 
-constexpr DWORD_PTR kContext = 666;
 constexpr int kRenameAttempts = 5;
 // A broken layer must not make us allocate without bound.
 constexpr DWORD kMaxProxyInfoBytes = 65536;
-
-bool RenameWithRetries(const CUpload::InternetTable& inet, HINTERNET session,
-                       const QByteArray& from, const QByteArray& to)
-{
-    for (int attempt = 0; attempt < kRenameAttempts; ++attempt)
-        if (inet.FtpRenameFileA(session, from.constData(), to.constData()))
-            return true;
-    return false;
-}
 
 // Passive mode when a proxy stands in the way of FTP: an "ftp=" entry, or one
 // proxy for all protocols.
@@ -64,63 +53,40 @@ QString FailureText(const CUpload::InternetTable& inet, DWORD code)
     return QString::fromUtf8(text);
 }
 
+// What the layer did on the way that the user should read once (a remote
+// folder made); shown also in a quiet transfer.
+void ShowLayerNote(CUpload& u)
+{
+    const DWORD code = GetLastError();
+    char text[1024] = {};
+    DWORD size = sizeof text;
+    if (u.m_inet.InternetQueryOptionA &&
+        u.m_inet.InternetQueryOptionA(nullptr, INTERNET_OPTION_VIZO_NOTE, text, &size) && text[0]) {
+        text[sizeof text - 1] = '\0';
+        u.ShowStatus(QString::fromUtf8(text));
+    }
+    SetLastError(code);
+}
+
 QString Suffixed(const QString& name, const char* format, int index)
 {
     return name + QString::asprintf(format, index);
 }
 
-// Bounds the clean-up connection: SIGTERM must still end the program within a
-// few seconds, even against a server that has gone silent.
-constexpr auto kCleanUpLimit = std::chrono::milliseconds(3000);
+} // namespace
 
-// Closes a handle from another thread once the limit has passed, which cancels
-// whatever call is running on it or below it.
-class CloseWhenLate
+bool ftpcleanup::RenameWithRetries(const CUpload::InternetTable& inet, HINTERNET session,
+                                   const QByteArray& from, const QByteArray& to)
 {
-public:
-    CloseWhenLate(const CUpload::InternetTable& inet, HINTERNET handle)
-        : m_watch([this, &inet, handle] {
-              std::unique_lock<std::mutex> lock(m_mutex);
-              if (!m_finished.wait_for(lock, kCleanUpLimit, [this] { return m_done; }))
-                  inet.InternetCloseHandle(handle);
-          })
-    {
-    }
-    ~CloseWhenLate()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_done = true;
-        }
-        m_finished.notify_one();
-        m_watch.join();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_finished;
-    bool m_done = false;
-    std::thread m_watch; // last: it starts once the members above exist
-};
-
-// What a failed transfer may have left: the temporary, and the live file moved
-// aside (empty name when it was not).
-struct Leftovers {
-    QByteArray temporary;
-    QByteArray aside;
-    QByteArray remote;
-};
-
-bool Remove(const CUpload::InternetTable& inet, HINTERNET session, const Leftovers& left)
-{
-    bool restored =
-        left.aside.isEmpty() || RenameWithRetries(inet, session, left.aside, left.remote);
-    return inet.FtpDeleteFileA(session, left.temporary.constData()) && restored;
+    for (int attempt = 0; attempt < kRenameAttempts; ++attempt)
+        if (inet.FtpRenameFileA(session, from.constData(), to.constData()))
+            return true;
+    return false;
 }
 
 // The session's own login, with its protocol, keys and transfer mode: the
 // upload and the clean-up after an Abort reach the server the same way.
-HINTERNET ConnectSession(CUpload& u, HINTERNET internet)
+HINTERNET ftpcleanup::ConnectSession(CUpload& u, HINTERNET internet)
 {
     const FtpTransportSettings& t = u.m_ftpTransport;
     DWORD flags = TransferModeFlag(t.nProtocol, t.nTransferMode, PassiveFlag(u.m_inet, internet));
@@ -134,59 +100,6 @@ HINTERNET ConnectSession(CUpload& u, HINTERNET internet)
         internet, u.m_strFtpServer.toUtf8().constData(), 0, u.m_strFtpUsername.toUtf8().constData(),
         u.m_strFtpPassword.toUtf8().constData(), INTERNET_SERVICE_FTP, flags, context);
 }
-
-// Abort closed the transfer's session; a brief, quiet connection of our own
-// removes what it left. Only logged: the failure is already on the status line.
-void RemoveThroughOwnConnection(CUpload& u, const Leftovers& left)
-{
-    const CUpload::InternetTable& inet = u.m_inet;
-    HINTERNET internet =
-        inet.InternetOpenA("Vizo", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (!internet)
-        return;
-    bool removed = false;
-    {
-        CloseWhenLate limit(inet, internet);
-        HINTERNET session = ConnectSession(u, internet);
-        removed = session && Remove(inet, session, left);
-    }
-    // Closes the session too; fails harmlessly when the limit already did.
-    inet.InternetCloseHandle(internet);
-    const QString name = QString::fromUtf8(left.temporary);
-    LogLine("ftp",
-            removed
-                ? QStringLiteral("Removed the unfinished %1 from the server").arg(name)
-                : QStringLiteral("Could not remove the unfinished %1 from the server").arg(name));
-}
-
-// Uploads that failed before sending anything: no local file, a call already
-// running on the session, or a session closed before the call (a series still
-// sends its timing list after an Abort).
-bool NothingSent(DWORD code)
-{
-    return code == ERROR_FILE_NOT_FOUND || code == ERROR_INTERNET_INCORRECT_HANDLE_STATE ||
-           code == ERROR_INVALID_HANDLE;
-}
-
-// A short file the layer removed itself; a server gone silent would only make
-// the attempt wait as long again.
-bool SessionCanTidy(DWORD code)
-{
-    return code != ERROR_VIZO_SHORT_TRANSFER && code != ERROR_INTERNET_TIMEOUT;
-}
-
-// Nothing of a failed transfer stays on the server.
-void RemoveLeftovers(CUpload& u, HINTERNET session, const Leftovers& left)
-{
-    const DWORD code = GetLastError();
-    if (u.m_bAbort)
-        RemoveThroughOwnConnection(u, left);
-    else if (SessionCanTidy(code))
-        Remove(u.m_inet, session, left);
-    SetLastError(code);
-}
-
-} // namespace
 
 HINTERNET CUpload::OpenInternet()
 {
@@ -251,23 +164,28 @@ bool CUpload::PutFile(HINTERNET session, const QString& localPath, const QString
     const QByteArray temporary = Suffixed(remoteName, ".t%02d", s_nFtpSwapIndex).toUtf8();
     const QByteArray aside = Suffixed(remoteName, ".d%02d", s_nFtpSwapIndex).toUtf8();
     s_nFtpSwapIndex = s_nFtpSwapIndex >= 99 ? 0 : s_nFtpSwapIndex + 1;
+    ForgetUnfinished(*this, temporary);
 
     if (!m_bQuietTransfer)
         ShowStatus(
             QStringLiteral("Starting FTP transfer of %1...").arg(QString::fromUtf8(temporary)));
-    if (!m_inet.FtpPutFileA(session, QFile::encodeName(localPath).constData(),
-                            temporary.constData(), transferType, kContext)) {
+    const bool sent = m_inet.FtpPutFileA(session, QFile::encodeName(localPath).constData(),
+                                         temporary.constData(), transferType, kContext);
+    ShowLayerNote(*this);
+    if (!sent) {
         ReportFailure(QStringLiteral("FTP transfer failed"));
         if (!NothingSent(GetLastError()))
             RemoveLeftovers(*this, session, {temporary, QByteArray(), remote});
         return false;
     }
-    bool movedAside = m_bSafeFtp && RenameWithRetries(m_inet, session, remote, aside);
     if (!m_bQuietTransfer)
         ShowStatus(QStringLiteral("Renaming file to %1...").arg(remoteName));
+    // Back to back: between them the final name is missing.
+    bool movedAside = m_bSafeFtp && RenameWithRetries(m_inet, session, remote, aside);
     if (RenameWithRetries(m_inet, session, temporary, remote)) {
         if (movedAside)
             m_inet.FtpDeleteFileA(session, aside.constData());
+        RemoveUnfinished(*this, session, remote);
         if (!m_bQuietTransfer)
             ShowStatus(QStringLiteral("FTP transfer completed."));
         return true;
@@ -276,7 +194,7 @@ bool CUpload::PutFile(HINTERNET session, const QString& localPath, const QString
     if (m_bAbort)
         RemoveLeftovers(*this, session, {temporary, movedAside ? aside : QByteArray(), remote});
     else
-        Remove(m_inet, session, {temporary, movedAside ? aside : QByteArray(), remote});
+        Remove(*this, session, {temporary, movedAside ? aside : QByteArray(), remote});
     return false;
 }
 

@@ -1,38 +1,14 @@
 #include "ftpconnection.h"
 
 #include "localfile.h"
-#include "pump.h"
 #include "wininet.h"
 
-#include <cerrno>
-#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 
 namespace
 {
-
-// Short enough that painting never waits visibly.
-constexpr int kPumpMs = 20;
-
-// libcurl waits for the server's final reply to an upload inside one call.
-// Whatever still sits unsent in the socket then drains inside that wait, so
-// keep it small; data already on its way is not limited.
-constexpr int kUnsentBytes = 128 * 1024;
-
-int LimitUnsentData(void*, curl_socket_t socket, curlsocktype)
-{
-    int bytes = kUnsentBytes;
-    ::setsockopt(socket, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &bytes, sizeof bytes);
-    return CURL_SOCKOPT_OK;
-}
 
 // Flags the connection busy for one call, refusing a nested call on it.
 class BusyScope
@@ -61,55 +37,20 @@ void LogLine(const std::string& text)
     std::fprintf(stderr, "%s log: %s\n", stamp, text.c_str());
 }
 
-// The size in a reply to SIZE: "213 N"; 0 when the file is missing (550),
-// -1 when the server cannot tell.
-curl_off_t SizeReply(const std::string& reply)
-{
-    if (reply.rfind("550", 0) == 0)
-        return 0;
-    if (reply.rfind("213 ", 0) != 0)
-        return -1;
-    char* end = nullptr;
-    long long n = std::strtoll(reply.c_str() + 4, &end, 10);
-    return end != reply.c_str() + 4 && n >= 0 ? curl_off_t(n) : -1;
-}
-
 // Whatever libcurl would print (the size query's pseudo headers) goes nowhere.
 size_t Discard(char*, size_t size, size_t count, void*)
 {
     return size * count;
 }
 
-// An SFTP command argument: quoted, so blanks and quotes stay in the name.
-std::string SftpArgument(const std::string& name)
-{
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + '"';
-}
-
 } // namespace
 
 FtpConnection::FtpConnection(const ConnectionOptions& options)
-    : m_base(ServerUrl(options.server, options.transport.protocol)), m_transport(options.transport)
+    : m_easy(m_runner.Easy()), m_base(ServerUrl(options.server, options.transport.protocol)),
+      m_transport(options.transport), m_dialect(m_transport.IsSftp())
 {
-    m_easy = curl_easy_init();
     if (!m_easy)
         return;
-    curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_errorText);
-    curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_SOCKOPTFUNCTION, &LimitUnsentData);
-    curl_easy_setopt(m_easy, CURLOPT_OPENSOCKETFUNCTION, &FtpConnection::OpenSocket);
-    curl_easy_setopt(m_easy, CURLOPT_OPENSOCKETDATA, this);
-    curl_easy_setopt(m_easy, CURLOPT_CLOSESOCKETFUNCTION, &FtpConnection::CloseSocket);
-    curl_easy_setopt(m_easy, CURLOPT_CLOSESOCKETDATA, this);
-    curl_easy_setopt(m_easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(m_easy, CURLOPT_XFERINFOFUNCTION, &FtpConnection::Progress);
-    curl_easy_setopt(m_easy, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &FtpConnection::KeepReply);
     curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &Discard);
@@ -135,34 +76,9 @@ FtpConnection::FtpConnection(const ConnectionOptions& options)
     m_setupError = m_transport.Configure(m_easy, &m_failureText);
 }
 
-FtpConnection::~FtpConnection()
-{
-    // libcurl says goodbye on the way out and waits for the answer without
-    // returning to us, up to the whole reply time-out on a silent server. With
-    // our reading side shut it still says it but gives up the wait at once.
-    {
-        std::lock_guard<std::mutex> lock(m_socketsMutex);
-        for (curl_socket_t socket : m_sockets)
-            ::shutdown(socket, SHUT_RD);
-    }
-    if (m_easy)
-        curl_easy_cleanup(m_easy);
-}
-
-void FtpConnection::Cancel()
-{
-    m_cancelled = true;
-    if (!m_busy)
-        return; // idle: the goodbye on the way out still gets through
-    // Wakes libcurl from any wait on the server, also where it checks no flag.
-    std::lock_guard<std::mutex> lock(m_socketsMutex);
-    for (curl_socket_t socket : m_sockets)
-        ::shutdown(socket, SHUT_RDWR);
-}
-
 DWORD FtpConnection::Login()
 {
-    BusyScope busy(m_busy);
+    BusyScope busy(m_runner.BusyFlag());
     if (!busy.Owned())
         return ERROR_INTERNET_INCORRECT_HANDLE_STATE;
     if (m_setupError)
@@ -177,7 +93,7 @@ DWORD FtpConnection::Login()
 
 DWORD FtpConnection::Put(const char* localPath, const char* remoteName, bool ascii)
 {
-    BusyScope busy(m_busy);
+    BusyScope busy(m_runner.BusyFlag());
     if (!busy.Owned())
         return ERROR_INTERNET_INCORRECT_HANDLE_STATE;
     std::FILE* file = nullptr;
@@ -187,12 +103,11 @@ DWORD FtpConnection::Put(const char* localPath, const char* remoteName, bool asc
     struct stat st;
     curl_off_t size = ::fstat(fileno(file), &st) == 0 ? curl_off_t(st.st_size) : -1;
     std::string url = RemoteUrl(m_base, m_transport.Protocol(), remoteName);
-    // Over FTP the size is asked right after the upload, in the same request;
-    // "*": a server without SIZE must not fail the upload.
+    std::string folderRefusal;
+    const std::string folder = MakeFolders(remoteName, &folderRefusal);
     const bool measure = !ascii && size >= 0;
-    curl_slist* sizeQuery = nullptr;
-    if (measure && !m_transport.IsSftp())
-        sizeQuery = curl_slist_append(nullptr, ("*SIZE " + std::string(remoteName)).c_str());
+    const std::string askSize = measure ? m_dialect.SizeQuery(remoteName) : std::string();
+    curl_slist* sizeQuery = askSize.empty() ? nullptr : curl_slist_append(nullptr, askSize.c_str());
     DWORD error = Perform(true, [&] {
         reader.Rewind();
         ResetRequest();
@@ -210,10 +125,42 @@ DWORD FtpConnection::Put(const char* localPath, const char* remoteName, bool asc
     curl_slist_free_all(sizeQuery);
     if (error && reader.Failed())
         return ERROR_ACCESS_DENIED;
+    if (error == ERROR_INTERNET_EXTENDED_ERROR && !folderRefusal.empty()) {
+        m_failureText = "Cannot create remote folder " + folder + " (" + folderRefusal + ")";
+        return ERROR_VIZO_REMOTE_FOLDER;
+    }
+    if (!error && !folder.empty())
+        m_folders.insert(folder);
     // Text changes length on the way (line ends), so only binary is measured.
     if (!error && measure)
-        error = CheckArrived(remoteName, size, sizeQuery ? SizeReply(m_lastReply) : kAskSize);
+        error = CheckArrived(remoteName, size, sizeQuery ? SizeInReply(m_lastReply) : kAskSize);
     return error;
+}
+
+// Made before the upload, not after its refusal: servers refuse a missing
+// folder with the code of any other refusal. Returns the innermost folder
+// (empty: none to make); *refusal: why it could not be made, when it was not.
+std::string FtpConnection::MakeFolders(const std::string& remoteName, std::string* refusal)
+{
+    const std::vector<std::string> levels = FolderLevels(remoteName);
+    if (levels.empty() || m_folders.count(levels.back()))
+        return levels.empty() ? std::string() : levels.back();
+    bool made = false;
+    for (const std::string& level : levels) {
+        DWORD error = Quote({m_dialect.MakeFolder(level)});
+        if (error == 0) {
+            made = true;
+            refusal->clear();
+        } else if (error == ERROR_INTERNET_EXTENDED_ERROR) {
+            // It may exist already: only the upload can tell.
+            *refusal = m_dialect.Sftp() ? std::string(m_runner.ErrorText()) : m_refusalText;
+        } else {
+            break; // the connection's trouble, which the upload then reports
+        }
+    }
+    if (made)
+        m_note = "Created remote folder " + levels.back();
+    return levels.back();
 }
 
 // A server may cut the data connection and still report success; a short
@@ -240,7 +187,7 @@ DWORD FtpConnection::CheckArrived(const char* remoteName, curl_off_t localSize,
     m_failureText = "only " + std::to_string(remoteSize) + " of " + std::to_string(localSize) +
                     " bytes arrived";
     std::string reason = m_failureText;
-    Quote({DeleteCommand(remoteName)});
+    Quote({m_dialect.Delete(remoteName)});
     m_failureText = reason;
     return ERROR_VIZO_SHORT_TRANSFER;
 }
@@ -260,53 +207,45 @@ DWORD FtpConnection::RemoteSize(const std::string& name, curl_off_t* size)
 
 DWORD FtpConnection::Rename(const std::string& from, const std::string& to)
 {
-    BusyScope busy(m_busy);
+    BusyScope busy(m_runner.BusyFlag());
     if (!busy.Owned())
         return ERROR_INTERNET_INCORRECT_HANDLE_STATE;
-    if (!m_transport.IsSftp())
-        return Quote({"RNFR " + from, "RNTO " + to});
-    if (Quote({"rename " + SftpArgument(from) + " " + SftpArgument(to)}) == 0)
-        return 0;
-    return SftpReplace(from, to);
+    DWORD error = Quote(m_dialect.Rename(from, to));
+    return error && m_dialect.Sftp() ? SftpReplace(from, to) : error;
 }
 
 // OpenSSH's server refuses to rename onto an existing name and offers its
 // atomic rename only as an extension libcurl cannot send. So the old file is
-// moved aside first and put back when the rename fails.
+// moved aside first and put back when the rename fails. Readers find no file
+// between the two renames: they go in one request, the second sent as soon as
+// the first is answered.
 DWORD FtpConnection::SftpReplace(const std::string& from, const std::string& to)
 {
-    const std::string aside = SftpArgument(to + ".old");
-    Quote({"rm " + aside}); // a leftover of an earlier failure
-    if (DWORD error = Quote({"rename " + SftpArgument(to) + " " + aside}))
-        return error; // no old file either: the first refusal had another reason
-    DWORD error = Quote({"rename " + SftpArgument(from) + " " + SftpArgument(to)});
-    Quote({error ? "rename " + aside + " " + SftpArgument(to) : "rm " + aside});
+    const std::string aside = to + ".old";
+    Quote({m_dialect.Delete(aside)}); // a leftover of an earlier failure
+    std::vector<std::string> both = m_dialect.Rename(to, aside);
+    both.push_back(m_dialect.Rename(from, to).front());
+    DWORD error = Quote(both);
+    // After a failure of the first rename there is no aside to put back, and
+    // this one is refused harmlessly.
+    Quote({error ? m_dialect.Rename(aside, to).front() : m_dialect.Delete(aside)});
     return error;
 }
 
 DWORD FtpConnection::Delete(const std::string& name)
 {
-    BusyScope busy(m_busy);
+    BusyScope busy(m_runner.BusyFlag());
     if (!busy.Owned())
         return ERROR_INTERNET_INCORRECT_HANDLE_STATE;
-    return Quote({DeleteCommand(name)});
-}
-
-std::string FtpConnection::DeleteCommand(const std::string& name) const
-{
-    return m_transport.IsSftp() ? "rm " + SftpArgument(name) : "DELE " + name;
+    return Quote({m_dialect.Delete(name)});
 }
 
 DWORD FtpConnection::Quote(const std::vector<std::string>& commands)
 {
-    // libcurl drops the whole FTP connection when a command is refused, so a
-    // refusal (an old picture not there to move aside) would cost a new login.
-    // Refusals are let through ("*") and read from the replies instead.
-    const bool ftp = !m_transport.IsSftp();
     curl_slist* list = nullptr;
     for (const std::string& command : commands)
-        list = curl_slist_append(list, ((ftp ? "*" : "") + command).c_str());
-    m_watchRefusals = ftp;
+        list = curl_slist_append(list, m_dialect.Listed(command).c_str());
+    m_watchRefusals = !m_dialect.Sftp();
     DWORD error = Perform(true, [&] {
         ResetRequest();
         curl_easy_setopt(m_easy, CURLOPT_URL,
@@ -322,52 +261,25 @@ DWORD FtpConnection::Quote(const std::vector<std::string>& commands)
     return error;
 }
 
-curl_socket_t FtpConnection::OpenSocket(void* self, curlsocktype, curl_sockaddr* address)
-{
-    auto* connection = static_cast<FtpConnection*>(self);
-    if (connection->m_cancelled)
-        return CURL_SOCKET_BAD;
-    curl_socket_t socket =
-        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    if (socket != CURL_SOCKET_BAD) {
-        std::lock_guard<std::mutex> lock(connection->m_socketsMutex);
-        connection->m_sockets.insert(socket);
-    }
-    return socket;
-}
-
-int FtpConnection::CloseSocket(void* self, curl_socket_t socket)
-{
-    auto* connection = static_cast<FtpConnection*>(self);
-    {
-        std::lock_guard<std::mutex> lock(connection->m_socketsMutex);
-        connection->m_sockets.erase(socket);
-    }
-    return ::close(socket);
-}
-
-int FtpConnection::Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-{
-    return static_cast<FtpConnection*>(self)->m_cancelled ? 1 : 0;
-}
-
 size_t FtpConnection::KeepReply(char* text, size_t size, size_t count, void* self)
 {
     auto* connection = static_cast<FtpConnection*>(self);
     std::string& reply = connection->m_lastReply;
     reply.assign(text, size * count);
-    // The last line of a reply: three digits and a blank.
-    bool final = reply.size() > 3 && reply[3] == ' ' && reply[0] >= '1' && reply[0] <= '5';
-    if (connection->m_watchRefusals && final && reply[0] >= '4' && !connection->m_refusal)
-        connection->m_refusal = std::atoi(reply.substr(0, 3).c_str());
+    const int code = FinalReplyCode(reply);
+    if (connection->m_watchRefusals && code >= 400 && !connection->m_refusal) {
+        connection->m_refusal = code;
+        connection->m_refusalText = reply.substr(0, reply.find_last_not_of("\r\n") + 1);
+    }
     return size * count;
 }
 
 void FtpConnection::ResetRequest()
 {
-    m_errorText[0] = '\0';
+    m_runner.ClearErrorText();
     m_lastReply.clear();
     m_refusal = 0; // a retry starts afresh
+    m_refusalText.clear();
     m_failureText.clear();
     curl_easy_setopt(m_easy, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(m_easy, CURLOPT_UPLOAD, 0L);
@@ -383,10 +295,10 @@ DWORD FtpConnection::Perform(bool retryOnDrop, const std::function<void()>& prep
     for (int attempt = 0;; ++attempt) {
         prepare();
         int osError = 0;
-        CURLcode result = m_cancelled ? CURLE_ABORTED_BY_CALLBACK : RunOnce(&osError);
+        CURLcode result = m_runner.Cancelled() ? CURLE_ABORTED_BY_CALLBACK : m_runner.Run(&osError);
         if (result == CURLE_OK)
             return 0;
-        if (m_cancelled)
+        if (m_runner.Cancelled())
             return ERROR_FTP_DROPPED;
         long reply = 0;
         curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &reply);
@@ -394,41 +306,7 @@ DWORD FtpConnection::Perform(bool retryOnDrop, const std::function<void()>& prep
         // logs in again on the retry.
         if (retryOnDrop && attempt == 0 && reply == 421)
             continue;
-        DWORD code = MapCurlError(result, reply, osError, m_errorText);
-        return m_transport.Explain(code, result, m_errorText, m_lastReply, &m_failureText);
+        DWORD code = MapCurlError(result, reply, osError, m_runner.ErrorText());
+        return m_transport.Explain(code, result, m_runner.ErrorText(), m_lastReply, &m_failureText);
     }
-}
-
-// libcurl runs on a worker thread while this thread keeps the window painted:
-// parts of its work (the wait for an upload's final reply, the goodbye) block
-// inside it without a call back to us.
-CURLcode FtpConnection::RunOnce(int* osError)
-{
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    CURLcode result = CURLE_FAILED_INIT;
-    int error = 0;
-    std::thread worker([&] {
-        CURLcode r = curl_easy_perform(m_easy);
-        int e = errno;
-        std::lock_guard<std::mutex> lock(mutex);
-        result = r;
-        error = e;
-        done = true;
-        finished.notify_one();
-    });
-    std::unique_lock<std::mutex> lock(mutex);
-    while (!done) {
-        finished.wait_for(lock, std::chrono::milliseconds(kPumpMs));
-        if (done)
-            break;
-        lock.unlock();
-        PumpWhileBlocked();
-        lock.lock();
-    }
-    lock.unlock();
-    worker.join();
-    *osError = error;
-    return result;
 }

@@ -170,6 +170,51 @@ bool HasLineBreak(const char* text)
     return text && std::strpbrk(text, "\r\n") != nullptr;
 }
 
+std::vector<std::string> FolderLevels(const std::string& remoteName)
+{
+    std::vector<std::string> levels;
+    size_t start = 0;
+    for (size_t slash; (slash = remoteName.find('/', start)) != std::string::npos;
+         start = slash + 1) {
+        // "/" itself, "a//b" and "./x" name nothing to make.
+        const std::string segment = remoteName.substr(start, slash - start);
+        if (!segment.empty() && segment != ".")
+            levels.push_back(remoteName.substr(0, slash));
+    }
+    return levels;
+}
+
+long long SizeInReply(const std::string& reply)
+{
+    if (reply.rfind("550", 0) == 0)
+        return 0;
+    if (reply.rfind("213 ", 0) != 0)
+        return -1;
+    char* end = nullptr;
+    long long n = std::strtoll(reply.c_str() + 4, &end, 10);
+    return end != reply.c_str() + 4 && n >= 0 ? n : -1;
+}
+
+int FinalReplyCode(const std::string& line)
+{
+    auto digit = [&](size_t i) { return line[i] >= '0' && line[i] <= '9'; };
+    if (line.size() < 4 || line[3] != ' ' || line[0] < '1' || line[0] > '5' || !digit(1) ||
+        !digit(2))
+        return 0;
+    return std::atoi(line.substr(0, 3).c_str());
+}
+
+std::string SftpQuoted(const std::string& name)
+{
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
 bool IsUsableRemoteName(const char* name)
 {
     return name && *name && !HasLineBreak(name);

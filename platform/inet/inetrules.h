@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 struct ServerAddress {
     std::string host; // without brackets, also for IPv6
@@ -36,6 +37,20 @@ const char* TooLongLoginText(const char* server, const char* user, const char* p
 // Percent-escapes every path segment, keeping the slashes, so that no name can
 // change the meaning of the URL.
 std::string EscapePath(const std::string& path);
+
+// The folders above a remote name, outermost first ("a/b/x.jpg": "a", "a/b"),
+// each as the server is to be asked to make it. Empty for a bare name.
+std::vector<std::string> FolderLevels(const std::string& remoteName);
+
+// The size in a reply to SIZE ("213 N"); 0 when the file is missing (550),
+// -1 when the server cannot tell.
+long long SizeInReply(const std::string& reply);
+
+// The code of the last line of an FTP reply ("226 Done"); 0 for any other line.
+int FinalReplyCode(const std::string& line);
+
+// An SFTP command argument: quoted, so blanks and quotes stay in the name.
+std::string SftpQuoted(const std::string& name);
 
 // Remote names go into FTP commands verbatim: a line break would start a new one.
 bool IsUsableRemoteName(const char* name);

@@ -15,6 +15,7 @@ namespace
 
 // The reason of the calling thread's last failure, when the layer worded one.
 thread_local std::string t_failureText;
+thread_local std::string t_note;
 
 std::string ReadEnvironment(const char* name)
 {
@@ -156,7 +157,9 @@ EXPORT BOOL FtpPutFileA(HINTERNET connect, LPCSTR localFile, LPCSTR newRemoteFil
     if (!IsUsableRemoteName(newRemoteFile))
         return Fail(ERROR_INTERNET_EXTENDED_ERROR);
     bool ascii = (flags & 3) == FTP_TRANSFER_TYPE_ASCII;
-    return Outcome(session->connection->Put(localFile, newRemoteFile, ascii), *session->connection);
+    DWORD code = session->connection->Put(localFile, newRemoteFile, ascii);
+    t_note = session->connection->TakeNote();
+    return Outcome(code, *session->connection);
 }
 
 EXPORT BOOL FtpRenameFileA(HINTERNET connect, LPCSTR existing, LPCSTR newName)
@@ -186,6 +189,12 @@ EXPORT BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer,
         return Fail(ERROR_INVALID_PARAMETER);
     if (option == INTERNET_OPTION_VIZO_FAILURE_TEXT)
         return CopyText(t_failureText, buffer, bufferLength);
+    if (option == INTERNET_OPTION_VIZO_NOTE) {
+        if (!CopyText(t_note, buffer, bufferLength))
+            return FALSE;
+        t_note.clear();
+        return TRUE;
+    }
     if (option != INTERNET_OPTION_PROXY)
         return Fail(ERROR_INTERNET_INVALID_OPTION);
     ProxySettings proxy;

@@ -17,6 +17,9 @@ using DWORD_PTR = UINT_PTR;
 #define INTERNET_OPTION_PROXY 38
 // The calling thread's last failure reason as text (any handle, or none).
 #define INTERNET_OPTION_VIZO_FAILURE_TEXT 0x7F01
+// What the calling thread's last FtpPutFileA did that the log should tell (a
+// remote folder made), as text; empty when nothing. Reading it clears it.
+#define INTERNET_OPTION_VIZO_NOTE 0x7F02
 // InternetConnectA: dwContext points to a VIZO_TRANSPORT naming the protocol.
 #define INTERNET_FLAG_VIZO_TRANSPORT 0x00000100u
 #define FTP_TRANSFER_TYPE_ASCII 1
@@ -44,6 +47,7 @@ using DWORD_PTR = UINT_PTR;
 #define ERROR_VIZO_PRIVATE_KEY 12204
 #define ERROR_VIZO_TLS_REQUIRED 12205
 #define ERROR_VIZO_UNSUPPORTED 12206
+#define ERROR_VIZO_REMOTE_FOLDER 12207
 #ifndef ERROR_FILE_NOT_FOUND
 #define ERROR_FILE_NOT_FOUND 2
 #endif

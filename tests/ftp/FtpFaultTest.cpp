@@ -21,6 +21,46 @@ TEST_F(FtpTest, ShortUploadFailsWithItsSizesAndReplacesNothing)
     EXPECT_EQ(server.CountCommands("RNFR"), 0);
 }
 
+// 550 to SIZE after a 226: the temporary is gone, whatever the transfer said.
+TEST_F(FtpTest, SizeOf550AfterSuccessFailsAsShortInBothModes)
+{
+    for (int safe : {0, 1}) {
+        ASSERT_TRUE(server.WriteFile("vizo.jpg", "old picture"));
+        server.Refuse("SIZE");
+        upload().m_bSafeFtp = safe;
+        status.clear();
+        EXPECT_FALSE(upload().UploadFile()) << safe;
+        EXPECT_TRUE(status.lines.contains(
+            QStringLiteral("FTP transfer failed (only 0 of %1 bytes arrived)").arg(picture.size())))
+            << status.lines.join('\n').toStdString();
+        EXPECT_EQ(server.ListFiles(), QStringList({"vizo.jpg"})) << safe;
+        EXPECT_EQ(server.ReadFile("vizo.jpg"), "old picture") << safe;
+        EXPECT_EQ(server.CountCommands("RNFR"), 0) << safe;
+        server.ClearFaults();
+    }
+}
+
+// A server that died mid-transfer kept the partial temporary; the next success
+// of that name removes it, and nothing that this process did not leave.
+TEST_F(FtpTest, TemporaryLeftByADeadServerGoesWithTheNextSuccessOfItsName)
+{
+    ASSERT_TRUE(server.WriteFile("vizo.jpg.t50", "not left by us"));
+    server.DieAfter(4096);
+    EXPECT_FALSE(upload().UploadFile());
+    ASSERT_TRUE(server.WaitForExit(5000));
+    server.ClearFaults();
+    ASSERT_TRUE(server.Restart()) << server.ErrorText().toStdString();
+    ASSERT_TRUE(server.HasFile("vizo.jpg.t00"));
+    upload().m_strRemotePath = "other.jpg";
+    EXPECT_TRUE(upload().UploadFile());
+    EXPECT_TRUE(server.HasFile("vizo.jpg.t00")) << "another name's success leaves it";
+    upload().m_strRemotePath = "vizo.jpg";
+    EXPECT_TRUE(upload().UploadFile());
+    EXPECT_EQ(server.ListFiles(), QStringList({"other.jpg", "vizo.jpg", "vizo.jpg.t50"}));
+    EXPECT_EQ(server.ReadFile("vizo.jpg"), picture);
+    EXPECT_EQ(server.CountCommands("DELE vizo.jpg.t00"), 1);
+}
+
 TEST_F(FtpTest, OverLongPasswordGetsAReadableReason)
 {
     upload().m_strFtpPassword = QString(5000, QLatin1Char('p'));

@@ -13,12 +13,17 @@ namespace
 class FtpSecureTest : public FtpTest
 {
 protected:
-    // Starts the server for the protocol and points the settings at it.
+    // Starts the server for the protocol and points the settings at it; plain
+    // FTP keeps the fixture's server.
     void Use(int protocol)
     {
         FtpTransportSettings& t = upload().m_ftpTransport;
         t = FtpTransportSettings();
         t.nProtocol = protocol;
+        tls.reset();
+        ssh.reset();
+        if (protocol == VIZO_PROTOCOL_FTP)
+            return UseServer(upload(), server);
         if (protocol == VIZO_PROTOCOL_SFTP) {
             ssh = std::make_unique<SshTestServer>();
             ASSERT_TRUE(ssh->Start()) << ssh->ErrorText().toStdString();
@@ -35,15 +40,17 @@ protected:
         t.strServerKey = tls->Pin();
         upload().m_strFtpServer = tls->Address();
     }
-    QStringList Files() const { return ssh ? ssh->ListFiles() : tls->ListFiles(); }
+    const FtpTestServer& Ftp() const { return tls ? *tls : server; }
+    QStringList Files() const { return ssh ? ssh->ListFiles() : Ftp().ListFiles(); }
     QByteArray Read(const QString& name) const
     {
-        return ssh ? ssh->ReadFile(name) : tls->ReadFile(name);
+        return ssh ? ssh->ReadFile(name) : Ftp().ReadFile(name);
     }
     bool Write(const QString& name, const QByteArray& bytes) const
     {
-        return ssh ? ssh->WriteFile(name, bytes) : tls->WriteFile(name, bytes);
+        return ssh ? ssh->WriteFile(name, bytes) : Ftp().WriteFile(name, bytes);
     }
+
     int Logins() const
     {
         return ssh ? ssh->Log().filter("Accepted publickey").size() : tls->CountCommands("USER");
@@ -149,4 +156,53 @@ TEST_F(FtpSecureTest, AbortOverTlsLeavesNothingBehind)
     EXPECT_TRUE(upload().m_bAbort);
     EXPECT_EQ(tls->CountCommands("DELE"), 1) << tls->Commands().join('\n').toStdString();
     EXPECT_EQ(Files(), QStringList()) << Files().join(' ').toStdString();
+}
+
+// A series' frames and a single shot into folders that do not exist yet: made
+// level by level once per session, said once; a folder that exists is fine.
+TEST_F(FtpSecureTest, MissingRemoteFoldersAreMadeOncePerSessionAndSaidOnce)
+{
+    for (int protocol : {VIZO_PROTOCOL_FTP, VIZO_PROTOCOL_SFTP}) {
+        SCOPED_TRACE(ProtocolName(protocol).toStdString());
+        Use(protocol);
+        status.clear();
+        ASSERT_TRUE(upload().Connect());
+        for (const char* name : {"cams/door/f1.jpg", "cams/door/f2.jpg"})
+            EXPECT_TRUE(upload().Transfer(upload().m_strLocalPath, name, 2))
+                << status.lines.join('\n').toStdString();
+        upload().Disconnect();
+        // sshd does not log SFTP requests where we can read them.
+        const int made = ssh ? 2 : Ftp().CountCommands("MKD");
+        EXPECT_EQ(made, 2) << "each level, once per session";
+        upload().m_strRemotePath = "cams/door/vizo.jpg";
+        EXPECT_TRUE(upload().UploadFile()) << status.lines.join('\n').toStdString();
+        EXPECT_EQ(ssh ? 4 : Ftp().CountCommands("MKD"), 4);
+        EXPECT_EQ(status.lines.count("Created remote folder cams/door"), 1)
+            << status.lines.join('\n').toStdString();
+        EXPECT_EQ(Files(),
+                  QStringList({"cams/door/f1.jpg", "cams/door/f2.jpg", "cams/door/vizo.jpg"}));
+        EXPECT_EQ(Read("cams/door/vizo.jpg"), picture);
+        EXPECT_EQ(Read("cams/door/f2.jpg"), picture);
+    }
+}
+
+// A file where a folder should be: the upload fails naming the folder and
+// the server's reason.
+TEST_F(FtpSecureTest, AFolderThatCannotBeMadeFailsTheUploadWithTheReason)
+{
+    for (int protocol : {VIZO_PROTOCOL_FTP, VIZO_PROTOCOL_SFTP}) {
+        SCOPED_TRACE(ProtocolName(protocol).toStdString());
+        Use(protocol);
+        status.clear();
+        ASSERT_TRUE(Write("cams", "not a folder"));
+        upload().m_strRemotePath = "cams/door/vizo.jpg";
+        EXPECT_FALSE(upload().UploadFile());
+        const QStringList failed = status.lines.filter("FTP transfer failed");
+        ASSERT_EQ(failed.size(), 1) << status.lines.join('\n').toStdString();
+        EXPECT_TRUE(failed[0].startsWith("FTP transfer failed (Cannot create remote folder "
+                                         "cams/door (") &&
+                    failed[0].size() > 60)
+            << failed[0].toStdString();
+        EXPECT_EQ(Files(), QStringList({"cams"}));
+    }
 }

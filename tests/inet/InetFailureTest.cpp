@@ -72,8 +72,13 @@ TEST_F(InetTest, RefusedOperationsGiveInvalidPath)
     EXPECT_FALSE(inet.Rename(session, "missing.jpg", "cam.jpg"));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_EXTENDED_ERROR));
     SetLastError(0);
-    EXPECT_FALSE(inet.Put(session, path, "nodir/cam.jpg", FTP_TRANSFER_TYPE_BINARY, 666));
+    server.Refuse("STOR", 1);
+    EXPECT_FALSE(inet.Put(session, path, "cam.jpg", FTP_TRANSFER_TYPE_BINARY, 666));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_EXTENDED_ERROR));
+    ASSERT_TRUE(server.WriteFile("file", "not a folder"));
+    SetLastError(0);
+    EXPECT_FALSE(inet.Put(session, path, "file/cam.jpg", FTP_TRANSFER_TYPE_BINARY, 666));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_VIZO_REMOTE_FOLDER));
     SetLastError(0);
     EXPECT_FALSE(inet.Delete(session, "missing.jpg"));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_EXTENDED_ERROR));

@@ -102,3 +102,33 @@ TEST(InetRules, TimeoutFromEnvironment)
     EXPECT_EQ(TimeoutSeconds(Env({{VIZO_INET_TIMEOUT_ENV, "2x"}})), 30);
     EXPECT_EQ(TimeoutSeconds(Env({{VIZO_INET_TIMEOUT_ENV, "99999"}})), 600);
 }
+
+TEST(InetRules, FolderLevelsOfARemoteName)
+{
+    using Levels = std::vector<std::string>;
+    EXPECT_EQ(FolderLevels("vizo.jpg"), Levels());
+    EXPECT_EQ(FolderLevels("cams/door/vizo.jpg"), Levels({"cams", "cams/door"}));
+    EXPECT_EQ(FolderLevels("/srv/cams/vizo.jpg"), Levels({"/srv", "/srv/cams"}));
+    EXPECT_EQ(FolderLevels("./a//b/vizo.jpg"), Levels({"./a", "./a//b"}));
+}
+
+TEST(InetRules, RepliesToSizeAndFinalLines)
+{
+    EXPECT_EQ(SizeInReply("213 150000\r\n"), 150000);
+    EXPECT_EQ(SizeInReply("213 0"), 0);
+    EXPECT_EQ(SizeInReply("550 No such file.\r\n"), 0) << "the temporary is gone";
+    for (const char* unknown : {"500 Unknown command.", "213 ", "213 -5", "213 x", "", "2"})
+        EXPECT_EQ(SizeInReply(unknown), -1) << unknown;
+
+    EXPECT_EQ(FinalReplyCode("226 Transfer complete.\r\n"), 226);
+    EXPECT_EQ(FinalReplyCode("550 Refused"), 550);
+    for (const char* other :
+         {"226-More to come", "Content-Length: 5", "611 Nope", "2x6 Odd", "226"})
+        EXPECT_EQ(FinalReplyCode(other), 0) << other;
+}
+
+TEST(InetRules, SftpArgumentsKeepBlanksAndQuotes)
+{
+    EXPECT_EQ(SftpQuoted("cam.jpg"), "\"cam.jpg\"");
+    EXPECT_EQ(SftpQuoted("my \"cam\"\\1.jpg"), "\"my \\\"cam\\\"\\\\1.jpg\"");
+}

@@ -224,6 +224,11 @@ TEST_F(InetSftpTest, UnknownChangedOrUnpinnedHostKeysAreRefusedShowingTheirFinge
         {"", "", "not in known_hosts"},
         {server.KnownHostsLine(true), "", "differs from the key in known_hosts"},
         {server.KnownHostsLine(), "SHA256:" + QByteArray(43, 'A'), "does not match the Server key"},
+        // A fingerprint cut short still names no key: the layer refuses it
+        // whoever checked its length before.
+        {server.KnownHostsLine(), fp.chopped(1).toUtf8(), "does not match the Server key"},
+        {server.KnownHostsLine(), fp.left(15).toUtf8(), "does not match the Server key"},
+        {server.KnownHostsLine(), fp.mid(7, 20).toUtf8(), "does not match the Server key"},
     };
     for (const Case& c : cases) {
         KnownHosts(c.knownHosts);
@@ -248,4 +253,19 @@ TEST_F(InetSftpTest, MissingOrRefusedPrivateKeyFailsWithItsReason)
     e.privateKey = QFileInfo(server.ClientKey()).path().toUtf8() + "/other"; // not authorized
     EXPECT_EQ(ConnectTo(inet, internet, e), nullptr);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_INCORRECT_PASSWORD));
+}
+
+// Replacing moves the old picture aside first: a rename that then fails puts
+// it back, and nothing else is left.
+TEST_F(InetSftpTest, FailedReplaceKeepsTheOldPicture)
+{
+    KnownHosts(server.KnownHostsLine());
+    HINTERNET session = ConnectTo(inet, internet, Account());
+    ASSERT_NE(session, nullptr) << GetLastError() << FailureText(inet).toStdString();
+    ASSERT_TRUE(server.WriteFile("cam.jpg", "old picture"));
+    EXPECT_FALSE(inet.Rename(session, "missing.jpg.t00", "cam.jpg"));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_EXTENDED_ERROR));
+    EXPECT_EQ(server.ListFiles(), QStringList{"cam.jpg"});
+    EXPECT_EQ(server.ReadFile("cam.jpg"), "old picture");
+    inet.Close(session);
 }
