@@ -4,6 +4,7 @@
 #include "SettingsModel.h"
 #include "platform/afx/afx.h"
 #include "service/Service.h"
+#include "session/Schedule.h"
 #include "settings/CSettings.h"
 #include "settings/CSettingsArchive.h"
 #include "settings/CSettingsDialup.h"
@@ -109,6 +110,8 @@ void CCameraApp::OnSettings()
     CopyIn(EditFromSettings(m_upload), pages);
     const QString notify = GetProfileString(Keys::NotifyCommand.section, Keys::NotifyCommand.entry);
     pages.upload.m_strNotifyCommand = notify;
+    const DaylightTexts daylight = LoadDaylightTexts(profile());
+    pages.upload.m_daylight = daylight;
     pages.archive.SetFromSettings(m_archive.m_settings);
     for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{
              &pages.dialup, &pages.ftp, &pages.path, &pages.upload, &pages.time, &pages.archive})
@@ -120,11 +123,13 @@ void CCameraApp::OnSettings()
             if (pages.upload.m_strNotifyCommand != notify)
                 store->WriteString(Keys::NotifyCommand.section, Keys::NotifyCommand.entry,
                                    pages.upload.m_strNotifyCommand);
+            SaveDaylightTexts(daylight, pages.upload.m_daylight, *store);
             SaveArchiveSettings(m_archive.m_settings, pages.archive.Settings(), *store);
             ReportUnstoredSettings(*store);
         }
         if (pages.upload.m_strNotifyCommand != notify)
             Service::SetNotifyCommand(pages.upload.m_strNotifyCommand);
+        SetDaylightRule(DaylightFromText(pages.upload.m_daylight, nullptr));
         m_bModalOpen = 0;
         ScheduleNextUpload();
     } else {

@@ -76,4 +76,11 @@ inline constexpr IntKey TimelapseAt{"Archive", "Timelapse At", 300};
 inline constexpr IntKey TimelapseFps{"Archive", "Timelapse Fps", 25};
 inline constexpr StrKey TimelapseRemote{"Archive", "Timelapse Remote", "timelapse/%Y-%m-%d.mp4"};
 
+// Uploads only while the sun is above Sun Altitude (degrees) at Latitude and
+// Longitude (decimal degrees with a dot, north and east positive); off by default.
+inline constexpr IntKey DaylightOnly{"Upload", "Daylight Only", 0};
+inline constexpr StrKey DaylightLatitude{"Upload", "Latitude", ""};
+inline constexpr StrKey DaylightLongitude{"Upload", "Longitude", ""};
+inline constexpr StrKey DaylightSunAltitude{"Upload", "Sun Altitude", "-6"};
+
 } // namespace Keys
