@@ -10,7 +10,7 @@
 #include <QRadioButton>
 
 CSettingsUpload::CSettingsUpload()
-    : CPropertyPage(IDD_SETTINGS_UPLOAD, QStringLiteral("Upload"), QSize(227, 222))
+    : CPropertyPage(IDD_SETTINGS_UPLOAD, QStringLiteral("Upload"), QSize(227, 230))
 {
 }
 
