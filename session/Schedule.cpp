@@ -199,8 +199,7 @@ void CCameraApp::OnScheduleTick(std::time_t t)
     if (g_daylight.enabled && m_timeNextUpload != g_placed && m_timeNextUpload != g_requested) {
         const ScheduleSettings s = ScheduleFor(m_upload);
         const UploadTime first = FirstAllowedFrom(m_timeNextUpload, s);
-        if (first.at != m_timeNextUpload)
-            ReportPlan(*this, first, s, t);
+        ReportPlan(*this, first, s, t);
         m_timeNextUpload = g_placed = first.at;
         if (m_pMainWnd)
             m_pMainWnd->ShowNextUpload(m_timeNextUpload);
