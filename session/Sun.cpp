@@ -45,8 +45,9 @@ SunDirection SunAt(double T)
     return {std::asin(Sin(eps) * Sin(lambda)) / kRad, 4.0 * eot / kRad};
 }
 
-// Crossings are found on this grid, then to the second; no daylight or night
-// shorter than the step goes unseen except within a day or two of polar day.
+// Crossings are looked for every five minutes, then to the second. A spell
+// of day or night shorter than the step, possible only within a day or two of
+// the edge of polar day or night, can be missed.
 constexpr std::time_t kScanStep = 300;
 
 bool ParseDegrees(const QString& text, double low, double high, double* value)

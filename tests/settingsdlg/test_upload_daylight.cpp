@@ -29,7 +29,8 @@ TEST_F(SettingsDialogTest, UploadPageShowsTodaysDaylightAndRefusesABadPlace)
         EXPECT_EQ(DaylightLine(sheet),
                   QString::fromUtf8("Daylight all day today (sun above -6\u00b0)"));
         TypeInto(Edit(sheet, kUpload, IDC_LATITUDE), "51.5");
-        EXPECT_TRUE(DaylightLine(sheet).startsWith("Daylight today: ")) << DaylightLine(sheet).toStdString();
+        EXPECT_TRUE(DaylightLine(sheet).startsWith("Daylight today: "))
+            << DaylightLine(sheet).toStdString();
         TypeInto(Edit(sheet, kUpload, IDC_LATITUDE), "-77.85");
         TypeInto(Edit(sheet, kUpload, IDC_LONGITUDE), "166.67");
         TypeInto(Edit(sheet, kUpload, IDC_SUN_ALTITUDE), "-0.833");
