@@ -105,7 +105,7 @@ QString CSettingsUpload::DaylightPreview() const
     if (typed.latitude.trimmed().isEmpty() && typed.longitude.trimmed().isEmpty())
         return QStringLiteral("Enter the camera's place to see today's daylight.");
     QString problem;
-    DaylightRule rule = DaylightFromText(typed, &problem);
+    const DaylightRule rule = DaylightFromText(typed, &problem);
     if (!problem.isEmpty())
         return QStringLiteral("Not usable: ") + problem;
     return DescribeDaylightDay(CCameraApp::Now(), rule);
