@@ -5,6 +5,7 @@
 #include "capture/CaptionSettings.h"
 #include "platform/afx/afx.h"
 #include "service/Service.h"
+#include "session/Schedule.h"
 #include "settings/CSettings.h"
 #include "settings/CSettingsArchive.h"
 #include "settings/CSettingsDialup.h"
@@ -110,6 +111,8 @@ void CCameraApp::OnSettings()
     CopyIn(EditFromSettings(m_upload), pages);
     const QString notify = GetProfileString(Keys::NotifyCommand.section, Keys::NotifyCommand.entry);
     pages.upload.m_strNotifyCommand = notify;
+    const DaylightTexts daylight = LoadDaylightTexts(profile());
+    pages.upload.m_daylight = daylight;
     pages.archive.SetFromSettings(m_archive.m_settings);
     pages.time.m_extras = CaptionExtrasInForce();
     for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{
@@ -123,11 +126,13 @@ void CCameraApp::OnSettings()
             if (pages.upload.m_strNotifyCommand != notify)
                 store->WriteString(Keys::NotifyCommand.section, Keys::NotifyCommand.entry,
                                    pages.upload.m_strNotifyCommand);
+            SaveDaylightTexts(daylight, pages.upload.m_daylight, *store);
             SaveArchiveSettings(m_archive.m_settings, pages.archive.Settings(), *store);
             ReportUnstoredSettings(*store);
         }
         if (pages.upload.m_strNotifyCommand != notify)
             Service::SetNotifyCommand(pages.upload.m_strNotifyCommand);
+        SetDaylightRule(DaylightFromText(pages.upload.m_daylight, nullptr));
         m_bModalOpen = 0;
         ScheduleNextUpload();
     } else {

@@ -85,4 +85,11 @@ inline constexpr StrKey OverlayImage{"Overlay", "Image", ""};
 inline constexpr IntKey OverlayPosition{"Overlay", "Position", 8};
 inline constexpr IntKey OverlayOpacity{"Overlay", "Opacity", 100};
 
+// Uploads only while the sun is above Sun Altitude (degrees) at Latitude and
+// Longitude (decimal degrees with a dot, north and east positive); off by default.
+inline constexpr IntKey DaylightOnly{"Upload", "Daylight Only", 0};
+inline constexpr StrKey DaylightLatitude{"Upload", "Latitude", ""};
+inline constexpr StrKey DaylightLongitude{"Upload", "Longitude", ""};
+inline constexpr StrKey DaylightSunAltitude{"Upload", "Sun Altitude", "-6"};
+
 } // namespace Keys

@@ -2,6 +2,8 @@
 
 #include "KeyedStore.h"
 #include "net/CUpload.h"
+#include "platform/afx/log.h"
+#include "session/Schedule.h"
 
 #include <QRegularExpression>
 
@@ -52,6 +54,32 @@ void LoadRemainingSettings(CUpload& u, const Profile* store, const QString& appD
     u.m_nUploadMode = ReadInt(store, Keys::UploadMode);
     u.m_nNumSeries = ReadInt(store, Keys::NumSeries);
     u.m_fMaxFps = ParseMaxFps(ReadString(store, Keys::MaxFps));
+    LoadDaylightRule(store);
+}
+
+DaylightTexts LoadDaylightTexts(const Profile* store)
+{
+    return {ReadInt(store, Keys::DaylightOnly), ReadString(store, Keys::DaylightLatitude),
+            ReadString(store, Keys::DaylightLongitude),
+            ReadString(store, Keys::DaylightSunAltitude)};
+}
+
+void LoadDaylightRule(const Profile* store)
+{
+    QString problem;
+    const DaylightTexts texts = LoadDaylightTexts(store);
+    SetDaylightRule(DaylightFromText(texts, &problem));
+    if (texts.bDaylightOnly && !problem.isEmpty())
+        LogStatus(QStringLiteral("Daylight only is off for this run: %1.").arg(problem));
+}
+
+void SaveDaylightTexts(const DaylightTexts& before, const DaylightTexts& after, Profile& store)
+{
+    DaylightTexts stored = before;
+    WriteIfChanged(store, Keys::DaylightOnly, stored.bDaylightOnly, after.bDaylightOnly);
+    WriteIfChanged(store, Keys::DaylightLatitude, stored.latitude, after.latitude);
+    WriteIfChanged(store, Keys::DaylightLongitude, stored.longitude, after.longitude);
+    WriteIfChanged(store, Keys::DaylightSunAltitude, stored.altitude, after.altitude);
 }
 
 int ReduceDaySeconds(std::uint32_t stored)

@@ -4,6 +4,7 @@
 
 #include "net/FtpTransport.h"
 #include "platform/win/wintypes.h"
+#include "session/Sun.h"
 
 #include <QString>
 
@@ -13,6 +14,12 @@ class Profile;
 // Loading at start-up. A null store yields every default.
 void LoadDialupSettings(CUpload& u, const Profile* store);
 void LoadRemainingSettings(CUpload& u, const Profile* store, const QString& appDir);
+
+// Daylight only, as stored; a rule that cannot be used is logged and left off
+// for the run (the stored texts stay as they are).
+DaylightTexts LoadDaylightTexts(const Profile* store);
+void LoadDaylightRule(const Profile* store);
+void SaveDaylightTexts(const DaylightTexts& before, const DaylightTexts& after, Profile& store);
 
 // A stored time of day, taken as unsigned and reduced to 0..86399.
 int ReduceDaySeconds(std::uint32_t stored);

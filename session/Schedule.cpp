@@ -1,6 +1,7 @@
 #include "Schedule.h"
 
 #include "app/CCameraApp.h"
+#include "platform/afx/log.h"
 #include "session/CCameraDlg.h"
 
 int LocalTimeOfDay(std::time_t t)
@@ -31,7 +32,9 @@ QString FormatTimeOfDay(std::time_t t)
     return QString::fromLatin1(text);
 }
 
-std::time_t ComputeNextUpload(std::time_t now, std::time_t lastStart, const ScheduleSettings& s)
+namespace
+{
+std::time_t IntervalAndPeriod(std::time_t now, std::time_t lastStart, const ScheduleSettings& s)
 {
     // Counted from the start of the last session, not aligned to any grid.
     std::time_t next = s.uploadMode == 2 ? now : lastStart + std::time_t(s.intervalSecs);
@@ -48,32 +51,142 @@ std::time_t ComputeNextUpload(std::time_t now, std::time_t lastStart, const Sche
     return next;
 }
 
+bool InPeriod(std::time_t t, const ScheduleSettings& s)
+{
+    const int tod = LocalTimeOfDay(t);
+    return s.b24Hours || (tod <= s.toSecs && tod >= s.fromSecs);
+}
+
+std::time_t NextPeriodStart(std::time_t t, const ScheduleSettings& s)
+{
+    return LocalTimeOnDay(t, LocalTimeOfDay(t) < s.fromSecs ? 0 : 1, s.fromSecs);
+}
+} // namespace
+
+UploadTime FirstAllowedFrom(std::time_t t, const ScheduleSettings& s)
+{
+    if (!s.daylight.enabled)
+        return {t, true};
+    const std::time_t limit = t + kDaylightSearchDays * std::time_t(86400);
+    // Each round moves to the next period start or the next dawn; a period
+    // that never meets daylight ends the search at the limit.
+    for (int round = 0; round < 4 * kDaylightSearchDays && t <= limit; ++round) {
+        if (!InPeriod(t, s)) {
+            t = NextPeriodStart(t, s);
+            continue;
+        }
+        const auto day = FirstWithDaylight(t, limit, s.daylight, true);
+        if (!day)
+            break;
+        if (*day == t)
+            return {t, true};
+        t = *day;
+    }
+    return {limit, false};
+}
+
+UploadTime PlanNextUpload(std::time_t now, std::time_t lastStart, const ScheduleSettings& s)
+{
+    return FirstAllowedFrom(IntervalAndPeriod(now, lastStart, s), s);
+}
+
+UploadTime PlanFirstUpload(std::time_t start, const ScheduleSettings& s)
+{
+    return FirstAllowedFrom(start + 60, s);
+}
+
+std::time_t ComputeNextUpload(std::time_t now, std::time_t lastStart, const ScheduleSettings& s)
+{
+    return PlanNextUpload(now, lastStart, s).at;
+}
+
 bool WithinUploadPeriod(std::time_t now, const ScheduleSettings& s)
 {
-    if (s.b24Hours)
-        return true;
-    const int tod = LocalTimeOfDay(now);
-    return tod <= s.toSecs && tod >= s.fromSecs;
+    if (s.daylight.enabled && !IsDaylight(now, s.daylight))
+        return false;
+    return InPeriod(now, s);
+}
+
+QString FormatNextUpload(std::time_t t, std::time_t now)
+{
+    if (t >= now && t - now < 86400)
+        return FormatTimeOfDay(t);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return QString::fromLatin1(text);
 }
 
 namespace
 {
-ScheduleSettings FromRecord(const CUpload& u)
+DaylightRule g_daylight;
+// The next upload time already placed by the rules above, and one the user
+// asked for with Upload Now (kept even at night, as outside the period).
+std::time_t g_placed = 0;
+std::time_t g_requested = 0;
+bool g_reportedNone = false;
+} // namespace
+
+void SetDaylightRule(const DaylightRule& rule)
 {
-    return {u.m_nIntervalSecs, u.m_b24Hours, u.m_nFromSecs, u.m_nToSecs, u.m_nUploadMode};
+    g_daylight = rule;
+}
+
+const DaylightRule& CurrentDaylightRule()
+{
+    return g_daylight;
+}
+
+ScheduleSettings ScheduleFor(const CUpload& u)
+{
+    ScheduleSettings s(u.m_nIntervalSecs, u.m_b24Hours, u.m_nFromSecs, u.m_nToSecs,
+                       u.m_nUploadMode);
+    s.daylight = g_daylight;
+    return s;
+}
+
+namespace
+{
+void ReportPlan(CCameraApp& app, const UploadTime& next, const ScheduleSettings& s, std::time_t now)
+{
+    if (!next.found && !g_reportedNone) {
+        const QString why =
+            QStringLiteral("No upload within %1 days: the sun never rises above %2 degrees "
+                           "at %3, %4 within the upload period. Check Daylight on the "
+                           "Upload page.")
+                .arg(kDaylightSearchDays)
+                .arg(s.daylight.altitude)
+                .arg(s.daylight.latitude)
+                .arg(s.daylight.longitude);
+        // Logged even without a window: a service must say why it is silent.
+        if (app.m_pMainWnd)
+            app.SetStatus(why);
+        else
+            LogStatus(why);
+    }
+    g_reportedNone = !next.found;
+    if (next.found && s.daylight.enabled && next.at - now >= 86400)
+        LogLine("schedule", QStringLiteral("Waiting for daylight: next upload at %1")
+                                .arg(FormatNextUpload(next.at, now)));
 }
 } // namespace
 
 void CCameraApp::ScheduleNextUpload()
 {
-    m_timeNextUpload = ComputeNextUpload(Now(), m_timeLastStart, FromRecord(m_upload));
+    const ScheduleSettings s = ScheduleFor(m_upload);
+    const std::time_t now = Now();
+    const UploadTime next = PlanNextUpload(now, m_timeLastStart, s);
+    if (s.daylight.enabled && next.at != m_timeNextUpload)
+        ReportPlan(*this, next, s, now);
+    m_timeNextUpload = g_placed = next.at;
     if (m_pMainWnd)
         m_pMainWnd->ShowNextUpload(m_timeNextUpload);
 }
 
 bool CCameraApp::IsWithinUploadPeriod()
 {
-    return WithinUploadPeriod(Now(), FromRecord(m_upload));
+    return WithinUploadPeriod(Now(), ScheduleFor(m_upload));
 }
 
 void CCameraApp::OnScheduleTick(std::time_t t)
@@ -82,6 +195,15 @@ void CCameraApp::OnScheduleTick(std::time_t t)
         return;
     if (t == 0)
         t = Now();
+    // The time set at start-up knows nothing of daylight: place it once.
+    if (g_daylight.enabled && m_timeNextUpload != g_placed && m_timeNextUpload != g_requested) {
+        const ScheduleSettings s = ScheduleFor(m_upload);
+        const UploadTime first = FirstAllowedFrom(m_timeNextUpload, s);
+        ReportPlan(*this, first, s, t);
+        m_timeNextUpload = g_placed = first.at;
+        if (m_pMainWnd)
+            m_pMainWnd->ShowNextUpload(m_timeNextUpload);
+    }
     // A missed second is not caught up; it moves on, even while held or paused.
     if (t > m_timeNextUpload)
         ScheduleNextUpload();
@@ -93,5 +215,5 @@ void CCameraApp::OnScheduleTick(std::time_t t)
 
 void CCameraApp::OnUploadNow()
 {
-    m_timeNextUpload = Now() + 1;
+    m_timeNextUpload = g_requested = Now() + 1;
 }

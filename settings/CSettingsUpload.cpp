@@ -1,14 +1,16 @@
 #include "CSettingsUpload.h"
 
+#include "app/CCameraApp.h"
 #include "res/resource.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 
 CSettingsUpload::CSettingsUpload()
-    : CPropertyPage(IDD_SETTINGS_UPLOAD, QStringLiteral("Upload"), QSize(227, 168))
+    : CPropertyPage(IDD_SETTINGS_UPLOAD, QStringLiteral("Upload"), QSize(227, 230))
 {
 }
 
@@ -16,6 +18,7 @@ void CSettingsUpload::CreateControls()
 {
     CreatePeriodAndInterval();
     CreateModeAndSpeed();
+    CreateDaylight();
 }
 
 void CSettingsUpload::CreatePeriodAndInterval()
@@ -64,6 +67,59 @@ void CSettingsUpload::CreateModeAndSpeed()
         ->setBuddy(notify);
 }
 
+void CSettingsUpload::CreateDaylight()
+{
+    QGroupBox* group =
+        Add<QGroupBox>(IDC_DAYLIGHT_GROUP, QStringLiteral("Daylight"), QRect(7, 168, 213, 50));
+    Add<QCheckBox>(IDC_DAYLIGHT_ONLY, QStringLiteral("Upload only in &daylight"),
+                   QRect(14, 180, 96, 10), group);
+    QLineEdit* altitude = Add<QLineEdit>(IDC_SUN_ALTITUDE, QRect(170, 178, 42, 13), group);
+    Add<QLabel>(0, QStringLiteral("Sun al&titude:"), QRect(120, 180, 48, 9), group)
+        ->setBuddy(altitude);
+    QLineEdit* latitude = Add<QLineEdit>(IDC_LATITUDE, QRect(50, 193, 56, 13), group);
+    Add<QLabel>(0, QStringLiteral("&Latitude:"), QRect(14, 195, 34, 9), group)->setBuddy(latitude);
+    QLineEdit* longitude = Add<QLineEdit>(IDC_LONGITUDE, QRect(156, 193, 56, 13), group);
+    Add<QLabel>(0, QStringLiteral("Lo&ngitude:"), QRect(120, 195, 36, 9), group)
+        ->setBuddy(longitude);
+    latitude->setPlaceholderText(QStringLiteral("69.65 (N +)"));
+    longitude->setPlaceholderText(QStringLiteral("18.96 (E +)"));
+    Add<QLabel>(IDC_DAYLIGHT_PREVIEW, QRect(14, 207, 204, 9), group);
+    for (QLineEdit* edit : {altitude, latitude, longitude})
+        connect(edit, &QLineEdit::textChanged, this, &CSettingsUpload::UpdateDaylight);
+    OnClicked(IDC_DAYLIGHT_ONLY, [this] { UpdateDaylight(); });
+}
+
+DaylightTexts CSettingsUpload::TypedDaylight() const
+{
+    auto text = [this](int id) {
+        const auto* edit = Item<QLineEdit>(id);
+        return edit ? edit->text() : QString();
+    };
+    return {IsItemChecked(IDC_DAYLIGHT_ONLY) ? 1 : 0, text(IDC_LATITUDE), text(IDC_LONGITUDE),
+            text(IDC_SUN_ALTITUDE)};
+}
+
+QString CSettingsUpload::DaylightPreview() const
+{
+    const DaylightTexts typed = TypedDaylight();
+    if (typed.latitude.trimmed().isEmpty() && typed.longitude.trimmed().isEmpty())
+        return QStringLiteral("Enter the camera's place to see today's daylight.");
+    QString problem;
+    const DaylightRule rule = DaylightFromText(typed, &problem);
+    if (!problem.isEmpty())
+        return QStringLiteral("Not usable: ") + problem;
+    return DescribeDaylightDay(CCameraApp::Now(), rule);
+}
+
+void CSettingsUpload::UpdateDaylight()
+{
+    const bool on = IsItemChecked(IDC_DAYLIGHT_ONLY);
+    for (int id : {IDC_LATITUDE, IDC_LONGITUDE, IDC_SUN_ALTITUDE})
+        EnableItem(id, on);
+    if (auto* label = Item<QLabel>(IDC_DAYLIGHT_PREVIEW))
+        label->setText(DaylightPreview());
+}
+
 void CSettingsUpload::DoDataExchange(CDataExchange& dx)
 {
     DDX_Text(dx, 1010, m_strFrom);
@@ -75,6 +131,21 @@ void CSettingsUpload::DoDataExchange(CDataExchange& dx)
     DDX_Text(dx, 1065, m_fMaxFps);
     DDV_MinMaxFloat(dx, m_fMaxFps, 0.01f, 30.0f);
     DDX_Text(dx, 1080, m_strNotifyCommand);
+    DDX_Check(dx, IDC_DAYLIGHT_ONLY, m_daylight.bDaylightOnly);
+    DDX_Text(dx, IDC_LATITUDE, m_daylight.latitude);
+    DDX_Text(dx, IDC_LONGITUDE, m_daylight.longitude);
+    DDX_Text(dx, IDC_SUN_ALTITUDE, m_daylight.altitude);
+    if (dx.m_bSaveAndValidate && !dx.Failed() && m_daylight.bDaylightOnly) {
+        QString problem;
+        DaylightField field = DaylightField::None;
+        DaylightFromText(m_daylight, &problem, &field);
+        if (field != DaylightField::None) {
+            dx.PrepareCtrl(field == DaylightField::Latitude    ? IDC_LATITUDE
+                           : field == DaylightField::Longitude ? IDC_LONGITUDE
+                                                               : IDC_SUN_ALTITUDE);
+            dx.Fail(QStringLiteral("Daylight only cannot be used: %1.").arg(problem));
+        }
+    }
 }
 
 void CSettingsUpload::OnInitDialog()
@@ -86,6 +157,7 @@ void CSettingsUpload::OnInitDialog()
     if (m_nUploadMode >= 0 && m_nUploadMode <= 2)
         CheckItem(1049 + m_nUploadMode, true);
     SetMode(m_nUploadMode);
+    UpdateDaylight();
 }
 
 void CSettingsUpload::SetMode(int mode)

@@ -1,7 +1,18 @@
-// Upload page: the daily upload period, the interval, the mode and the speed.
+// Upload page: the daily upload period, the interval, the mode, the speed and
+// daylight only, with today's daylight at the place shown as it is typed.
 #pragma once
 
 #include "PropertySheet.h"
+#include "session/Sun.h"
+
+enum UploadPageControl {
+    IDC_DAYLIGHT_ONLY = 1120,
+    IDC_LATITUDE,
+    IDC_LONGITUDE,
+    IDC_SUN_ALTITUDE,
+    IDC_DAYLIGHT_PREVIEW,
+    IDC_DAYLIGHT_GROUP,
+};
 
 class CSettingsUpload : public CPropertyPage
 {
@@ -18,6 +29,10 @@ public:
     int m_nNumSeries = 0;
     float m_fMaxFps = 0;
     QString m_strNotifyCommand; // run on failure and recovery; empty: none
+    DaylightTexts m_daylight;
+
+    // What the daylight line shows for the texts as they are now.
+    QString DaylightPreview() const;
 
 protected:
     void CreateControls() override;
@@ -31,4 +46,7 @@ private:
     void EnableIntervalControls(bool enable);
     void EnableSeriesControls(bool enable);
     void EnableSpeedControls(bool enable);
+    void CreateDaylight();
+    void UpdateDaylight();
+    DaylightTexts TypedDaylight() const;
 };

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QTabBar>
+#include <QTemporaryDir>
 #include <cstring>
 
 namespace
@@ -39,6 +40,13 @@ int main(int argc, char** argv)
     app.m_upload.m_nQuality = 75;
     app.m_archive.m_settings.bUseArchive = 1;
     app.m_archive.m_settings.bTimelapse = 1;
+    // A throw-away store with a place, for the Upload page's daylight line.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    app.SetRegistryKey(QStringLiteral("Brindlecote"));
+    app.WriteProfileInt("Upload", "Daylight Only", 1);
+    app.WriteProfileString("Upload", "Latitude", QStringLiteral("69.65"));
+    app.WriteProfileString("Upload", "Longitude", QStringLiteral("18.96"));
 
     static const char* names[] = {"dialup", "ftp", "image", "upload", "caption", "archive"};
     int saved = 0;
