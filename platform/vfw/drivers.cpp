@@ -1,5 +1,6 @@
 #include "drivers.h"
 
+#include "address.h"
 #include "ffmpeg.h"
 #include "log.h"
 #include "v4l2.h"
@@ -93,7 +94,8 @@ QVector<CaptureDriver> ParseVideoSources(const QString& value, QStringList* prob
                 drivers.push_back(d);
         }
         if (!reason.isEmpty() && problems)
-            *problems << QStringLiteral("Video source '%1' skipped: %2.").arg(entry, reason);
+            *problems << QStringLiteral("Video source '%1' skipped: %2.")
+                             .arg(MaskAddressPasswords(entry), reason);
     }
     return drivers;
 }

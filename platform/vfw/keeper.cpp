@@ -1,5 +1,6 @@
 #include "keeper.h"
 
+#include "address.h"
 #include "log.h"
 #include "reader.h"
 #include "v4l2.h"
@@ -29,7 +30,10 @@ bool OpenReader(SourceReader& reader, const CaptureDriver& driver, const FrameFo
         if (g_refusal && !(*error = g_refusal(driver, format)).isEmpty())
             return false;
     }
-    return reader.Open(driver, format, error);
+    if (reader.Open(driver, format, error))
+        return true;
+    *error = MaskAddressPasswords(*error);
+    return false;
 }
 
 } // namespace

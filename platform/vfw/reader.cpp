@@ -1,5 +1,6 @@
 #include "reader.h"
 
+#include "address.h"
 #include "ffmpeg.h"
 #include "log.h"
 
@@ -18,7 +19,6 @@ namespace
 // Long enough for a network camera's first answer, short enough that a dead
 // address does not hold the window for long.
 constexpr std::chrono::seconds kOpenLimit{15};
-constexpr const char* kNetworkTimeoutUs = "5000000";
 // Enough for a frame on the clipboard, one in the caption step and one in the
 // preview while the next is converted.
 constexpr std::size_t kMaxSpares = 3;
@@ -109,11 +109,10 @@ bool SourceReader::OpenInput(const CaptureDriver& driver, const FrameFormat& wan
             av_dict_set(&options, "video_size",
                         QStringLiteral("%1x%2").arg(wanted.width).arg(wanted.height).toUtf8(), 0);
     }
-    if (driver.input.contains(QLatin1String("://"))) {
-        av_dict_set(&options, "rw_timeout", kNetworkTimeoutUs, 0);
-        av_dict_set(&options, "timeout", kNetworkTimeoutUs, 0);
-    }
-    int r = avformat_open_input(&av.input, driver.input.toUtf8().constData(), format, &options);
+    const NetworkInput network = NetworkInputFor(driver.input);
+    for (const auto& [name, value] : network.options)
+        av_dict_set(&options, name.constData(), value.constData(), 0);
+    int r = avformat_open_input(&av.input, network.url.toUtf8().constData(), format, &options);
     av_dict_free(&options);
     if (r < 0) {
         *error = AvErrorText(r);
