@@ -172,7 +172,7 @@ void SourceKeeper::Lose(const QString& reason)
 
 void SourceKeeper::ScheduleAttempt()
 {
-    m_retry->start(int(m_delay.count()));
+    m_retry->start(int((m_waitHook ? m_waitHook(m_delay) : m_delay).count()));
     m_delay = NextRetryDelay(m_delay);
 }
 
