@@ -301,16 +301,20 @@ bool SourceReader::FreshLocked(Clock::time_point now) const
            now - m_frameTime <= m_stallLimit;
 }
 
+// A stream faster than its camera would otherwise publish the same picture
+// again and again, each one written and uploaded, and call that its rate.
 bool SourceReader::GrabNewest(Frame& out)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     const Clock::time_point deadline = Clock::now() + m_stallLimit;
-    while (
-        m_cv.wait_until(lock, deadline, [this] { return m_ended || FreshLocked(Clock::now()); })) {
+    while (m_cv.wait_until(lock, deadline, [this] {
+        return m_ended || (m_sequence > m_grabbedSequence && FreshLocked(Clock::now()));
+    })) {
         if (m_ended)
             return false;
         if (ConvertLocked()) {
             out = m_front;
+            m_grabbedSequence = m_frontSequence;
             return true;
         }
     }

@@ -326,6 +326,35 @@ TEST(CaptureKeeper, SourceThatOpensAndEndsAtOnceWaitsLongerEachTime)
     EXPECT_EQ(states, (QStringList{"Empty ok", "Empty lost"}));
 }
 
+// Max Fps above the camera's rate: the stream runs at the camera's rate and
+// says so, rather than publishing each picture six times.
+TEST_F(CameraRecovery, StreamFasterThanItsCameraStatesTheCamerasRate)
+{
+    ScopedSources env("Slow=lavfi:testsrc2=size=64x48:rate=5");
+    Create();
+    CUpload& u = m_app.m_upload;
+    u.m_bUseDialup = 0;
+    u.m_bUseFtp = 0;
+    u.m_bShowTime = 0;
+    u.m_b24Hours = 1;
+    u.m_nUploadMode = 2;
+    u.m_fMaxFps = 30;
+    u.m_strLocalPath = m_home.path() + QStringLiteral("/cam.jpg");
+    QStringList rates;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (m_dlg.m_strStatus.endsWith(QLatin1String("fps)")))
+            rates << m_dlg.m_strStatus;
+    });
+    watch.start(100);
+    QTimer::singleShot(3000, [&] { u.Abort(); });
+    m_app.RunUploadSession();
+    ASSERT_GE(rates.size(), 10);
+    // The first seconds' figure settles; the last one counts.
+    const double rate = rates.last().section('(', 1).section(' ', 0, 0).toDouble();
+    EXPECT_NEAR(rate, 5.0, 1.0) << rates.last().toStdString();
+}
+
 TEST_F(CameraRecovery, SourceRefusedAtStartIsSetUpWhenItComesBack)
 {
     ScopedSources env("Pattern=lavfi:testsrc2=size=320x240:rate=15");
