@@ -3,12 +3,20 @@
 #include "CaptureTestSupport.h"
 #include "address.h"
 #include "ffmpeg.h"
+#include "keeper.h"
 #include "log.h"
 
+#include "reader.h"
+
 #include <QMutex>
+#include <arpa/inet.h>
 #include <atomic>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -80,6 +88,110 @@ protected:
     QStringList m_lines;
     LogObserver m_previous;
 };
+
+// An RTSP server on 127.0.0.1 that describes one H.264 track, records the
+// requests and refuses every SETUP (or, with a password wanted, every
+// DESCRIBE): enough to see how a camera is asked for its pictures.
+class RtspDoorman
+{
+public:
+    explicit RtspDoorman(bool wantPassword) : m_wantPassword(wantPassword)
+    {
+        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(m_listener, 4);
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &len);
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~RtspDoorman()
+    {
+        m_stop = true;
+        m_thread.join();
+        close(m_listener);
+    }
+    QString Address(const char* scheme, const char* user) const
+    {
+        return QString::fromLatin1(scheme) + "://" + user + "127.0.0.1:" + QString::number(m_port) +
+               "/live";
+    }
+    QStringList Requests()
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_requests;
+    }
+
+private:
+    void Serve()
+    {
+        while (!m_stop) {
+            pollfd p{m_listener, POLLIN, 0};
+            if (poll(&p, 1, 50) != 1)
+                continue;
+            const int c = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+            QByteArray in;
+            char buffer[4096];
+            for (;;) {
+                pollfd q{c, POLLIN, 0};
+                const ssize_t n = poll(&q, 1, 3000) == 1 ? read(c, buffer, sizeof buffer) : 0;
+                if (n <= 0)
+                    break;
+                in.append(buffer, int(n));
+                for (int end; (end = in.indexOf("\r\n\r\n")) >= 0; in.remove(0, end + 4))
+                    Answer(c, in.left(end));
+            }
+            close(c);
+        }
+    }
+    void Answer(int c, const QByteArray& request)
+    {
+        {
+            QMutexLocker lock(&m_mutex);
+            m_requests << QString::fromLatin1(request);
+        }
+        const QByteArray cseq = request.mid(request.indexOf("CSeq:") + 5).split('\r')[0].trimmed();
+        const QByteArray sdp = "v=0\r\no=- 0 0 IN IP4 127.0.0.1\r\ns=cam\r\nc=IN IP4 127.0.0.1\r\n"
+                               "t=0 0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
+                               "a=control:track1\r\n";
+        QByteArray reply = "RTSP/1.0 200 OK\r\nCSeq: " + cseq + "\r\n";
+        if (request.startsWith("OPTIONS"))
+            reply += "Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN\r\n\r\n";
+        else if (request.startsWith("DESCRIBE") && m_wantPassword)
+            reply = "RTSP/1.0 401 Unauthorized\r\nCSeq: " + cseq +
+                    "\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n\r\n";
+        else if (request.startsWith("DESCRIBE"))
+            reply += "Content-Type: application/sdp\r\nContent-Base: rtsp://127.0.0.1/live/\r\n"
+                     "Content-Length: " +
+                     QByteArray::number(sdp.size()) + "\r\n\r\n" + sdp;
+        else
+            reply = "RTSP/1.0 461 Unsupported Transport\r\nCSeq: " + cseq + "\r\n\r\n";
+        write(c, reply.constData(), std::size_t(reply.size()));
+    }
+
+    const bool m_wantPassword;
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    QMutex m_mutex;
+    QStringList m_requests;
+    std::thread m_thread;
+};
+
+// The Transport header of the first SETUP the reader sent.
+QString FirstTransport(RtspDoorman& server, const QString& address)
+{
+    SourceReader reader;
+    QString error;
+    EXPECT_FALSE(reader.Open(Source("Door", "", address), {}, &error));
+    for (const QString& r : server.Requests())
+        if (r.startsWith("SETUP"))
+            return r.mid(r.indexOf("Transport:")).section(QLatin1Char('\r'), 0, 0);
+    return {};
+}
 
 } // namespace
 
@@ -169,4 +281,32 @@ TEST(CaptureAddress, RtspRunsOverTcpUnlessTheAddressAsksForUdp)
     n = NetworkInputFor(QStringLiteral("/tmp/clip.y4m"));
     EXPECT_EQ(n.url, "/tmp/clip.y4m");
     EXPECT_TRUE(n.options.empty());
+}
+
+TEST(CaptureAddress, CamerasAreAskedForTcpAndPasswordsStayOutOfTheLog)
+{
+    {
+        RtspDoorman server(false);
+        EXPECT_TRUE(FirstTransport(server, server.Address("rtsp", "")).contains("RTP/AVP/TCP"));
+    }
+    {
+        RtspDoorman server(false);
+        const QString transport = FirstTransport(server, server.Address("rtsp+udp", ""));
+        EXPECT_TRUE(transport.contains("client_port=")) << transport.toStdString();
+        EXPECT_FALSE(transport.contains("TCP")) << transport.toStdString();
+    }
+    // A refused password: the reason names the refusal, nothing shows the password.
+    RtspDoorman server(true);
+    QStringList log;
+    const LogObserver previous =
+        SetLogObserver([&](const char*, const QString& text) { log << text; });
+    SourceKeeper keeper;
+    QString error;
+    EXPECT_FALSE(
+        keeper.Open(Source("Door", "", server.Address("rtsp", "cam:s3cret@")), {}, &error));
+    SetLogObserver(previous);
+    EXPECT_TRUE(error.contains("401") || error.contains("uthoriz")) << error.toStdString();
+    log << error;
+    EXPECT_FALSE(log.join('\n').contains("s3cret")) << log.join('\n').toStdString();
+    EXPECT_TRUE(server.Requests().join('\n').contains("DESCRIBE"));
 }
