@@ -6,6 +6,7 @@
 #include "v4l2.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMutex>
 #include <QSet>
 #include <algorithm>
@@ -50,6 +51,11 @@ QString CheckEntry(const QString& name, const QString& format, const QString& in
 }
 
 } // namespace
+
+bool IsSyntheticSource(const CaptureDriver& driver)
+{
+    return driver.format == QLatin1String("lavfi") || QFileInfo(driver.input).isFile();
+}
 
 QVector<CaptureDriver> ScanVideoDevices(const QString& directory)
 {

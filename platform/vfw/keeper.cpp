@@ -5,7 +5,6 @@
 #include "reader.h"
 #include "v4l2.h"
 
-#include <QFileInfo>
 #include <QMutex>
 #include <QTimer>
 #include <algorithm>
@@ -59,7 +58,7 @@ std::chrono::milliseconds NextRetryDelay(std::chrono::milliseconds delay)
 
 int WarmUpFramesFor(const CaptureDriver& driver, int setting)
 {
-    if (driver.format == QLatin1String("lavfi") || QFileInfo(driver.input).isFile())
+    if (IsSyntheticSource(driver))
         return 0;
     return std::clamp(setting, 0, kMostWarmUpFrames);
 }
