@@ -350,9 +350,10 @@ TEST_F(CameraRecovery, StreamFasterThanItsCameraStatesTheCamerasRate)
     QTimer::singleShot(3000, [&] { u.Abort(); });
     m_app.RunUploadSession();
     ASSERT_GE(rates.size(), 10);
-    // The first seconds' figure settles; the last one counts.
+    // The figure counts the first frame at once, so it nears 5 from above.
     const double rate = rates.last().section('(', 1).section(' ', 0, 0).toDouble();
-    EXPECT_NEAR(rate, 5.0, 1.0) << rates.last().toStdString();
+    EXPECT_GE(rate, 4.0) << rates.last().toStdString();
+    EXPECT_LE(rate, 6.5) << rates.last().toStdString();
 }
 
 TEST_F(CameraRecovery, SourceRefusedAtStartIsSetUpWhenItComesBack)
