@@ -2,6 +2,7 @@
 
 #include "afx.h"
 #include "clipboard.h"
+#include "ffmpeg.h"
 #include "formatdlg.h"
 #include "globalmem.h"
 #include "keeper.h"
@@ -52,6 +53,8 @@ template <typename Record> BOOL CopyRecord(const Record& record, WPARAM size, LP
 CaptureWindow::CaptureWindow(QWidget* parent)
     : QWidget(parent), m_keeper(new SourceKeeper(this)), m_timer(new QTimer(this))
 {
+    // Here, on the main thread, before a worker opens a source.
+    InitFfmpeg();
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_keeper->SetWarmUpSetting(m_options.warmUpFrames);
     m_keeper->SetStateHandler([this](const QString& source, bool ok) { StateChanged(source, ok); });

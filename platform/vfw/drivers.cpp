@@ -1,10 +1,12 @@
 #include "drivers.h"
 
+#include "address.h"
 #include "ffmpeg.h"
 #include "log.h"
 #include "v4l2.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMutex>
 #include <QSet>
 #include <algorithm>
@@ -50,6 +52,11 @@ QString CheckEntry(const QString& name, const QString& format, const QString& in
 
 } // namespace
 
+bool IsSyntheticSource(const CaptureDriver& driver)
+{
+    return driver.format == QLatin1String("lavfi") || QFileInfo(driver.input).isFile();
+}
+
 QVector<CaptureDriver> ScanVideoDevices(const QString& directory)
 {
     QStringList nodes = QDir(directory).entryList(
@@ -93,7 +100,8 @@ QVector<CaptureDriver> ParseVideoSources(const QString& value, QStringList* prob
                 drivers.push_back(d);
         }
         if (!reason.isEmpty() && problems)
-            *problems << QStringLiteral("Video source '%1' skipped: %2.").arg(entry, reason);
+            *problems << QStringLiteral("Video source '%1' skipped: %2.")
+                             .arg(MaskAddressPasswords(entry), reason);
     }
     return drivers;
 }

@@ -19,6 +19,10 @@ struct CaptureDriver {
     bool isDevice = false; // a V4L2 node: it lists its sizes and has controls
 };
 
+// Filter graphs and recorded files: they deliver as fast as they are read, so
+// they are paced by their time stamps, and they have no exposure to settle.
+bool IsSyntheticSource(const CaptureDriver& driver);
+
 // Capture-capable /dev/video* nodes of the directory, by node number.
 QVector<CaptureDriver> ScanVideoDevices(const QString& directory);
 // The entries of a VIZO_VIDEO_SOURCES value; each skipped entry adds a line

@@ -1,10 +1,10 @@
 #include "keeper.h"
 
+#include "address.h"
 #include "log.h"
 #include "reader.h"
 #include "v4l2.h"
 
-#include <QFileInfo>
 #include <QMutex>
 #include <QTimer>
 #include <algorithm>
@@ -29,7 +29,10 @@ bool OpenReader(SourceReader& reader, const CaptureDriver& driver, const FrameFo
         if (g_refusal && !(*error = g_refusal(driver, format)).isEmpty())
             return false;
     }
-    return reader.Open(driver, format, error);
+    if (reader.Open(driver, format, error))
+        return true;
+    *error = MaskAddressPasswords(*error);
+    return false;
 }
 
 } // namespace
@@ -55,7 +58,7 @@ std::chrono::milliseconds NextRetryDelay(std::chrono::milliseconds delay)
 
 int WarmUpFramesFor(const CaptureDriver& driver, int setting)
 {
-    if (driver.format == QLatin1String("lavfi") || QFileInfo(driver.input).isFile())
+    if (IsSyntheticSource(driver))
         return 0;
     return std::clamp(setting, 0, kMostWarmUpFrames);
 }
@@ -168,7 +171,7 @@ void SourceKeeper::Lose(const QString& reason)
 
 void SourceKeeper::ScheduleAttempt()
 {
-    m_retry->start(int(m_delay.count()));
+    m_retry->start(int((m_waitHook ? m_waitHook(m_delay) : m_delay).count()));
     m_delay = NextRetryDelay(m_delay);
 }
 

@@ -41,6 +41,10 @@ public:
 
     void SetWarmUpSetting(int frames) { m_warmUpSetting = frames; }
     void SetStateHandler(StateHandler handler) { m_handler = std::move(handler); }
+    // Tests see each wait before a reopening, as the rule chose it, and return
+    // the wait to use instead.
+    using WaitHook = std::function<std::chrono::milliseconds(std::chrono::milliseconds)>;
+    void SetWaitHookForTesting(WaitHook hook) { m_waitHook = std::move(hook); }
 
     // Opens at once, the caller waiting; on failure nothing is kept.
     bool Open(const CaptureDriver& driver, const FrameFormat& format, QString* error);
@@ -78,6 +82,7 @@ private:
     std::chrono::milliseconds m_delay = kFirstRetryDelay;
     int m_warmUpSetting = 5;
     StateHandler m_handler;
+    WaitHook m_waitHook;
     QTimer* m_watch;
     QTimer* m_retry;
     std::shared_ptr<Attempt> m_attempt;

@@ -45,8 +45,9 @@ public:
 
     using Frame = std::shared_ptr<const std::vector<std::uint8_t>>;
 
-    // The newest frame when it is fresh, waiting up to the stall limit for
-    // one: a source that stopped delivering gives no frame.
+    // The newest frame when it is fresh and newer than the one the last grab
+    // took, waiting up to the stall limit for one: a source that stopped
+    // delivering gives no frame, and no grab gives the same frame twice.
     bool GrabNewest(Frame& out);
     // The newest fresh frame when it is newer than *sequence.
     bool PeekNewest(Frame& out, std::uint64_t* sequence);
@@ -94,6 +95,7 @@ private:
     bool m_convertFailing = false;
     std::uint64_t m_sequence = 0;
     std::uint64_t m_frontSequence = 0;
+    std::uint64_t m_grabbedSequence = 0;
     std::uint64_t m_failedSequence = 0;
     Clock::time_point m_frameTime;
     FrameFormat m_format;

@@ -3,6 +3,7 @@
 #include "CaptureTestSupport.h"
 #include "reader.h"
 
+#include <QElapsedTimer>
 #include <QThread>
 #include <atomic>
 #include <gtest/gtest.h>
@@ -113,4 +114,24 @@ TEST(CaptureReader, UnconvertibleFramesAreNotDeliveredUntilTheFormatIsSound)
     EXPECT_EQ(h.biWidth, 32);
     EXPECT_EQ(h.biBitCount, 16);
     EXPECT_TRUE(reader->IsDelivering());
+}
+
+TEST(CaptureReader, GrabsFasterThanTheCameraGetEachFrameOnceAtItsRate)
+{
+    // Five frames a second, paced as a camera; the pattern moves every frame.
+    auto reader = OpenPattern("testsrc2=size=64x48:rate=5");
+    ASSERT_TRUE(reader);
+    std::vector<std::uint8_t> previous, frame;
+    ASSERT_TRUE(reader->GrabNewest(previous));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    int grabs = 0, repeats = 0;
+    while (elapsed.elapsed() < 2000) {
+        ASSERT_TRUE(reader->GrabNewest(frame));
+        ++grabs;
+        repeats += frame == previous;
+        previous.swap(frame);
+    }
+    EXPECT_EQ(repeats, 0);
+    EXPECT_NEAR(grabs * 1000.0 / double(elapsed.elapsed()), 5.0, 1.0) << grabs;
 }

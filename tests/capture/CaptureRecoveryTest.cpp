@@ -292,6 +292,70 @@ TEST_F(CameraRecovery, SourceThatNeverComesBackIsTriedWithAGrowingWaitAtNoCost)
     EXPECT_EQ(Logged("Video source 'Short' lost"), 1);
 }
 
+// A source that opens but never delivers has not come back: each reopening
+// that ends at once waits twice as long as the one before.
+TEST(CaptureKeeper, SourceThatOpensAndEndsAtOnceWaitsLongerEachTime)
+{
+    QTemporaryDir dir;
+    QFile clip(dir.filePath(QStringLiteral("empty.y4m"))); // a header, no frames
+    ASSERT_TRUE(clip.open(QIODevice::WriteOnly));
+    clip.write("YUV4MPEG2 W64 H48 F5:1 Ip A1:1 C420jpeg\n");
+    clip.close();
+    std::atomic<int> opens{0};
+    ScopedRefusal counter([&](const CaptureDriver&, const FrameFormat&) {
+        ++opens;
+        return QString();
+    });
+    SourceKeeper keeper;
+    QStringList states;
+    keeper.SetStateHandler([&](const QString& source, bool ok) {
+        states << source + (ok ? QStringLiteral(" ok") : " lost");
+    });
+    std::vector<long> waits;
+    keeper.SetWaitHookForTesting([&](std::chrono::milliseconds wait) {
+        waits.push_back(long(wait.count()));
+        return 10ms;
+    });
+    QString error;
+    ASSERT_TRUE(keeper.Open(Source("Empty", "", clip.fileName()), {}, &error))
+        << error.toStdString();
+    ASSERT_TRUE(WaitFor([&] { return waits.size() >= 4; }, 15000));
+    EXPECT_EQ(std::vector<long>(waits.begin(), waits.begin() + 4),
+              (std::vector<long>{1000, 2000, 4000, 8000}));
+    EXPECT_GE(opens, 4); // every wait followed an open that succeeded
+    EXPECT_EQ(states, (QStringList{"Empty ok", "Empty lost"}));
+}
+
+// Max Fps above the camera's rate: the stream runs at the camera's rate and
+// says so, rather than publishing each picture six times.
+TEST_F(CameraRecovery, StreamFasterThanItsCameraStatesTheCamerasRate)
+{
+    ScopedSources env("Slow=lavfi:testsrc2=size=64x48:rate=5");
+    Create();
+    CUpload& u = m_app.m_upload;
+    u.m_bUseDialup = 0;
+    u.m_bUseFtp = 0;
+    u.m_bShowTime = 0;
+    u.m_b24Hours = 1;
+    u.m_nUploadMode = 2;
+    u.m_fMaxFps = 30;
+    u.m_strLocalPath = m_home.path() + QStringLiteral("/cam.jpg");
+    QStringList rates;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (m_dlg.m_strStatus.endsWith(QLatin1String("fps)")))
+            rates << m_dlg.m_strStatus;
+    });
+    watch.start(100);
+    QTimer::singleShot(3000, [&] { u.Abort(); });
+    m_app.RunUploadSession();
+    ASSERT_GE(rates.size(), 10);
+    // The figure counts the first frame at once, so it nears 5 from above.
+    const double rate = rates.last().section('(', 1).section(' ', 0, 0).toDouble();
+    EXPECT_GE(rate, 4.0) << rates.last().toStdString();
+    EXPECT_LE(rate, 6.5) << rates.last().toStdString();
+}
+
 TEST_F(CameraRecovery, SourceRefusedAtStartIsSetUpWhenItComesBack)
 {
     ScopedSources env("Pattern=lavfi:testsrc2=size=320x240:rate=15");

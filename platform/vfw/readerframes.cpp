@@ -1,0 +1,147 @@
+// Handing out frames: converted on demand, at most once each, into buffers
+// reused once no taker holds them.
+#include "log.h"
+#include "readerav.h"
+
+#include <algorithm>
+#include <new>
+
+namespace
+{
+
+// Enough for a frame on the clipboard, one in the caption step and one in the
+// preview while the next is converted.
+constexpr std::size_t kMaxSpares = 3;
+
+} // namespace
+
+// Converts the frame in hand at most once: a grab and a preview of the same
+// frame share the result. A frame that cannot be converted counts as stale,
+// so a grab waits for the next one.
+bool SourceReader::ConvertLocked()
+{
+    if (m_frontSequence == m_sequence && m_front)
+        return true;
+    Buffer next = SpareLocked();
+    if (next)
+        next->resize(DibTotalBytes(m_format));
+    if (!next || !m_takerConverter.Convert(m_av->held, m_format, next->data())) {
+        m_failedSequence = m_sequence;
+        if (!m_convertFailing)
+            LogLine("capture", QStringLiteral("Video frames could not be converted to %1x%2 at "
+                                              "%3 bits.")
+                                   .arg(m_format.width)
+                                   .arg(m_format.height)
+                                   .arg(m_format.bitCount));
+        m_convertFailing = true;
+        return false;
+    }
+    if (next != m_front) {
+        m_spares.erase(std::remove(m_spares.begin(), m_spares.end(), next), m_spares.end());
+        if (m_front && m_spares.size() < kMaxSpares)
+            m_spares.push_back(m_front);
+        m_front = std::move(next);
+    }
+    m_frontSequence = m_sequence;
+    m_convertFailing = false;
+    return true;
+}
+
+// A buffer no taker holds any more: the front one itself when it was never
+// handed out, otherwise a spare, otherwise a new one.
+SourceReader::Buffer SourceReader::SpareLocked()
+{
+    if (m_front && m_front.use_count() == 1)
+        return m_front;
+    for (const Buffer& b : m_spares) {
+        if (b.use_count() == 1)
+            return b;
+    }
+    try {
+        return std::make_shared<std::vector<std::uint8_t>>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+FrameFormat SourceReader::Format() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_format;
+}
+
+void SourceReader::SetFormat(const FrameFormat& format)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (format == m_format)
+        return;
+    m_format = format;
+    m_hasFrame = false;
+    av_frame_unref(m_av->held);
+}
+
+bool SourceReader::FreshLocked(Clock::time_point now) const
+{
+    return !m_ended && m_hasFrame && m_failedSequence != m_sequence &&
+           now - m_frameTime <= m_stallLimit;
+}
+
+// A stream faster than its camera would otherwise publish the same picture
+// again and again, each one written and uploaded, and call that its rate.
+bool SourceReader::GrabNewest(Frame& out)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const Clock::time_point deadline = Clock::now() + m_stallLimit;
+    while (m_cv.wait_until(lock, deadline, [this] {
+        return m_ended || (m_sequence > m_grabbedSequence && FreshLocked(Clock::now()));
+    })) {
+        if (m_ended)
+            return false;
+        if (ConvertLocked()) {
+            out = m_front;
+            m_grabbedSequence = m_frontSequence;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SourceReader::PeekNewest(Frame& out, std::uint64_t* sequence)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!FreshLocked(Clock::now()) || m_sequence == *sequence || !ConvertLocked())
+        return false;
+    out = m_front;
+    *sequence = m_sequence;
+    return true;
+}
+
+bool SourceReader::HasEnded() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_ended;
+}
+
+bool SourceReader::GrabNewest(std::vector<std::uint8_t>& out)
+{
+    Frame frame;
+    if (!GrabNewest(frame))
+        return false;
+    out.assign(frame->begin(), frame->end());
+    return true;
+}
+
+bool SourceReader::PeekNewest(std::vector<std::uint8_t>& out, std::uint64_t* sequence)
+{
+    Frame frame;
+    if (!PeekNewest(frame, sequence))
+        return false;
+    out.assign(frame->begin(), frame->end());
+    return true;
+}
+
+bool SourceReader::IsDelivering() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return FreshLocked(Clock::now());
+}
