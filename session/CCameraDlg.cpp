@@ -17,6 +17,7 @@
 #include <QShortcut>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <ctime>
 
 namespace
 {
@@ -247,10 +248,26 @@ void CCameraDlg::RefreshStatusLine(std::time_t t)
     m_statusClock->setText(clock);
 }
 
+// The box has room for a time of day; an upload days away (waiting for
+// daylight) shows its day, the tooltip the whole date and time.
 void CCameraDlg::ShowNextUpload(std::time_t t)
 {
-    if (auto* label = qobject_cast<QLabel*>(GetDlgItem(IDC_NEXT_UPLOAD)))
-        label->setText(FormatTimeOfDay(t));
+    auto* label = qobject_cast<QLabel*>(GetDlgItem(IDC_NEXT_UPLOAD));
+    if (!label)
+        return;
+    const std::time_t now = CCameraApp::Now();
+    const QString full = FormatNextUpload(t, now);
+    if (t >= now && t - now < 86400) {
+        label->setText(full);
+        label->setToolTip(QString());
+        return;
+    }
+    std::tm local{};
+    localtime_r(&t, &local);
+    char day[16];
+    std::strftime(day, sizeof day, "%d %b", &local);
+    label->setText(QString::fromLatin1(day));
+    label->setToolTip(full);
 }
 
 void CCameraDlg::UpdatePauseState()

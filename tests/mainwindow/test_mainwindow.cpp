@@ -91,6 +91,25 @@ TEST_F(MainWindowTest, StartsWithItsControlsMenuAndNextUploadTime)
     });
 }
 
+// An upload waiting days for daylight: the box shows its day, the tooltip all of it.
+TEST_F(MainWindowTest, NextUploadDaysAheadShowsItsDay)
+{
+    RunWindow([&] {
+        const std::time_t later = clock.now + 38 * 86400;
+        wnd.ShowNextUpload(later);
+        std::tm local{};
+        localtime_r(&later, &local);
+        char day[16];
+        std::strftime(day, sizeof day, "%d %b", &local);
+        EXPECT_EQ(Text(IDC_NEXT_UPLOAD), QString::fromLatin1(day));
+        EXPECT_EQ(wnd.GetDlgItem(IDC_NEXT_UPLOAD)->toolTip(), FormatNextUpload(later, clock.now));
+        EXPECT_TRUE(wnd.GetDlgItem(IDC_NEXT_UPLOAD)->toolTip().startsWith("20"));
+        wnd.ShowNextUpload(clock.now + 60);
+        EXPECT_EQ(Text(IDC_NEXT_UPLOAD), QStringLiteral("10:01:00"));
+        EXPECT_EQ(wnd.GetDlgItem(IDC_NEXT_UPLOAD)->toolTip(), QString());
+    });
+}
+
 TEST_F(MainWindowTest, MenuHoldsEveryCommandInOrder)
 {
     QStringList texts;
