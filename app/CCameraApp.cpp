@@ -10,6 +10,7 @@
 #include "platform/afx/log.h"
 #include "platform/win/module.h"
 #include "res/resources.h"
+#include "service/Signals.h"
 #include "session/CCameraDlg.h"
 
 #include <QAbstractEventDispatcher>
@@ -21,6 +22,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
+#include <unistd.h>
 
 namespace
 {
@@ -75,6 +77,8 @@ CCameraApp::CCameraApp()
 
 CCameraApp::~CCameraApp()
 {
+    if (m_instanceLock >= 0)
+        ::close(m_instanceLock);
     if (g_app == this)
         g_app = nullptr;
 }
@@ -82,7 +86,8 @@ CCameraApp::~CCameraApp()
 bool CCameraApp::InitInstance(const QStringList& arguments)
 {
     ParseCommandLine(arguments);
-    const std::shared_ptr<void> signalGuard = CatchSignals();
+    const SignalCatcher catcher([this](int signal) { OnTerminate(signal); },
+                                [this] { OnUploadNow(); });
     InstallInternetExtensions();
     if (m_upload.LoadInternetLibrary() != 0) {
         AfxMessageBox(QStringLiteral("Failed to load Internet extensions.\n\nPlease reinstall "
@@ -93,6 +98,13 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
     }
     m_upload.m_bDialupAvailable = m_upload.LoadDialupLibrary() == 0 ? 1 : 0;
     SetRegistryKey(QStringLiteral("Brindlecote"));
+    // Before anything touches the picture, its temporaries or the report. A
+    // timelapse only reads the archive, which guards each day itself.
+    if (!m_bTimelapseCommand && !TakeInstanceLock()) {
+        m_upload.FreeDialupLibrary();
+        m_upload.FreeInternetLibrary();
+        return false;
+    }
     const QString unreadable = m_profile->ReadProblem();
     if (!unreadable.isEmpty())
         AfxMessageBox(QStringLiteral("The settings in %1 could not be read (%2).\n\nVizo starts "

@@ -124,7 +124,7 @@ void CCameraApp::OnSettings()
             ReportUnstoredSettings(*store);
         }
         if (pages.upload.m_strNotifyCommand != notify)
-            Service::SetNotifyCommand(pages.upload.m_strNotifyCommand);
+            m_service.SetNotifyCommand(pages.upload.m_strNotifyCommand);
         m_bModalOpen = 0;
         ScheduleNextUpload();
     } else {

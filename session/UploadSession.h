@@ -2,10 +2,15 @@
 // the schedule's timer tick on the GUI thread.
 #pragma once
 
+#include "service/NotifyHook.h"
+
+#include <QString>
 #include <QtGlobal>
 #include <memory>
 
 class CCameraApp;
+class Service;
+struct ScheduleSettings;
 class CCameraDlg;
 class CUpload;
 class PreciseWake;
@@ -19,11 +24,14 @@ qint64 NanosecondsUntilMillisecond(qint64 ms);
 // The shortest whole number of milliseconds between frames that keeps the rate
 // at most `fps` (positive and finite).
 qint64 FramePeriodMs(double fps);
+// The schedule a session runs on, for the health report.
+ScheduleSettings SessionSchedule(const CUpload& settings);
 
 class UploadSession
 {
 public:
-    explicit UploadSession(CCameraApp& app);
+    // The session's outcome goes to the health monitor when it closes.
+    UploadSession(CCameraApp& app, Service& health);
     ~UploadSession();
     void Run();
 
@@ -40,9 +48,16 @@ private:
     void ClearPause();
     void SetStatus(const QString& text);
     double MaxFps() const;
+    // The outcome, decided where it happens: the first failure names the
+    // cause from the status line it left, and summary lines after it do not.
+    void Succeeded(const QString& line);
+    void Failed();
 
     CCameraApp& m_app;
+    Service& m_health;
     CUpload& m_u;
     CCameraDlg* m_wnd;
     std::unique_ptr<PreciseWake> m_wake; // made by the first frame-rate wait
+    SessionOutcome m_outcome = SessionOutcome::Failure;
+    QString m_reason;
 };
