@@ -11,7 +11,9 @@
 #include "platform/afx/log.h"
 #include "platform/win/module.h"
 #include "res/resources.h"
+#include "service/Signals.h"
 #include "session/CCameraDlg.h"
+#include "session/Schedule.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -22,6 +24,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
+#include <unistd.h>
 
 namespace
 {
@@ -76,6 +79,8 @@ CCameraApp::CCameraApp()
 
 CCameraApp::~CCameraApp()
 {
+    if (m_instanceLock >= 0)
+        ::close(m_instanceLock);
     if (g_app == this)
         g_app = nullptr;
 }
@@ -83,7 +88,8 @@ CCameraApp::~CCameraApp()
 bool CCameraApp::InitInstance(const QStringList& arguments)
 {
     ParseCommandLine(arguments);
-    const std::shared_ptr<void> signalGuard = CatchSignals();
+    const SignalCatcher catcher([this](int signal) { OnTerminate(signal); },
+                                [this] { OnUploadNow(); });
     InstallInternetExtensions();
     if (m_upload.LoadInternetLibrary() != 0) {
         AfxMessageBox(QStringLiteral("Failed to load Internet extensions.\n\nPlease reinstall "
@@ -94,6 +100,13 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
     }
     m_upload.m_bDialupAvailable = m_upload.LoadDialupLibrary() == 0 ? 1 : 0;
     SetRegistryKey(QStringLiteral("Brindlecote"));
+    // Before anything touches the picture, its temporaries or the report. A
+    // timelapse only reads the archive, which guards each day itself.
+    if (!m_bTimelapseCommand && !TakeInstanceLock()) {
+        m_upload.FreeDialupLibrary();
+        m_upload.FreeInternetLibrary();
+        return false;
+    }
     const QString unreadable = m_profile->ReadProblem();
     if (!unreadable.isEmpty())
         AfxMessageBox(QStringLiteral("The settings in %1 could not be read (%2).\n\nVizo starts "
@@ -129,7 +142,8 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
         return false;
     }
     m_timeLastStart = Now();
-    m_timeNextUpload = m_timeLastStart + 60;
+    // A minute after start, or the first moment of daylight after it.
+    m_timeNextUpload = PlanFirstUpload(m_timeLastStart, ScheduleFor(m_upload)).at;
     dlg.m_bStartMinimized =
         GetProfileInt(Keys::Minimized.section, Keys::Minimized.entry, Keys::Minimized.def);
     dlg.m_nVideoSource =

@@ -5,6 +5,7 @@
 #include "app/Profile.h"
 #include "archive/Archive.h"
 #include "net/CUpload.h"
+#include "service/Service.h"
 #include "service/Watchdog.h"
 
 #include <QObject>
@@ -106,13 +107,17 @@ private:
     void ShowGreetingIfNeeded();
     // Unattended operation: service-mode checks, health report, signals.
     bool ServiceCanStart();
-    // SIGTERM/SIGINT end the program, SIGUSR1 uploads now, while the guard lives.
-    std::shared_ptr<void> CatchSignals();
     void StartUnattended(CCameraDlg& dlg);
     void StopUnattended();
     void OnTerminate(int signal);
+    // One program per settings file; false (said, exit status set) when
+    // another holds it.
+    bool TakeInstanceLock();
 
     std::unique_ptr<Profile> m_profile;
+    Service m_service;                     // the health monitor
+    int m_instanceLock = -1;               // held until the program ends
+    static constexpr int kExitLocked = 75; // another holds the settings (EX_TEMPFAIL)
     Watchdog m_watchdog;
 };
 

@@ -131,7 +131,7 @@ void CCameraApp::OnSettings()
             ReportUnstoredSettings(*store);
         }
         if (pages.upload.m_strNotifyCommand != notify)
-            Service::SetNotifyCommand(pages.upload.m_strNotifyCommand);
+            m_service.SetNotifyCommand(pages.upload.m_strNotifyCommand);
         SetDaylightRule(DaylightFromText(pages.upload.m_daylight, nullptr));
         m_bModalOpen = 0;
         ScheduleNextUpload();

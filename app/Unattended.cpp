@@ -6,13 +6,23 @@
 #include "platform/afx/afx.h"
 #include "platform/afx/log.h"
 #include "platform/vfw/vfw.h"
-#include "service/Service.h"
-#include "service/Signals.h"
+#include "service/HealthReport.h"
 #include "session/CCameraDlg.h"
+#include "session/Schedule.h"
+#include "session/UploadSession.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -33,7 +43,64 @@ bool AnyCaptureDriver()
             return true;
     return false;
 }
+// The lock lives in the state folder, one per settings file, so that two
+// programs under different names (different files) still run side by side.
+QString LockFilePath(const QString& settingsFile)
+{
+    const QByteArray key =
+        QCryptographicHash::hash(QFile::encodeName(QDir::cleanPath(settingsFile)),
+                                 QCryptographicHash::Sha256)
+            .toHex()
+            .left(16);
+    return StateDirectory() + QStringLiteral("/instance-%1.lock").arg(QLatin1String(key));
+}
+
+// The holder's pid, as it wrote it; empty while it has not yet.
+QString LockHolder(int fd)
+{
+    char text[32] = {};
+    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    return n > 0 ? QString::fromLatin1(text, int(n)).trimmed() : QString();
+}
 } // namespace
+
+// A lock on a file of our own that the kernel drops when the process ends,
+// however it ends: nothing stale is ever left to clear.
+bool CCameraApp::TakeInstanceLock()
+{
+    const QString settings = m_profile ? m_profile->filePath() : QString();
+    const QString path = LockFilePath(settings);
+    QDir().mkpath(StateDirectory());
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat st {
+    };
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        // The guard is lost, not the uploads: say so and run on.
+        LogLine("service", QStringLiteral("Cannot take the lock %1 (%2); not guarded against a "
+                                          "second Vizo on the same settings")
+                               .arg(path, fd < 0 ? QString::fromLocal8Bit(std::strerror(errno))
+                                                 : QStringLiteral("not a regular file")));
+        if (fd >= 0)
+            ::close(fd);
+        return true;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const QString holder = LockHolder(fd);
+        ::close(fd);
+        AfxMessageBox(QStringLiteral("Vizo is already running with the settings file %1 "
+                                     "(process %2).\n\nOnly one may use these settings at a "
+                                     "time; this one ends.")
+                          .arg(settings, holder.isEmpty() ? QStringLiteral("unknown") : holder));
+        m_nExitCode = kExitLocked;
+        return false;
+    }
+    const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) < 0)
+        LogLine("service", QStringLiteral("Cannot record this process in the lock %1").arg(path));
+    m_instanceLock = fd;
+    return true;
+}
 
 // In service mode the Settings greeting and a program without a camera would
 // wait for a person who is not there: say why and let the service manager see it.
@@ -68,24 +135,19 @@ void CCameraApp::StartUnattended(CCameraDlg& dlg)
     info.camera = DriverName(dlg.m_nVideoSource);
     info.notifyCommand = GetProfileString(Keys::NotifyCommand.section, Keys::NotifyCommand.entry,
                                           QString::fromLatin1(Keys::NotifyCommand.def));
-    info.schedule = Service::ScheduleOf(m_upload);
+    info.schedule = ScheduleFor(m_upload);
     info.nextUpload = m_timeNextUpload;
-    Service::Start(info);
+    m_service.Start(info);
     m_watchdog.Ready();
-    QObject::connect(&dlg, &CCameraDlg::CameraStateChanged, &dlg,
-                     [](const QString& source, bool ok) { Service::SetCameraState(source, ok); });
+    QObject::connect(
+        &dlg, &CCameraDlg::CameraStateChanged, &dlg,
+        [this](const QString& source, bool ok) { m_service.SetCameraState(source, ok); });
 }
 
 void CCameraApp::StopUnattended()
 {
     m_watchdog.Stopping();
-    Service::Stop();
-}
-
-std::shared_ptr<void> CCameraApp::CatchSignals()
-{
-    InstallSignalHandlers([this](int signal) { OnTerminate(signal); }, [this] { OnUploadNow(); });
-    return std::shared_ptr<void>(nullptr, [](void*) { RemoveSignalHandlers(); });
+    m_service.Stop();
 }
 
 // As Abort does: the session stops at its next check with nothing left behind,

@@ -1,13 +1,19 @@
 #include "HealthReport.h"
 
+#include "platform/win/ownfile.h"
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 QString IsoLocalTime(std::time_t t)
 {
@@ -77,6 +83,10 @@ QByteArray HealthToJson(const HealthState& s)
         period[QLatin1String("to")] = Day(s.schedule.toSecs);
         o[QLatin1String("upload_period")] = period;
     }
+    o[QLatin1String("archive_state")] =
+        s.archiveState.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(s.archiveState);
+    o[QLatin1String("archive_reason")] =
+        s.archiveReason.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(s.archiveReason);
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
 }
 
@@ -108,6 +118,8 @@ bool HealthFromJson(const QByteArray& json, HealthState* s, QString* error)
     r.schedule.intervalSecs =
         unsigned(qMax(0.0, o.value(QLatin1String("interval_seconds")).toDouble()));
     r.schedule.uploadMode = o.value(QLatin1String("upload_mode")).toInt();
+    r.archiveState = o.value(QLatin1String("archive_state")).toString();
+    r.archiveReason = o.value(QLatin1String("archive_reason")).toString();
     const QJsonValue period = o.value(QLatin1String("upload_period"));
     r.schedule.b24Hours = period.isObject() ? 0 : 1;
     if (period.isObject()) {
@@ -126,8 +138,10 @@ bool IsHealthy(const HealthState& s, std::time_t now)
     // its age says nothing.
     if (!WithinUploadPeriod(now, s.schedule) || s.schedule.uploadMode == 2)
         return true;
-    const std::time_t allowed = 2 * std::time_t(qMax(1u, s.schedule.intervalSecs));
-    return now - s.lastSuccess <= allowed;
+    const std::time_t interval = std::time_t(qMax(1u, s.schedule.intervalSecs));
+    // An upload planned further ahead than the interval (waiting for
+    // daylight) is not overdue until an interval after its time.
+    return now - s.lastSuccess <= 2 * interval || (s.nextUpload && now <= s.nextUpload + interval);
 }
 
 namespace
@@ -166,8 +180,15 @@ QString HealthSummary(const HealthState& s, std::time_t now)
                  .arg(s.nextUpload ? QDateTime::fromSecsSinceEpoch(s.nextUpload)
                                          .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                                    : QStringLiteral("not scheduled"));
+    // Upload health says nothing of the archive: the pictures may still arrive.
+    if (s.archiveState == QLatin1String("ok"))
+        lines << QStringLiteral("Archive: ok");
+    else if (!s.archiveState.isEmpty())
+        lines << QStringLiteral("Archive: FAILING (%1)").arg(s.archiveReason);
     lines << (IsHealthy(s, now) ? QStringLiteral("Health: ok")
                                 : QStringLiteral("Health: FAILING (no recent successful upload)"));
+    for (QString& line : lines)
+        line = EscapeControls(line);
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
@@ -184,6 +205,19 @@ QString StatusFilePath()
     return StateDirectory() + QStringLiteral("/status.json");
 }
 
+QString EscapeControls(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control)
+            out += QString::asprintf("\\x%02x", unsigned(c.unicode()));
+        else
+            out += c;
+    }
+    return out;
+}
+
 bool WriteHealthFile(const QString& path, const HealthState& s, QString* error)
 {
     const QString dir = QFileInfo(path).absolutePath();
@@ -191,28 +225,80 @@ bool WriteHealthFile(const QString& path, const HealthState& s, QString* error)
         *error = QStringLiteral("cannot create the folder %1").arg(dir);
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(HealthToJson(s)) < 0 || !file.commit()) {
-        *error = file.errorString();
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray temporary = target + ".new";
+    const int fd = CreateOwnFile(temporary.constData());
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
-    return true;
+    const QByteArray json = HealthToJson(s);
+    const bool written = ::write(fd, json.constData(), size_t(json.size())) == json.size();
+    const int savedErrno = errno;
+    if (::close(fd) == 0 && written && ::rename(temporary.constData(), target.constData()) == 0)
+        return true;
+    *error = QString::fromLocal8Bit(std::strerror(written ? errno : savedErrno));
+    ::unlink(temporary.constData());
+    return false;
+}
+
+ReportRead ReadHealthFile(const QString& path, QByteArray* bytes, QString* error)
+{
+    // Non-blocking: a FIFO planted at the name must not hold the program.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        *error = err == ELOOP ? QStringLiteral("it is a link, which is not followed")
+                              : QString::fromLocal8Bit(std::strerror(err));
+        return err == ENOENT ? ReportRead::Missing : ReportRead::Refused;
+    }
+    struct stat st {
+    };
+    QString problem;
+    if (::fstat(fd, &st) != 0)
+        problem = QString::fromLocal8Bit(std::strerror(errno));
+    else if (!S_ISREG(st.st_mode))
+        problem = QStringLiteral("it is not a regular file");
+    else if (st.st_size > kMaxReportBytes)
+        problem = QStringLiteral("it is larger than %1 bytes").arg(kMaxReportBytes);
+    if (problem.isEmpty()) {
+        // Read to one byte past the limit: a file that grows meanwhile is still refused.
+        bytes->resize(int(kMaxReportBytes) + 1);
+        qint64 total = 0;
+        ssize_t n = 0;
+        while (total < bytes->size() &&
+               (n = ::read(fd, bytes->data() + total, size_t(bytes->size() - total))) > 0)
+            total += n;
+        if (n < 0)
+            problem = QString::fromLocal8Bit(std::strerror(errno));
+        else if (total > kMaxReportBytes)
+            problem = QStringLiteral("it is larger than %1 bytes").arg(kMaxReportBytes);
+        bytes->resize(int(total));
+    }
+    ::close(fd);
+    if (problem.isEmpty())
+        return ReportRead::Ok;
+    bytes->clear();
+    *error = problem;
+    return ReportRead::Refused;
 }
 
 int PrintHealthStatus(std::time_t now)
 {
     const QString path = StatusFilePath();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QByteArray bytes;
+    QString error;
+    const ReportRead read = ReadHealthFile(path, &bytes, &error);
+    if (read == ReportRead::Missing) {
         std::printf("No status report at %s (%s): Vizo has not run yet, or cannot write there.\n",
-                    qPrintable(path), qPrintable(file.errorString()));
+                    qPrintable(EscapeControls(path)), qPrintable(error));
         return 1;
     }
     HealthState s;
-    QString error;
-    if (!HealthFromJson(file.readAll(), &s, &error)) {
-        std::printf("The status report %s cannot be read: %s\n", qPrintable(path),
-                    qPrintable(error));
+    if (read == ReportRead::Refused || !HealthFromJson(bytes, &s, &error)) {
+        std::printf("The status report %s cannot be read: %s\n", qPrintable(EscapeControls(path)),
+                    qPrintable(EscapeControls(error)));
         return 1;
     }
     std::fputs(qPrintable(HealthSummary(s, now)), stdout);

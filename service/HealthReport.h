@@ -20,6 +20,10 @@ struct HealthState {
     int consecutiveFailures = 0;
     std::time_t nextUpload = 0;
     ScheduleSettings schedule;
+    // The archive's own state, apart from upload health: "" until it reports,
+    // then "ok" or "failing".
+    QString archiveState;
+    QString archiveReason;
 };
 
 // ISO 8601 local time with its offset ("2026-12-07T18:40:05+01:00").
@@ -40,8 +44,18 @@ QString HealthSummary(const HealthState& s, std::time_t now);
 QString StateDirectory();
 QString StatusFilePath();
 
-// Replaces the file atomically (temporary file, then rename); false with the
-// reason when the folder cannot be made or written.
+// Replaces the file atomically (a new file of our own, then rename: a link at
+// the name is replaced, never written through); false with the reason when the
+// folder cannot be made or written.
 bool WriteHealthFile(const QString& path, const HealthState& s, QString* error);
+
+enum class ReportRead { Ok, Missing, Refused };
+// Reads the report without following a link or blocking, a regular file of at
+// most kMaxReportBytes only; the reason otherwise.
+ReportRead ReadHealthFile(const QString& path, QByteArray* bytes, QString* error);
+constexpr qint64 kMaxReportBytes = 1 << 20;
+
+// Control characters as \xHH, so that a report cannot steer the terminal.
+QString EscapeControls(const QString& text);
 // `vizo -status`: prints the report and returns the exit status (0 healthy).
 int PrintHealthStatus(std::time_t now);

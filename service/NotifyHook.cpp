@@ -1,13 +1,11 @@
 #include "NotifyHook.h"
 
+#include "HealthReport.h"
 #include "platform/afx/log.h"
 
-#include <QObject>
 #include <QProcess>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 const char* NotifyEventFor(int failuresBefore, SessionOutcome outcome)
@@ -21,64 +19,135 @@ const char* NotifyEventFor(int failuresBefore, SessionOutcome outcome)
 
 namespace
 {
-// A detached command is not our child, so its pid may be reused once it
-// ends; a pidfd names exactly that process and tells when it has ended.
-class HookWatch : public QObject
+// One command and its process group. The group outlives its leader when the
+// command leaves something running in the background; the limit still holds
+// for that.
+class NotifyRun : public QObject
 {
 public:
-    HookWatch(int pidfd, int limitMs, const QString& command)
-        : m_fd(pidfd), m_exited(pidfd, QSocketNotifier::Read), m_command(command)
+    NotifyRun(QObject* parent, const QString& command, int limitMs)
+        : QObject(parent), m_command(command), m_limitMs(limitMs)
     {
-        connect(&m_exited, &QSocketNotifier::activated, this, &QObject::deleteLater);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.setStandardInputFile(QProcess::nullDevice());
+        m_process.setChildProcessModifier([] { ::setsid(); });
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, this, [this] { Take(); });
+        QObject::connect(&m_process, &QProcess::finished, this, [this] { LeaderEnded(); });
         m_limit.setSingleShot(true);
-        connect(&m_limit, &QTimer::timeout, this, [this, limitMs] {
-            LogLine("notify", QStringLiteral("'%1' still ran after %2 s and was stopped")
-                                  .arg(m_command)
-                                  .arg(limitMs / 1000.0));
-            syscall(SYS_pidfd_send_signal, m_fd, SIGKILL, nullptr, 0);
-            deleteLater();
-        });
-        m_limit.start(limitMs);
+        QObject::connect(&m_limit, &QTimer::timeout, this, [this] { AtLimit(); });
     }
-    ~HookWatch() override
+    ~NotifyRun() override
     {
-        m_exited.setEnabled(false);
-        ::close(m_fd);
+        if (m_stopped || !GroupAlive())
+            return;
+        LogLine("notify", QStringLiteral("'%1' still ran at exit and was stopped").arg(m_command));
+        StopGroup(SIGTERM);
+        if (!m_process.waitForFinished(1000))
+            StopGroup(SIGKILL);
+        m_process.waitForFinished(1000);
+    }
+    QProcess& Process() { return m_process; }
+    void Started()
+    {
+        m_group = pid_t(m_process.processId());
+        m_limit.start(m_limitMs);
     }
 
 private:
-    int m_fd;
-    QSocketNotifier m_exited;
-    QTimer m_limit;
+    void Take()
+    {
+        const QByteArray chunk = m_process.readAllStandardOutput();
+        const qsizetype room = NotifyRunner::kOutputKeptBytes - m_head.size();
+        m_head += chunk.left(qMax<qsizetype>(0, room));
+        m_dropped += qMax<qsizetype>(0, chunk.size() - room);
+    }
+    void LeaderEnded()
+    {
+        Take();
+        LogOutput();
+        // Killed members may stay zombies for a while: once stopped, done.
+        if (m_stopped || !GroupAlive()) {
+            m_limit.stop();
+            deleteLater();
+        }
+    }
+    void AtLimit()
+    {
+        LogLine("notify", QStringLiteral("'%1' still ran after %2 s and was stopped, with the "
+                                         "processes it started")
+                              .arg(m_command)
+                              .arg(m_limitMs / 1000.0));
+        StopGroup(SIGKILL);
+        m_stopped = true;
+        if (m_process.state() == QProcess::NotRunning)
+            deleteLater(); // its output was logged when it ended
+    }
+    void LogOutput()
+    {
+        if (m_logged || (m_head.isEmpty() && !m_dropped))
+            return;
+        m_logged = true;
+        QStringList lines = QString::fromLocal8Bit(m_head).split(QLatin1Char('\n'));
+        for (QString& line : lines)
+            line = EscapeControls(line);
+        QString text = QStringLiteral("output of '%1': %2").arg(m_command, lines.join('\n'));
+        if (m_dropped)
+            text += QStringLiteral(" [%1 more bytes of output dropped]").arg(m_dropped);
+        LogLine("notify", text);
+    }
+    bool GroupAlive() const { return m_group > 0 && ::kill(-m_group, 0) == 0; }
+    void StopGroup(int sig) const
+    {
+        if (m_group > 0)
+            ::kill(-m_group, sig);
+    }
+
     QString m_command;
+    int m_limitMs;
+    QProcess m_process;
+    QTimer m_limit;
+    pid_t m_group = 0;
+    QByteArray m_head;
+    qint64 m_dropped = 0;
+    bool m_logged = false;
+    bool m_stopped = false;
 };
 } // namespace
 
-bool StartNotifyCommand(const QString& command, const QString& event, const QString& reason,
-                        const QString& time, int limitMs, QString* error)
+NotifyRunner::~NotifyRunner()
+{
+    // Each run stops its group as it goes.
+    qDeleteAll(m_runs.findChildren<NotifyRun*>(Qt::FindDirectChildrenOnly));
+}
+
+int NotifyRunner::Running() const
+{
+    return int(m_runs.findChildren<NotifyRun*>(Qt::FindDirectChildrenOnly).size());
+}
+
+bool NotifyRunner::Start(const QString& command, const QString& event, const QString& reason,
+                         const QString& time, QString* error)
 {
     QStringList args = QProcess::splitCommand(command);
     if (args.isEmpty()) {
         *error = QStringLiteral("the command is empty");
         return false;
     }
-    QProcess process;
-    process.setProgram(args.takeFirst());
-    process.setArguments(args);
+    auto* run = new NotifyRun(&m_runs, command, m_limitMs);
+    QProcess& process = run->Process();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("VIZO_EVENT"), event);
     env.insert(QStringLiteral("VIZO_REASON"), reason);
     env.insert(QStringLiteral("VIZO_TIME"), time);
     process.setProcessEnvironment(env);
-    process.setStandardInputFile(QProcess::nullDevice());
-    qint64 pid = 0;
-    if (!process.startDetached(&pid)) {
+    process.setProgram(args.takeFirst());
+    process.setArguments(args);
+    process.start();
+    if (!process.waitForStarted(5000)) {
         *error = process.errorString();
+        delete run;
         return false;
     }
-    const int fd = int(syscall(SYS_pidfd_open, pid_t(pid), 0));
-    if (fd < 0)
-        return true; // already gone (or no pidfd): nothing left to limit
-    new HookWatch(fd, limitMs, command);
+    run->Started();
     return true;
 }

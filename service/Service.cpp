@@ -1,33 +1,24 @@
 #include "Service.h"
 
-#include "HealthReport.h"
-#include "net/CUpload.h"
 #include "platform/afx/log.h"
 
-#include <QFile>
-#include <memory>
+#include <QMetaObject>
+#include <QThread>
 
-namespace Service
-{
-namespace
-{
-// Long enough for a mail to go out over a slow link, short enough that a
-// hung command cannot pile up over a day of failures.
-constexpr int kNotifyLimitMs = 60000;
-
-struct Monitor {
+struct Service::Monitor {
     HealthState state;
     QString path;
     QString notifyCommand;
-    QStringList lines;
-    bool inSession = false;
+    std::unique_ptr<NotifyRunner> notify;
     bool writeFailed = false;
 };
-std::unique_ptr<Monitor> g_monitor;
 
-void Write()
+Service::Service() = default;
+Service::~Service() = default;
+
+void Service::Write()
 {
-    Monitor& m = *g_monitor;
+    Monitor& m = *m_monitor;
     QString error;
     if (WriteHealthFile(m.path, m.state, &error)) {
         if (m.writeFailed)
@@ -41,63 +32,32 @@ void Write()
     }
 }
 
-void Notify(const char* event, const QString& reason, std::time_t when)
+void Service::Notify(const char* event, const QString& reason, std::time_t when)
 {
-    const QString command = g_monitor->notifyCommand.trimmed();
+    const QString command = m_monitor->notifyCommand.trimmed();
     if (command.isEmpty())
         return;
     QString error;
-    if (StartNotifyCommand(command, QLatin1String(event), reason, IsoLocalTime(when),
-                           kNotifyLimitMs, &error))
+    if (m_monitor->notify->Start(command, QLatin1String(event), reason, IsoLocalTime(when), &error))
         LogLine("notify", QStringLiteral("%1: started '%2'").arg(QLatin1String(event), command));
     else
         LogLine("notify", QStringLiteral("%1: could not start '%2': %3")
                               .arg(QLatin1String(event), command, error));
 }
 
-bool IsProgressOrClosing(const QString& line)
+void Service::Start(const StartInfo& info)
 {
-    return line.endsWith(QLatin1String("...")) || line == QLatin1String("FTP session closed.") ||
-           (line.startsWith(QLatin1String("FTP session to ")) &&
-            line.endsWith(QLatin1String(" opened.")));
-}
-
-bool IsSummary(const QString& line)
-{
-    return line == QLatin1String("FTP session failed") ||
-           line.startsWith(QLatin1String("Failed series at ")) ||
-           line.startsWith(QLatin1String("Continuous stream interrupted at "));
-}
-} // namespace
-
-SessionOutcome OutcomeOf(const QStringList& lines, bool aborted)
-{
-    if (aborted)
-        return SessionOutcome::Aborted;
-    const QString last = lines.isEmpty() ? QString() : lines.last();
-    for (const char* success : {"Succesful upload at ", "Succesful capture at ",
-                                "Uploaded series at ", "Uploaded stream at "})
-        if (last.startsWith(QLatin1String(success)))
-            return SessionOutcome::Success;
-    return SessionOutcome::Failure;
-}
-
-QString FailureReason(const QStringList& lines)
-{
-    for (auto it = lines.crbegin(); it != lines.crend(); ++it)
-        if (!IsProgressOrClosing(*it) && !IsSummary(*it))
-            return *it;
-    return lines.isEmpty() ? QStringLiteral("no status line") : lines.last();
-}
-
-void Start(const StartInfo& info)
-{
-    g_monitor = std::make_unique<Monitor>();
-    Monitor& m = *g_monitor;
+    m_monitor = std::make_unique<Monitor>();
+    Monitor& m = *m_monitor;
     m.path = StatusFilePath();
-    QFile previous(m.path);
+    m.notify = std::make_unique<NotifyRunner>(info.notifyLimitMs);
+    QByteArray previous;
     QString error;
-    if (previous.open(QIODevice::ReadOnly) && !HealthFromJson(previous.readAll(), &m.state, &error))
+    const ReportRead read = ReadHealthFile(m.path, &previous, &error);
+    // A report that is not ours (a link, a FIFO, a huge file) is left where it
+    // is: the first write replaces it.
+    if (read == ReportRead::Refused ||
+        (read == ReportRead::Ok && !HealthFromJson(previous, &m.state, &error)))
         LogLine("service", QStringLiteral("The previous status report %1 could not be read (%2); "
                                           "starting a new one")
                                .arg(m.path, error));
@@ -105,77 +65,82 @@ void Start(const StartInfo& info)
     m.state.mode = QLatin1String(info.serviceMode ? "service" : "window");
     m.state.camera = info.camera;
     m.state.cameraOk = true;
+    // Only what the archive said in this run (it may have said it before Start).
+    m.state.archiveState = m_archiveState;
+    m.state.archiveReason = m_archiveReason;
     m.state.schedule = info.schedule;
     m.state.nextUpload = info.nextUpload;
     m.notifyCommand = info.notifyCommand;
-    SetLogTap([](const char* kind, const QString& text) {
-        if (g_monitor && g_monitor->inSession && qstrcmp(kind, "status") == 0)
-            g_monitor->lines << text;
-    });
     Write();
 }
 
-void Stop()
+void Service::Stop()
 {
-    SetLogTap(nullptr);
-    g_monitor.reset();
+    m_monitor.reset();
 }
 
-void SetNotifyCommand(const QString& command)
+void Service::SetNotifyCommand(const QString& command)
 {
-    if (g_monitor)
-        g_monitor->notifyCommand = command;
+    if (m_monitor)
+        m_monitor->notifyCommand = command;
 }
 
-void SessionStarted(std::time_t start)
+void Service::SessionStarted(std::time_t start)
 {
-    if (!g_monitor)
+    if (m_monitor)
+        m_monitor->state.lastStart = start;
+}
+
+void Service::SessionEnded(const SessionResult& result)
+{
+    if (!m_monitor)
         return;
-    g_monitor->state.lastStart = start;
-    g_monitor->lines.clear();
-    g_monitor->inSession = true;
-}
-
-ScheduleSettings ScheduleOf(const CUpload& u)
-{
-    return {u.m_nIntervalSecs, u.m_b24Hours, u.m_nFromSecs, u.m_nToSecs, u.m_nUploadMode};
-}
-
-void SessionEnded(const CUpload& settings, std::time_t nextUpload)
-{
-    if (!g_monitor)
-        return;
-    Monitor& m = *g_monitor;
-    m.inSession = false;
-    HealthState& s = m.state;
-    s.schedule = ScheduleOf(settings);
-    s.nextUpload = nextUpload;
-    const SessionOutcome outcome = OutcomeOf(m.lines, settings.m_bAbort != 0);
-    const char* event = NotifyEventFor(s.consecutiveFailures, outcome);
+    HealthState& s = m_monitor->state;
+    s.schedule = result.schedule;
+    s.nextUpload = result.nextUpload;
+    const char* event = NotifyEventFor(s.consecutiveFailures, result.outcome);
     const std::time_t now = std::time(nullptr);
-    if (outcome == SessionOutcome::Success) {
+    if (result.outcome == SessionOutcome::Success) {
         s.lastSuccess = now;
         s.consecutiveFailures = 0;
-    } else if (outcome == SessionOutcome::Failure) {
+    } else if (result.outcome == SessionOutcome::Failure) {
         s.lastFailure = now;
-        s.lastFailureReason = FailureReason(m.lines);
+        s.lastFailureReason = result.reason;
         ++s.consecutiveFailures;
     }
     Write();
     if (event)
-        Notify(event, outcome == SessionOutcome::Failure ? s.lastFailureReason : m.lines.last(),
-               now);
+        Notify(event, result.reason, now);
 }
 
-void SetCameraState(const QString& name, bool ok)
+void Service::SetCameraState(const QString& name, bool ok)
 {
-    if (!g_monitor)
+    if (!m_monitor)
         return;
-    HealthState& s = g_monitor->state;
+    HealthState& s = m_monitor->state;
     if (s.camera == name && s.cameraOk == ok)
         return;
     s.camera = name;
     s.cameraOk = ok;
     Write();
 }
-} // namespace Service
+
+void Service::SetArchiveState(bool ok, const QString& reason)
+{
+    if (QThread::currentThread() != m_thread.thread()) {
+        QMetaObject::invokeMethod(
+            &m_thread, [this, ok, reason] { SetArchiveState(ok, reason); }, Qt::QueuedConnection);
+        return;
+    }
+    const QString state = QLatin1String(ok ? "ok" : "failing");
+    const QString why = ok ? QString() : reason;
+    if (m_archiveState == state && m_archiveReason == why)
+        return;
+    m_archiveState = state;
+    m_archiveReason = why;
+    if (!m_monitor)
+        return;
+    m_monitor->state.archiveState = state;
+    m_monitor->state.archiveReason = why;
+    Write();
+}

@@ -1,47 +1,72 @@
-// What the spine tells the unattended-operation module: start-up, sessions,
-// camera state. Every call is a no-op until Start, so code that runs a session
-// without it (tests) writes no report and runs no command.
+// Unattended operation's health monitor: what the spine tells it of start-up,
+// sessions, the camera and the archive goes into the health report, and the
+// notify command runs on transitions. Every call is a no-op until Start, so
+// code that runs a session without it (tests) writes no report and runs no
+// command.
 #pragma once
 
+#include "HealthReport.h"
 #include "NotifyHook.h"
 #include "session/Schedule.h"
 
+#include <QObject>
 #include <QString>
-#include <QStringList>
 #include <ctime>
+#include <memory>
 
-class CUpload;
-
-namespace Service
-{
-struct StartInfo {
-    bool serviceMode = false;
-    QString version;
-    QString camera;
-    QString notifyCommand;
-    ScheduleSettings schedule;
+// How a session ended, as the session itself knows it.
+struct SessionResult {
+    SessionOutcome outcome = SessionOutcome::Failure;
+    // Why it failed; on success the line that said so (the notify command's
+    // reason for "recovered").
+    QString reason;
     std::time_t nextUpload = 0;
+    ScheduleSettings schedule;
 };
 
-// Carries on from the report of the previous run (its counts and times) and
-// writes the first report of this one.
-void Start(const StartInfo& info);
-void Stop();
-void SetNotifyCommand(const QString& command);
+class Service
+{
+public:
+    struct StartInfo {
+        bool serviceMode = false;
+        QString version;
+        QString camera;
+        QString notifyCommand;
+        int notifyLimitMs = NotifyRunner::kDefaultLimitMs;
+        ScheduleSettings schedule;
+        std::time_t nextUpload = 0;
+    };
 
-void SessionStarted(std::time_t start);
-// Reads the outcome from the session's status lines (an abort is neither
-// success nor failure); writes the report and runs the notify command on a
-// transition.
-void SessionEnded(const CUpload& settings, std::time_t nextUpload);
-// Called by the capture side whenever a source is lost or back.
-void SetCameraState(const QString& name, bool ok);
+    Service();
+    ~Service();
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
 
-ScheduleSettings ScheduleOf(const CUpload& settings);
+    // Carries on from the report of the previous run (its counts and times) and
+    // writes the first report of this one.
+    void Start(const StartInfo& info);
+    // Stops a notify command that still runs; later calls are no-ops again.
+    void Stop();
+    void SetNotifyCommand(const QString& command);
 
-// The outcome of a session from its status lines, in order.
-SessionOutcome OutcomeOf(const QStringList& lines, bool aborted);
-// The line that says why a session failed: the last one that is neither a
-// step in progress nor a closing or summary line.
-QString FailureReason(const QStringList& lines);
-} // namespace Service
+    void SessionStarted(std::time_t start);
+    // An abort is neither success nor failure; writes the report and runs the
+    // notify command on a transition.
+    void SessionEnded(const SessionResult& result);
+    // Called by the capture side whenever a source is lost or back.
+    void SetCameraState(const QString& name, bool ok);
+    // The archive's own state; it never changes upload health. Kept when said
+    // before Start. Safe from any thread: the report is written on the
+    // monitor's.
+    void SetArchiveState(bool ok, const QString& reason);
+
+private:
+    struct Monitor;
+    void Write();
+    void Notify(const char* event, const QString& reason, std::time_t when);
+
+    std::unique_ptr<Monitor> m_monitor;
+    QString m_archiveState;
+    QString m_archiveReason;
+    QObject m_thread; // lives on the thread that writes the report
+};

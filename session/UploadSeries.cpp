@@ -61,7 +61,7 @@ void UploadSession::Series()
     const int width = SeriesIndexWidth(n);
     SplitName local, remote;
     if (!SeriesNames(&local, &remote))
-        return;
+        return Failed();
     QFile list;
     const bool listOpen = OpenListFile(SeriesListName(local), &list);
 
@@ -70,8 +70,10 @@ void UploadSession::Series()
     for (unsigned k = 0; k < n && !m_u.m_bAbort;) {
         const qint64 t = MillisecondClock();
         ok = m_wnd && m_wnd->GrabFrame(SeriesFrameName(local, width, k));
-        if (!ok)
+        if (!ok) {
+            Failed();
             break;
+        }
         m_app.m_archive.Keep(SeriesFrameName(local, width, k), CCameraApp::Now(), true);
         if (listOpen) {
             list.write(TimingListLine(t - start, width, k));
@@ -94,7 +96,7 @@ void UploadSession::Series()
     else if (m_u.m_bAbort)
         SetStatus(QStringLiteral("Aborted series at ") + started);
     else
-        SetStatus(QStringLiteral("Uploaded series at ") + started);
+        Succeeded(QStringLiteral("Uploaded series at ") + started);
 }
 
 // Sends the frames over one connection, then the timing list even after an
@@ -109,6 +111,7 @@ bool UploadSession::SendSeries(const SplitName& local, const SplitName& remote, 
         ok = m_u.Transfer(SeriesFrameName(local, width, j), SeriesFrameName(remote, width, j),
                           FTP_TRANSFER_TYPE_BINARY);
         if (!ok) {
+            Failed();
             SetStatus(QStringLiteral("FTP session failed"));
             break;
         }
@@ -126,6 +129,7 @@ bool UploadSession::SendSeries(const SplitName& local, const SplitName& remote, 
 void UploadSession::Stream()
 {
     if (m_u.m_bUseFtp && !m_u.Connect()) {
+        Failed();
         m_u.Disconnect();
         return;
     }
@@ -136,11 +140,14 @@ void UploadSession::Stream()
     m_u.m_bQuietTransfer = 1;
     while (!m_u.m_bAbort && m_app.IsWithinUploadPeriod()) {
         ok = m_wnd && m_wnd->GrabFrame(m_u.m_strLocalPath);
-        if (!ok)
+        if (!ok) {
+            Failed();
             break;
+        }
         if (m_u.m_bUseFtp) {
             ok = m_u.Transfer(m_u.m_strLocalPath, m_u.m_strRemotePath, FTP_TRANSFER_TYPE_BINARY);
             if (!ok) {
+                Failed();
                 SetStatus(QStringLiteral("FTP session failed"));
                 break;
             }
@@ -164,7 +171,7 @@ void UploadSession::Stream()
     ClearPause();
     m_app.ScheduleNextUpload();
     if (ok)
-        SetStatus(QStringLiteral("Uploaded stream at ") + FormatTimeOfDay(m_app.m_timeLastStart));
+        Succeeded(QStringLiteral("Uploaded stream at ") + FormatTimeOfDay(m_app.m_timeLastStart));
     else
         SetStatus(QStringLiteral("Continuous stream interrupted at ") + NowText());
 }

@@ -55,10 +55,11 @@ qint64 FramePeriodMs(double fps)
 
 void CCameraApp::RunUploadSession()
 {
-    UploadSession(*this).Run();
+    UploadSession(*this, m_service).Run();
 }
 
-UploadSession::UploadSession(CCameraApp& app) : m_app(app), m_u(app.m_upload), m_wnd(app.m_pMainWnd)
+UploadSession::UploadSession(CCameraApp& app, Service& health)
+    : m_app(app), m_health(health), m_u(app.m_upload), m_wnd(app.m_pMainWnd)
 {
 }
 
@@ -88,6 +89,23 @@ void UploadSession::SetStatus(const QString& text)
     m_app.SetStatus(text);
 }
 
+void UploadSession::Succeeded(const QString& line)
+{
+    SetStatus(line);
+    m_outcome = SessionOutcome::Success;
+    m_reason = line;
+}
+
+void UploadSession::Failed()
+{
+    if (m_outcome == SessionOutcome::Failure && !m_reason.isEmpty())
+        return;
+    m_outcome = SessionOutcome::Failure;
+    m_reason = m_wnd ? m_wnd->m_strStatus : QStringLiteral("no main window to grab from");
+    if (m_reason.isEmpty())
+        m_reason = QStringLiteral("no status line");
+}
+
 namespace
 {
 void EnableSessionCommands(CCameraDlg* wnd, bool sessionRunning)
@@ -110,7 +128,7 @@ void UploadSession::Open()
     m_u.m_bAbort = 0;
     m_app.m_timeLastStart = CCameraApp::Now();
     m_app.ScheduleNextUpload();
-    Service::SessionStarted(m_app.m_timeLastStart);
+    m_health.SessionStarted(m_app.m_timeLastStart);
     SetStatus(QStringLiteral("Starting capture..."));
     QApplication::beep();
 }
@@ -119,20 +137,29 @@ void UploadSession::Close()
 {
     EnableSessionCommands(m_wnd, false);
     m_app.m_bSessionActive = 0;
-    Service::SessionEnded(m_u, m_app.m_timeNextUpload);
+    SessionResult result;
+    result.outcome = m_u.m_bAbort ? SessionOutcome::Aborted : m_outcome;
+    if (result.outcome == SessionOutcome::Failure)
+        Failed(); // a path that said nothing of its own: its last line
+    result.reason = m_reason;
+    result.nextUpload = m_app.m_timeNextUpload;
+    result.schedule = ScheduleFor(m_u);
+    m_health.SessionEnded(result);
 }
 
 void UploadSession::SingleShot()
 {
     if (!m_wnd || !m_wnd->GrabFrame(m_u.m_strLocalPath))
-        return;
+        return Failed();
     const QString started = FormatTimeOfDay(m_app.m_timeLastStart);
     if (m_u.m_bUseFtp) {
         m_u.m_bQuietTransfer = 0;
         if (m_u.UploadFile())
-            SetStatus(QStringLiteral("Succesful upload at ") + started);
+            Succeeded(QStringLiteral("Succesful upload at ") + started);
+        else
+            Failed();
     } else {
-        SetStatus(QStringLiteral("Succesful capture at ") + started);
+        Succeeded(QStringLiteral("Succesful capture at ") + started);
     }
     m_app.m_archive.Keep(m_u.m_strLocalPath, m_app.m_timeLastStart, false);
     m_app.ScheduleNextUpload();

@@ -2,10 +2,15 @@
 // the schedule's timer tick on the GUI thread.
 #pragma once
 
+#include "service/NotifyHook.h"
+
+#include <QString>
 #include <QtGlobal>
 #include <memory>
 
 class CCameraApp;
+class Service;
+struct ScheduleSettings;
 class CCameraDlg;
 class CUpload;
 class PreciseWake;
@@ -23,7 +28,8 @@ qint64 FramePeriodMs(double fps);
 class UploadSession
 {
 public:
-    explicit UploadSession(CCameraApp& app);
+    // The session's outcome goes to the health monitor when it closes.
+    UploadSession(CCameraApp& app, Service& health);
     ~UploadSession();
     void Run();
 
@@ -40,9 +46,16 @@ private:
     void ClearPause();
     void SetStatus(const QString& text);
     double MaxFps() const;
+    // The outcome, decided where it happens: the first failure names the
+    // cause from the status line it left, and summary lines after it do not.
+    void Succeeded(const QString& line);
+    void Failed();
 
     CCameraApp& m_app;
+    Service& m_health;
     CUpload& m_u;
     CCameraDlg* m_wnd;
     std::unique_ptr<PreciseWake> m_wake; // made by the first frame-rate wait
+    SessionOutcome m_outcome = SessionOutcome::Failure;
+    QString m_reason;
 };

@@ -149,8 +149,8 @@ TEST(ServiceProcess, UnwritableStateFolderIsLoggedAndUploadsGoOn)
 // program ends with 0 and no temporary file is left on either side.
 namespace
 {
-// A large picture sent slowly, and SIGTERM while the server receives it.
-void TerminateMidTransfer(FtpTestServer& ftp, ServiceRun& run)
+// A large picture sent slowly, and the signal while the server receives it.
+void TerminateMidTransfer(FtpTestServer& ftp, ServiceRun& run, int sig = SIGTERM)
 {
     ASSERT_TRUE(ftp.Start());
     run.Configure(ftp, 600);
@@ -162,23 +162,28 @@ void TerminateMidTransfer(FtpTestServer& ftp, ServiceRun& run)
     ASSERT_TRUE(run.WaitForLog("Starting FTP transfer of vizo.jpg.t")) << run.Log().toStdString();
     ASSERT_TRUE(ftp.WaitForCommand("STOR", 5000));
     QThread::msleep(500);
-    run.Signal(SIGTERM);
+    run.Signal(sig);
     EXPECT_EQ(run.Exit(5000), 0) << run.Log().toStdString();
 }
 } // namespace
 
+// A closed terminal (SIGHUP) ends it as SIGTERM does.
 TEST(ServiceProcess, TerminateDuringTransferLeavesNothingBehind)
 {
-    FtpTestServer ftp;
-    ServiceRun run("Big=lavfi:testsrc2=size=1280x720:rate=15");
-    TerminateMidTransfer(ftp, run);
-    EXPECT_TRUE(run.Log().contains("Ending on signal 15, aborting the upload"));
-    EXPECT_FALSE(run.Log().contains("Succesful upload at"));
-    // The partial picture never reached the final name, nor stayed behind.
-    EXPECT_FALSE(ftp.HasFile("vizo.jpg")) << run.Log().toStdString();
-    EXPECT_TRUE(WaitFor([&] { return ServerTemporaries(ftp).isEmpty(); }, 3000))
-        << ftp.ListFiles().join(' ').toStdString();
-    EXPECT_TRUE(run.TemporaryFiles().isEmpty()) << run.TemporaryFiles().join(' ').toStdString();
+    for (int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        FtpTestServer ftp;
+        ServiceRun run("Big=lavfi:testsrc2=size=1280x720:rate=15");
+        TerminateMidTransfer(ftp, run, sig);
+        EXPECT_TRUE(
+            run.Log().contains(QString("Ending on signal %1, aborting the upload").arg(sig)));
+        EXPECT_FALSE(run.Log().contains("Succesful upload at"));
+        // The partial picture never reached the final name, nor stayed behind.
+        EXPECT_FALSE(ftp.HasFile("vizo.jpg")) << run.Log().toStdString();
+        EXPECT_TRUE(WaitFor([&] { return ServerTemporaries(ftp).isEmpty(); }, 3000))
+            << ftp.ListFiles().join(' ').toStdString();
+        EXPECT_TRUE(run.TemporaryFiles().isEmpty()) << run.TemporaryFiles().join(' ').toStdString();
+    }
 }
 
 TEST(ServiceProcess, TerminateWhileTheServerHoldsBackItsReply)

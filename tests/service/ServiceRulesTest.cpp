@@ -1,13 +1,13 @@
 // Rules of unattended operation that need no running program: the command
 // line, the health report, session outcomes and the notify command.
 #include "app/CommandLine.h"
-#include "net/CUpload.h"
 #include "platform/afx/log.h"
 #include "service/HealthReport.h"
 #include "service/NotifyHook.h"
 #include "service/Service.h"
 #include "testsupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -107,6 +107,13 @@ TEST(ServiceRules, HealthyOnlyWithARecentSuccess)
     daily.lastFailure = s.lastSuccess + 5;
     EXPECT_FALSE(IsHealthy(daily, night));
 
+    // Waiting days for daylight is not overdue; past the planned time it is.
+    HealthState waiting = s;
+    waiting.nextUpload = s.lastSuccess + 40 * 86400;
+    EXPECT_TRUE(IsHealthy(waiting, s.lastSuccess + 20 * 86400));
+    EXPECT_TRUE(IsHealthy(waiting, waiting.nextUpload + 900));
+    EXPECT_FALSE(IsHealthy(waiting, waiting.nextUpload + 901));
+
     const QString words = HealthSummary(failed, s.lastSuccess + 20);
     EXPECT_TRUE(words.contains("Failures in a row: 1"));
     EXPECT_TRUE(words.contains("Health: FAILING"));
@@ -139,29 +146,32 @@ TEST(ServiceRules, ReportReplacedWholeAndFolderProblemsReported)
     EXPECT_EQ(StatusFilePath(), QDir::homePath() + "/.local/state/vizo/status.json");
 }
 
-TEST(ServiceRules, SessionOutcomeAndReasonFromStatusLines)
+// Links, FIFOs and escapes against the real program are in ServiceGuardsTest;
+// here the bounds: the size limit to the byte, and C1 controls and line breaks.
+TEST(ServiceRules, ReportReadUpToItsLimitAndPrintedEscaped)
 {
-    using Service::FailureReason;
-    using Service::OutcomeOf;
-    EXPECT_EQ(
-        OutcomeOf({"Starting capture...", "FTP session closed.", "Succesful upload at 10:00:00"},
-                  false),
-        SessionOutcome::Success);
-    EXPECT_EQ(OutcomeOf({"Succesful capture at 10:00:00"}, false), SessionOutcome::Success);
-    EXPECT_EQ(OutcomeOf({"Uploaded series at 10:00:00"}, true), SessionOutcome::Aborted);
-    EXPECT_EQ(OutcomeOf({}, false), SessionOutcome::Failure);
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/status.json";
+    QByteArray bytes;
+    QString error;
+    EXPECT_EQ(ReadHealthFile(path, &bytes, &error), ReportRead::Missing);
+    QFile big(path);
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    big.write(QByteArray(int(kMaxReportBytes), ' '));
+    big.close();
+    EXPECT_EQ(ReadHealthFile(path, &bytes, &error), ReportRead::Ok);
+    EXPECT_EQ(bytes.size(), kMaxReportBytes);
+    ASSERT_TRUE(big.open(QIODevice::Append));
+    big.write(" ");
+    big.close();
+    EXPECT_EQ(ReadHealthFile(path, &bytes, &error), ReportRead::Refused);
+    EXPECT_TRUE(bytes.isEmpty());
 
-    const QStringList single{"Starting capture...", "Opening FTP session to h...",
-                             "FTP session failed (Can't make connection (FTP error))",
-                             "Closing FTP session...", "FTP session closed."};
-    EXPECT_EQ(OutcomeOf(single, false), SessionOutcome::Failure);
-    EXPECT_EQ(FailureReason(single), "FTP session failed (Can't make connection (FTP error))");
-    // The series' summary lines hide the cause; the cause is the reason.
-    const QStringList series{"Sending frame 1/3...",
-                             "FTP transfer failed (The connection was reset)", "FTP session failed",
-                             "Sending timing list file...", "Failed series at 10:00:05"};
-    EXPECT_EQ(FailureReason(series), "FTP transfer failed (The connection was reset)");
-    EXPECT_EQ(FailureReason({"Could not grab frame..."}), "Could not grab frame...");
+    HealthState s = Sample();
+    s.lastFailure = s.lastSuccess + 1;
+    s.lastFailureReason = "bad\r\nline \u0085 \u00fcber";
+    const QString words = HealthSummary(s, s.lastSuccess + 2);
+    EXPECT_TRUE(words.contains("Reason: bad\\x0d\\x0aline \\x85 \u00fcber")) << words.toStdString();
 }
 
 TEST(ServiceRules, NotifyOnlyOnTransitions)
@@ -173,108 +183,113 @@ TEST(ServiceRules, NotifyOnlyOnTransitions)
     EXPECT_EQ(NotifyEventFor(2, SessionOutcome::Aborted), nullptr);
 }
 
-TEST(ServiceRules, NotifyCommandWithoutShellVariablesAndLimit)
+namespace
 {
-    QTemporaryDir dir;
-    const QString out = dir.path() + "/vars";
-    QString error;
-    // Metacharacters stay text: no shell reads the command or the reason.
-    const QString reason = "FTP failed; $(touch " + dir.path() + "/injected)";
-    ASSERT_TRUE(StartNotifyCommand(QString("/bin/sh -c \"env > %1\"").arg(out), "failure", reason,
-                                   "2026-12-07T10:00:00+01:00", 5000, &error))
-        << error.toStdString();
-    ASSERT_TRUE(WaitFor([&] { return QFileInfo(out).size() > 0; }, 5000));
-    QFile vars(out);
-    ASSERT_TRUE(vars.open(QIODevice::ReadOnly));
-    const QStringList env =
-        QString::fromUtf8(vars.readAll()).split('\n').filter(QRegularExpression("^VIZO_"));
-    EXPECT_EQ(env.size(), 3) << env.join('\n').toStdString();
-    EXPECT_TRUE(env.contains("VIZO_EVENT=failure"));
-    EXPECT_TRUE(env.contains("VIZO_REASON=" + reason));
-    EXPECT_TRUE(env.contains("VIZO_TIME=2026-12-07T10:00:00+01:00"));
-    EXPECT_FALSE(QFileInfo::exists(dir.path() + "/injected"));
-
-    ASSERT_TRUE(StartNotifyCommand("/usr/bin/touch " + dir.path() + "/x$(id)", "failure", "r", "t",
-                                   5000, &error));
-    EXPECT_TRUE(WaitFor([&] { return QFileInfo::exists(dir.path() + "/x$(id)"); }, 5000));
-
-    EXPECT_FALSE(
-        StartNotifyCommand(dir.path() + "/no-such-command", "failure", "r", "t", 5000, &error));
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_FALSE(StartNotifyCommand("   ", "failure", "r", "t", 5000, &error));
-
-    // A command that hangs is stopped at its limit.
-    const QString pidFile = dir.path() + "/pid";
-    ASSERT_TRUE(
-        StartNotifyCommand(QString("/bin/sh -c \"echo $$ > %1; exec sleep 30\"").arg(pidFile),
-                           "failure", "r", "t", 700, &error));
-    ASSERT_TRUE(WaitFor([&] { return QFileInfo(pidFile).size() > 0; }, 5000));
-    QFile pf(pidFile);
-    ASSERT_TRUE(pf.open(QIODevice::ReadOnly));
-    const pid_t pid = pf.readAll().trimmed().toInt();
-    ASSERT_GT(pid, 0);
-    // Ended: gone, or a zombie waiting for whoever adopted it.
-    const auto ended = [pid] {
-        QFile stat(QString("/proc/%1/stat").arg(pid));
-        return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
-    };
-    EXPECT_FALSE(ended());
-    EXPECT_TRUE(WaitFor(ended, 5000));
-}
-
-// What the spine and the capture side tell the module reaches the file.
-TEST(ServiceRules, CameraStateAndSessionOutcomeReachTheReport)
+class MonitorTest : public ::testing::Test
 {
-    QTemporaryDir dir;
-    ScopedEnv state("XDG_STATE_HOME", dir.path().toLocal8Bit());
-    Service::StartInfo info;
-    info.version = "1.12";
-    info.camera = "Test pattern";
-    info.schedule.intervalSecs = 60;
-    info.schedule.b24Hours = 1;
-    Service::Start(info);
-    const auto report = [&] {
+protected:
+    MonitorTest()
+    {
+        info.version = "1.12";
+        info.camera = "Test pattern";
+        info.schedule.intervalSecs = 60;
+        info.schedule.b24Hours = 1;
+    }
+    HealthState Report()
+    {
         HealthState s;
         QString error;
         QFile f(dir.path() + "/vizo/status.json");
         EXPECT_TRUE(f.open(QIODevice::ReadOnly));
         EXPECT_TRUE(HealthFromJson(f.readAll(), &s, &error)) << error.toStdString();
         return s;
-    };
-    EXPECT_EQ(report().mode, "window");
-    Service::SetCameraState("Door", false);
-    EXPECT_EQ(report().camera, "Door");
-    EXPECT_FALSE(report().cameraOk);
-    Service::SetCameraState("Door", true);
-    EXPECT_TRUE(report().cameraOk);
+    }
+    void End(SessionOutcome outcome, const QString& reason)
+    {
+        SessionResult r;
+        r.outcome = outcome;
+        r.reason = reason;
+        r.nextUpload = std::time(nullptr) + 60;
+        r.schedule = info.schedule;
+        monitor.SessionStarted(std::time(nullptr));
+        monitor.SessionEnded(r);
+    }
 
-    CUpload u;
-    u.m_nIntervalSecs = 60;
-    u.m_b24Hours = 1;
-    const std::time_t start = std::time(nullptr);
-    Service::SessionStarted(start);
-    LogStatus("Starting capture...");
-    LogStatus("Could not grab frame...");
-    Service::SessionEnded(u, start + 60);
-    LogStatus("Idle"); // outside a session: not part of any outcome
-    HealthState s = report();
+    QTemporaryDir dir;
+    ScopedEnv state{"XDG_STATE_HOME", dir.path().toLocal8Bit()};
+    Service::StartInfo info;
+    Service monitor;
+};
+} // namespace
+
+// What the spine and the capture side tell the monitor reaches the file, and
+// only the session's own outcome moves the counts: no status line does.
+TEST_F(MonitorTest, CameraStateAndSessionOutcomeReachTheReport)
+{
+    End(SessionOutcome::Failure, "before Start"); // no-op: nothing written
+    EXPECT_FALSE(QFile::exists(dir.path() + "/vizo/status.json"));
+    monitor.Start(info);
+    EXPECT_EQ(Report().mode, "window");
+    monitor.SetCameraState("Door", false);
+    EXPECT_EQ(Report().camera, "Door");
+    EXPECT_FALSE(Report().cameraOk);
+    monitor.SetCameraState("Door", true);
+    EXPECT_TRUE(Report().cameraOk);
+
+    End(SessionOutcome::Failure, "Could not grab frame...");
+    LogStatus("Succesful upload at 10:00:00"); // words alone decide nothing
+    HealthState s = Report();
     EXPECT_EQ(s.consecutiveFailures, 1);
     EXPECT_EQ(s.lastFailureReason, "Could not grab frame...");
-    EXPECT_EQ(s.lastStart, start);
-    EXPECT_EQ(s.nextUpload, start + 60);
-    Service::Stop();
+    EXPECT_EQ(s.lastSuccess, 0);
+    End(SessionOutcome::Aborted, "");
+    EXPECT_EQ(Report().consecutiveFailures, 1);
+    monitor.Stop();
 
     // A new run carries the counts on; one after a damaged report starts afresh.
-    Service::Start(info);
-    EXPECT_EQ(report().consecutiveFailures, 1);
-    Service::Stop();
+    monitor.Start(info);
+    EXPECT_EQ(Report().consecutiveFailures, 1);
+    End(SessionOutcome::Success, "Succesful upload at 10:01:00");
+    EXPECT_EQ(Report().consecutiveFailures, 0);
+    monitor.Stop();
     QFile damaged(dir.path() + "/vizo/status.json");
     ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
     damaged.write("{\"version\": \"1.12\", \"consecutive_fail");
     damaged.close();
-    Service::Start(info);
-    EXPECT_EQ(report().consecutiveFailures, 0);
-    Service::Stop();
+    monitor.Start(info);
+    EXPECT_EQ(Report().lastSuccess, 0);
+}
+
+// A full archive disk after a good upload: the archive says so in its own
+// fields and line; upload health, the counts and the notify command stay.
+TEST_F(MonitorTest, ArchiveTroubleNeverCountsAsAnUploadFailure)
+{
+    const QString hook = dir.path() + "/hook";
+    info.notifyCommand = "/usr/bin/touch " + hook;
+    monitor.SetArchiveState(false, "early"); // said before Start: kept
+    monitor.Start(info);
+    EXPECT_EQ(Report().archiveState, "failing");
+    End(SessionOutcome::Success, "Succesful upload at 10:00:00");
+    monitor.SetArchiveState(false, "Cannot store 100000.jpg (No space left on device)");
+    HealthState s = Report();
+    EXPECT_EQ(s.consecutiveFailures, 0);
+    EXPECT_EQ(s.lastFailure, 0);
+    EXPECT_EQ(s.archiveReason, "Cannot store 100000.jpg (No space left on device)");
+    const QString words = HealthSummary(s, std::time(nullptr));
+    EXPECT_TRUE(words.contains("Archive: FAILING (Cannot store 100000.jpg")) << words.toStdString();
+    EXPECT_TRUE(words.contains("Health: ok")) << words.toStdString();
+    EXPECT_TRUE(IsHealthy(s, std::time(nullptr)));
+
+    // From another thread (the timelapse builder): written on the monitor's.
+    QThread* worker = QThread::create([this] { monitor.SetArchiveState(true, QString()); });
+    worker->start();
+    worker->wait();
+    delete worker;
+    EXPECT_EQ(Report().archiveState, "failing");
+    EXPECT_TRUE(WaitFor([&] { return Report().archiveState == "ok"; }, 2000));
+    EXPECT_TRUE(Report().archiveReason.isEmpty());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(QFile::exists(hook));
 }
 
 // The record on standard error: one line per status, the stamp following the

@@ -89,9 +89,12 @@ public:
     {
         return WaitFor([&] { return Count(text) >= times; }, ms);
     }
+    QString StatusPath() const { return m_dir.path() + "/state/vizo/status.json"; }
+    QProcessEnvironment Environment() const { return m_process.processEnvironment(); }
+    qint64 Pid() const { return m_process.processId(); }
     QJsonObject Status() const
     {
-        QFile f(m_dir.path() + "/state/vizo/status.json");
+        QFile f(StatusPath());
         return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object()
                                            : QJsonObject();
     }
@@ -101,9 +104,21 @@ public:
         QProcess p;
         p.setProcessEnvironment(m_process.processEnvironment());
         p.start(VIZO_BUILD_DIR "/vizo", {"-status"});
-        p.waitForFinished(10000);
+        const bool ended = p.waitForFinished(10000);
         *out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        return p.exitCode();
+        return ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    // Another program on this run's settings and state; its exit status and
+    // everything it wrote.
+    int Another(const QStringList& args, QString* out, int ms = 20000)
+    {
+        QProcess p;
+        p.setProcessEnvironment(m_process.processEnvironment());
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(VIZO_BUILD_DIR "/vizo", args);
+        const bool ended = p.waitForFinished(ms);
+        *out = QString::fromLocal8Bit(p.readAll());
+        return ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
     QStringList TemporaryFiles() const
     {
