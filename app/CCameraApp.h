@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/Profile.h"
+#include "app/SpineArchivePorts.h"
 #include "archive/Archive.h"
 #include "net/CUpload.h"
 
@@ -62,7 +63,8 @@ public:
 
     int m_bSessionActive = 0;
     CUpload m_upload;
-    Archive m_archive{m_upload};
+    SpineArchivePorts m_archivePorts{*this};
+    Archive m_archive{m_archivePorts};
     std::time_t m_timeLastStart = 0;
     std::time_t m_timeNextUpload = 0;
     QString m_strAppDir;

@@ -109,7 +109,7 @@ void CCameraApp::OnSettings()
     CopyIn(EditFromSettings(m_upload), pages);
     const QString notify = GetProfileString(Keys::NotifyCommand.section, Keys::NotifyCommand.entry);
     pages.upload.m_strNotifyCommand = notify;
-    pages.archive.SetFromSettings(m_archive.m_settings);
+    pages.archive.SetFromSettings(m_archive.m_settings, m_archive.ForeignNotice(), &Now);
     for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{
              &pages.dialup, &pages.ftp, &pages.path, &pages.upload, &pages.time, &pages.archive})
         sheet.AddPage(page);
