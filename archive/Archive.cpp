@@ -6,7 +6,31 @@
 #include "TimelapseJob.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
+#include <cerrno>
+#include <sys/statvfs.h>
+
+namespace
+{
+// Free bytes for an ordinary user on the file system that holds path (or
+// would hold it: the nearest folder that exists); -1 when unknown.
+long long FreeBytesAt(QString path)
+{
+    for (int depth = 0; depth < 64 && !path.isEmpty(); ++depth) {
+        struct statvfs st;
+        if (::statvfs(QFile::encodeName(path).constData(), &st) == 0)
+            return (long long)st.f_bavail * (long long)st.f_frsize;
+        if (errno != ENOENT && errno != ENOTDIR)
+            return -1;
+        const QString parent = QFileInfo(path).path();
+        if (parent == path)
+            break;
+        path = parent;
+    }
+    return -1;
+}
+} // namespace
 
 bool TimelapseDue(std::time_t now, int atSecs, std::time_t lastTried, std::time_t* day)
 {
@@ -69,6 +93,10 @@ bool Archive::Keep(const QString& picture, std::time_t t, bool limited)
     ArchiveLayout layout;
     if (!Layout(&layout))
         return false;
+    if (!HasRoom(layout, t)) {
+        TidyNowAndThen(t);
+        return false;
+    }
     const StoreResult r = StorePicture(picture, layout, PictureRelPath(layout, t));
     if (!r.ok) {
         Status(r.error);
@@ -78,11 +106,40 @@ bool Archive::Keep(const QString& picture, std::time_t t, bool limited)
     SetState(true, QString());
     m_bHaveKept = true;
     m_timeLastKept = t;
-    // A walk of the whole archive per frame of a fast stream would cost more
-    // than the frames; once a minute keeps it within a minute's pictures.
+    TidyNowAndThen(t);
+    return true;
+}
+
+// A walk of the whole archive per frame of a fast stream would cost more
+// than the frames; once a minute keeps it within a minute's pictures.
+void Archive::TidyNowAndThen(std::time_t t)
+{
     if (!m_bHaveTidied || t < m_timeLastTidy || t - m_timeLastTidy >= 60)
         Tidy(t);
-    return true;
+}
+
+// The disk guard: the archive gives way before the disk fills, so that the
+// picture the uploads need can still be written.
+bool Archive::HasRoom(const ArchiveLayout& layout, std::time_t t)
+{
+    const long long minFree = qMax(0, m_settings.nMinFreeMB) * 1048576LL;
+    const long long free = minFree > 0 ? FreeBytesAt(layout.root) : -1;
+    const bool room = free < 0 || free >= minFree;
+    if (room == !m_bDiskLow)
+        return room;
+    m_bDiskLow = !room;
+    const QString text =
+        room ? QStringLiteral("Archive resumes: %1 MB free").arg(free / 1048576)
+             : QStringLiteral("Archive paused: %1 MB free on its disk, below %2 MB; it resumes "
+                              "by itself once there is room")
+                   .arg(free / 1048576)
+                   .arg(m_settings.nMinFreeMB);
+    Status(text);
+    if (!room) {
+        SetState(false, text);
+        Tidy(t);
+    }
+    return room;
 }
 
 void Archive::Tidy(std::time_t now)

@@ -61,6 +61,8 @@ public:
 
 private:
     bool Layout(ArchiveLayout* layout);
+    bool HasRoom(const ArchiveLayout& layout, std::time_t t);
+    void TidyNowAndThen(std::time_t t);
     void Status(const QString& text);
     void SetState(bool ok, const QString& reason);
     void ReportRetention(const RetentionResult& r);
@@ -71,6 +73,7 @@ private:
 
     ArchivePorts& m_ports;
     bool m_bStateOk = true;
+    bool m_bDiskLow = false;
     QString m_strStateReason;
     QSet<QString> m_foreignFolders; // said once each
     std::atomic<bool> m_bInterrupted{false};

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <cerrno>
 #include <sys/stat.h>
 
@@ -236,6 +237,44 @@ TEST_F(ArchiveStore, FoldersOfTheUsersFilesAreSaidOnceAndLeftAlone)
                            dir.filePath("archive/2026-10-01")}));
     EXPECT_EQ(archive.ForeignNotice(),
               "Left alone (not written by Vizo): " + dir.filePath("archive/2026-10-01"));
+}
+
+TEST_F(ArchiveStore, ALowDiskPausesTheArchiveWhichResumesByItself)
+{
+    const QString mount = dir.filePath("small");
+    ASSERT_TRUE(QDir().mkpath(mount));
+    QProcess m;
+    m.start("mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", mount});
+    if (!m.waitForFinished(10000) || m.exitCode() != 0)
+        GTEST_SKIP() << "a small file system needs root to mount";
+    struct Unmount {
+        QString at;
+        ~Unmount() { QProcess::execute("umount", {at}); }
+    } unmount{mount};
+    archive.m_settings.strFolder = mount + "/cam/%Y-%m-%d";
+    archive.m_settings.nMinFreeMB = 4;
+    archive.m_settings.nKeepDays = 7;
+    ASSERT_TRUE(archive.Keep(picture, noon, false));
+    const QString old = mount + "/cam/2026-11-20/120000.jpg";
+    ASSERT_TRUE(WriteRecorded(old, QByteArray(100000, 'o'), noon - 10 * 86400));
+    ASSERT_TRUE(WriteFile(mount + "/ballast", QByteArray(5 << 20, 'b')));
+    ports.lines.clear();
+
+    EXPECT_FALSE(archive.Keep(picture, noon + 10, false));
+    EXPECT_FALSE(archive.Keep(picture, noon + 20, false));
+    ASSERT_EQ(ports.lines.size(), 2) << ports.lines.join("\n").toStdString();
+    EXPECT_TRUE(ports.lines[0].startsWith("Archive paused: 2 MB free on its disk, below 4 MB"))
+        << ports.lines[0].toStdString();
+    EXPECT_TRUE(ports.lines[1].startsWith("Archive clean-up removed 1 files"));
+    EXPECT_FALSE(QFile::exists(old));
+    EXPECT_EQ(ports.states, QStringList({"failing: " + ports.lines[0]}));
+
+    ASSERT_TRUE(QFile::remove(mount + "/ballast"));
+    EXPECT_TRUE(archive.Keep(picture, noon + 30, false));
+    EXPECT_TRUE(ports.lines.last().startsWith("Archive resumes: "))
+        << ports.lines.last().toStdString();
+    EXPECT_EQ(ports.states.last(), "ok");
+    EXPECT_EQ(FilesBelow(mount + "/cam").size(), 2);
 }
 
 TEST(ArchiveSettingsStore, DefaultsLeaveTheArchiveOffAndChangesAreWrittenAlone)
