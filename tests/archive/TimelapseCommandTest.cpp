@@ -1,13 +1,15 @@
-// vizo -timelapse stopped by a signal while it builds and while it publishes.
+// vizo -timelapse as a separate process: stopped by a signal while it builds
+// and while it publishes, and started twice for one day.
 #include "ArchiveTestSupport.h"
 #include "service/ServiceRun.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 
 namespace
 {
 // A day of 600 pictures, enough for a build of a few seconds.
-class TimelapseSignal : public ::testing::Test
+class TimelapseCommand : public ::testing::Test
 {
 protected:
     ServiceRun run;
@@ -53,7 +55,7 @@ protected:
 };
 } // namespace
 
-TEST_F(TimelapseSignal, InterruptedBuildEndsAtOnceAndLeavesNothing)
+TEST_F(TimelapseCommand, InterruptedBuildEndsAtOnceAndLeavesNothing)
 {
     run.Store().WriteInt(Keys::UseFtp.section, Keys::UseFtp.entry, 0);
     run.Start({"-timelapse", "2026-12-06"});
@@ -67,7 +69,7 @@ TEST_F(TimelapseSignal, InterruptedBuildEndsAtOnceAndLeavesNothing)
     EXPECT_EQ(Leftovers(), QStringList());
 }
 
-TEST_F(TimelapseSignal, InterruptedUploadLeavesNothingOnTheServer)
+TEST_F(TimelapseCommand, InterruptedUploadLeavesNothingOnTheServer)
 {
     FtpTestServer server;
     ASSERT_TRUE(server.Start()) << server.ErrorText().toStdString();
@@ -87,5 +89,26 @@ TEST_F(TimelapseSignal, InterruptedUploadLeavesNothingOnTheServer)
     EXPECT_TRUE(WaitFor([&] { return server.ListFiles().isEmpty(); }, 5000))
         << server.ListFiles().join(" ").toStdString();
     // The built video is complete and stays in the archive; no temporaries.
+    EXPECT_EQ(Leftovers(), QStringList({"timelapse-2026-12-06.mp4"}));
+}
+
+TEST_F(TimelapseCommand, TwoCommandsForOneDayBuildItOnceAndWhole)
+{
+    run.Store().WriteInt(Keys::UseFtp.section, Keys::UseFtp.entry, 0);
+    ServiceRun second;
+    second.SetEnv("TZ", "UTC");
+    second.SetEnv("XDG_CONFIG_HOME", run.Dir() + "/config");
+    run.Start({"-timelapse", "2026-12-06"});
+    ASSERT_TRUE(run.WaitForLog("status: Building timelapse of 2026-12-06: ", 1, 120000));
+    second.Start({"-timelapse", "2026-12-06"});
+    EXPECT_EQ(second.Exit(60000), 1);
+    EXPECT_TRUE(second.Log().contains(
+        QRegularExpression("status: No timelapse of 2026-12-06 \\(another build of this day is "
+                           "running \\(process [1-9]\\d*\\)\\)")))
+        << second.Log().toStdString();
+    EXPECT_EQ(run.Exit(120000), 0) << run.Log().toStdString();
+    VideoInfo info;
+    ASSERT_TRUE(ReadVideo(dayFolder + "/timelapse-2026-12-06.mp4", &info));
+    EXPECT_EQ(info.frames, 600);
     EXPECT_EQ(Leftovers(), QStringList({"timelapse-2026-12-06.mp4"}));
 }
