@@ -129,7 +129,8 @@ bool Archive::HasRoom(const ArchiveLayout& layout, std::time_t t)
         return room;
     m_bDiskLow = !room;
     const QString text =
-        room ? QStringLiteral("Archive resumes: %1 MB free").arg(free / 1048576)
+        room ? (free < 0 ? QStringLiteral("Archive resumes")
+                         : QStringLiteral("Archive resumes: %1 MB free").arg(free / 1048576))
              : QStringLiteral("Archive paused: %1 MB free on its disk, below %2 MB; it resumes "
                               "by itself once there is room")
                    .arg(free / 1048576)

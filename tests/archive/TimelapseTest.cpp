@@ -5,6 +5,7 @@
 #include "FtpTestUtil.h"
 #include "app/CCameraApp.h"
 #include "archive/Archive.h"
+#include "archive/ArchiveFiles.h"
 #include "archive/TimelapseEncoder.h"
 #include "archive/TimelapseJob.h"
 
@@ -110,6 +111,11 @@ TEST_F(TimelapseDay, BuildsTheDayInTimeOrderSkippingWhatCannotBeRead)
     EXPECT_EQ(info.height, 122);
     EXPECT_TRUE(info.moovFirst);
     EXPECT_FALSE(QFile::exists(video + ".t00"));
+    // Recorded as the archive's own: the size limit applies to it (the
+    // pictures here were put in by hand, unrecorded).
+    const RetentionResult r = ApplyRetention(layout, day + 86400, 0, 1);
+    EXPECT_EQ(r.removed, 1);
+    EXPECT_FALSE(QFile::exists(video));
 }
 
 TEST_F(TimelapseDay, ALinkPlantedAtTheTemporaryNameLeadsNowhere)
