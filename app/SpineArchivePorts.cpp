@@ -1,10 +1,16 @@
 #include "SpineArchivePorts.h"
 
 #include "CCameraApp.h"
+#include "platform/afx/log.h"
 
 void SpineArchivePorts::Status(const QString& text)
 {
     m_app.m_upload.ShowStatus(text);
+}
+
+void SpineArchivePorts::Log(const QString& text)
+{
+    LogLine("archive", text);
 }
 
 bool SpineArchivePorts::UploadsOn() const

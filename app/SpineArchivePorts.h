@@ -12,6 +12,7 @@ public:
     explicit SpineArchivePorts(CCameraApp& app) : m_app(app) {}
 
     void Status(const QString& text) override;
+    void Log(const QString& text) override;
     bool UploadsOn() const override;
     bool EngineBusy() const override;
     bool Publish(const QString& local, const QString& remote) override;

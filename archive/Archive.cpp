@@ -163,10 +163,10 @@ void Archive::ReportRetention(const RetentionResult& r)
                        .arg(m_settings.nKeepDays);
         if (r.removedBySize)
             why << QStringLiteral("archive over %1 MB").arg(m_settings.nMaxMB);
-        Status(QStringLiteral("Archive clean-up removed %1 files (%2 MB): %3")
-                   .arg(r.removed)
-                   .arg(r.bytesRemoved / 1048576.0, 0, 'f', 1)
-                   .arg(why.join(QStringLiteral("; "))));
+        m_ports.Log(QStringLiteral("Archive clean-up removed %1 files (%2 MB): %3")
+                        .arg(r.removed)
+                        .arg(r.bytesRemoved / 1048576.0, 0, 'f', 1)
+                        .arg(why.join(QStringLiteral("; "))));
     }
     if (!r.errors.isEmpty())
         Status(QStringLiteral("Archive clean-up could not remove %1").arg(r.errors.first()));
@@ -178,11 +178,12 @@ void Archive::ReportRetention(const RetentionResult& r)
         return;
     for (const QString& folder : fresh)
         m_foreignFolders.insert(folder);
-    Status(QStringLiteral("Archive clean-up leaves alone the files it has no record of writing in "
-                          "%1 folder(s): %2")
-               .arg(fresh.size())
-               .arg(fresh.mid(0, 3).join(QStringLiteral(", ")) +
-                    (fresh.size() > 3 ? QStringLiteral(", ...") : QString())));
+    m_ports.Log(
+        QStringLiteral("Archive clean-up leaves alone the files it has no record of writing in "
+                       "%1 folder(s): %2")
+            .arg(fresh.size())
+            .arg(fresh.mid(0, 3).join(QStringLiteral(", ")) +
+                 (fresh.size() > 3 ? QStringLiteral(", ...") : QString())));
 }
 
 QString Archive::ForeignNotice() const

@@ -11,6 +11,9 @@ public:
 
     // A line for the status bar and the log.
     virtual void Status(const QString& text) = 0;
+    // A line for the log alone: house-keeping that needs no one's attention
+    // and is no part of an upload's outcome.
+    virtual void Log(const QString& text) = 0;
     // Whether uploads are switched on at all.
     virtual bool UploadsOn() const = 0;
     // Whether a session or a modal dialog holds the upload engine now.

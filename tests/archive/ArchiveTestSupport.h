@@ -48,6 +48,7 @@ public:
     std::function<void()> onPublish;
 
     void Status(const QString& text) override { lines << text; }
+    void Log(const QString& text) override { lines << text; }
     bool UploadsOn() const override { return uploadsOn; }
     bool EngineBusy() const override { return busy; }
     bool Publish(const QString& local, const QString& remote) override
