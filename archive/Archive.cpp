@@ -277,9 +277,10 @@ bool Archive::Publish(const QString& video, std::time_t day, int frames)
         Status(QStringLiteral("Timelapse of %1 not published: empty remote name").arg(dayText));
         return false;
     }
-    // The file may have changed since it was built; only a whole video goes.
+    // The file may have changed since it was built (and read back in full);
+    // a look at its index and frames here, on the window's thread.
     QString reason;
-    if (!CheckVideo(video, frames, nullptr, &reason)) {
+    if (!CheckVideo(video, frames, nullptr, &reason, false)) {
         Status(QStringLiteral("Timelapse of %1 not published: %2 does not read back (%3)")
                    .arg(dayText, video, reason));
         return false;

@@ -300,7 +300,7 @@ bool DecodeCount(AVCodecContext* dec, const AVPacket* pkt, AVFrame* frame, int* 
 } // namespace
 
 bool CheckVideo(const QString& path, int expectedFrames, const std::atomic<bool>* cancel,
-                QString* reason)
+                QString* reason, bool decode)
 {
     AVFormatContext* raw = nullptr;
     const QByteArray name = QFile::encodeName(path);
@@ -326,7 +326,8 @@ bool CheckVideo(const QString& path, int expectedFrames, const std::atomic<bool>
     int packets = 0, frames = 0;
     while ((rc = av_read_frame(fmt.get(), pkt.get())) >= 0) {
         const bool ours = pkt->stream_index == index;
-        const bool ok = !ours || DecodeCount(dec.get(), pkt.get(), frame.get(), &frames, reason);
+        const bool ok =
+            !ours || !decode || DecodeCount(dec.get(), pkt.get(), frame.get(), &frames, reason);
         packets += ours;
         av_packet_unref(pkt.get());
         if (!ok)
@@ -340,7 +341,9 @@ bool CheckVideo(const QString& path, int expectedFrames, const std::atomic<bool>
         *reason = AvError(rc);
         return false;
     }
-    if (!DecodeCount(dec.get(), nullptr, frame.get(), &frames, reason))
+    if (!decode)
+        frames = packets;
+    else if (!DecodeCount(dec.get(), nullptr, frame.get(), &frames, reason))
         return false;
     const int want = expectedFrames > 0 ? expectedFrames : qMax(1, packets);
     if (frames != want || packets != want) {
