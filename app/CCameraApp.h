@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/Profile.h"
+#include "app/SpineArchivePorts.h"
 #include "archive/Archive.h"
 #include "net/CUpload.h"
 #include "service/Service.h"
@@ -64,7 +65,9 @@ public:
 
     int m_bSessionActive = 0;
     CUpload m_upload;
-    Archive m_archive{m_upload};
+    Service m_service; // the health monitor; outlives the archive, which reports to it
+    SpineArchivePorts m_archivePorts{*this};
+    Archive m_archive{m_archivePorts};
     std::time_t m_timeLastStart = 0;
     std::time_t m_timeNextUpload = 0;
     QString m_strAppDir;
@@ -115,7 +118,6 @@ private:
     bool TakeInstanceLock();
 
     std::unique_ptr<Profile> m_profile;
-    Service m_service;                     // the health monitor
     int m_instanceLock = -1;               // held until the program ends
     static constexpr int kExitLocked = 75; // another holds the settings (EX_TEMPFAIL)
     Watchdog m_watchdog;

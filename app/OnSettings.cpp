@@ -113,7 +113,7 @@ void CCameraApp::OnSettings()
     pages.upload.m_strNotifyCommand = notify;
     const DaylightTexts daylight = LoadDaylightTexts(profile());
     pages.upload.m_daylight = daylight;
-    pages.archive.SetFromSettings(m_archive.m_settings);
+    pages.archive.SetFromSettings(m_archive.m_settings, m_archive.ForeignNotice(), &Now);
     pages.time.m_extras = CaptionExtrasInForce();
     for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{
              &pages.dialup, &pages.ftp, &pages.path, &pages.upload, &pages.time, &pages.archive})

@@ -71,6 +71,9 @@ inline constexpr StrKey ArchiveName{"Archive", "Name", "%H%M%S.jpg"};
 inline constexpr IntKey ArchiveMinSecs{"Archive", "Min Seconds", 60};
 inline constexpr IntKey ArchiveKeepDays{"Archive", "Keep Days", 30};
 inline constexpr IntKey ArchiveMaxMB{"Archive", "Max MB", 0};
+// Below this much free space on its file system the archive keeps no more
+// pictures (0: no guard); uploads are not affected.
+inline constexpr IntKey ArchiveMinFreeMB{"Archive", "Min Free MB", 500};
 inline constexpr IntKey Timelapse{"Archive", "Timelapse", 0};
 inline constexpr IntKey TimelapseAt{"Archive", "Timelapse At", 300};
 inline constexpr IntKey TimelapseFps{"Archive", "Timelapse Fps", 25};

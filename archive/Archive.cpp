@@ -1,10 +1,36 @@
 #include "Archive.h"
 
 #include "ArchiveFiles.h"
+#include "ArchivePorts.h"
+#include "TimelapseEncoder.h"
 #include "TimelapseJob.h"
-#include "net/CUpload.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
+#include <cerrno>
+#include <sys/statvfs.h>
+
+namespace
+{
+// Free bytes for an ordinary user on the file system that holds path (or
+// would hold it: the nearest folder that exists); -1 when unknown.
+long long FreeBytesAt(QString path)
+{
+    for (int depth = 0; depth < 64 && !path.isEmpty(); ++depth) {
+        struct statvfs st;
+        if (::statvfs(QFile::encodeName(path).constData(), &st) == 0)
+            return (long long)st.f_bavail * (long long)st.f_frsize;
+        if (errno != ENOENT && errno != ENOTDIR)
+            return -1;
+        const QString parent = QFileInfo(path).path();
+        if (parent == path)
+            break;
+        path = parent;
+    }
+    return -1;
+}
+} // namespace
 
 bool TimelapseDue(std::time_t now, int atSecs, std::time_t lastTried, std::time_t* day)
 {
@@ -19,7 +45,7 @@ bool TimelapseDue(std::time_t now, int atSecs, std::time_t lastTried, std::time_
     return true;
 }
 
-Archive::Archive(CUpload& engine) : m_settings(LoadArchiveSettings(nullptr)), m_engine(engine) {}
+Archive::Archive(ArchivePorts& ports) : m_settings(LoadArchiveSettings(nullptr)), m_ports(ports) {}
 
 Archive::~Archive() = default;
 
@@ -32,7 +58,17 @@ void Archive::Load(const Profile* store, std::time_t now)
 
 void Archive::Status(const QString& text)
 {
-    m_engine.ShowStatus(text);
+    m_ports.Status(text);
+}
+
+void Archive::SetState(bool ok, const QString& reason)
+{
+    const QString why = ok ? QString() : reason;
+    if (ok == m_bStateOk && why == m_strStateReason)
+        return;
+    m_bStateOk = ok;
+    m_strStateReason = why;
+    m_ports.ArchiveStateChanged(ok, why);
 }
 
 bool Archive::Layout(ArchiveLayout* layout)
@@ -40,7 +76,9 @@ bool Archive::Layout(ArchiveLayout* layout)
     QString reason;
     if (MakeArchiveLayout(EffectiveFolder(m_settings), m_settings.strName, layout, &reason))
         return true;
-    Status(QStringLiteral("Archive settings unusable: ") + reason);
+    const QString text = QStringLiteral("Archive settings unusable: ") + reason;
+    Status(text);
+    SetState(false, text);
     return false;
 }
 
@@ -55,18 +93,54 @@ bool Archive::Keep(const QString& picture, std::time_t t, bool limited)
     ArchiveLayout layout;
     if (!Layout(&layout))
         return false;
+    if (!HasRoom(layout, t)) {
+        TidyNowAndThen(t);
+        return false;
+    }
     const StoreResult r = StorePicture(picture, layout, PictureRelPath(layout, t));
     if (!r.ok) {
         Status(r.error);
+        SetState(false, r.error);
         return false;
     }
+    SetState(true, QString());
     m_bHaveKept = true;
     m_timeLastKept = t;
-    // A walk of the whole archive per frame of a fast stream would cost more
-    // than the frames; once a minute keeps it within a minute's pictures.
+    TidyNowAndThen(t);
+    return true;
+}
+
+// A walk of the whole archive per frame of a fast stream would cost more
+// than the frames; once a minute keeps it within a minute's pictures.
+void Archive::TidyNowAndThen(std::time_t t)
+{
     if (!m_bHaveTidied || t < m_timeLastTidy || t - m_timeLastTidy >= 60)
         Tidy(t);
-    return true;
+}
+
+// The disk guard: the archive gives way before the disk fills, so that the
+// picture the uploads need can still be written.
+bool Archive::HasRoom(const ArchiveLayout& layout, std::time_t t)
+{
+    const long long minFree = qMax(0, m_settings.nMinFreeMB) * 1048576LL;
+    const long long free = minFree > 0 ? FreeBytesAt(layout.root) : -1;
+    const bool room = free < 0 || free >= minFree;
+    if (room == !m_bDiskLow)
+        return room;
+    m_bDiskLow = !room;
+    const QString text =
+        room ? (free < 0 ? QStringLiteral("Archive resumes")
+                         : QStringLiteral("Archive resumes: %1 MB free").arg(free / 1048576))
+             : QStringLiteral("Archive paused: %1 MB free on its disk, below %2 MB; it resumes "
+                              "by itself once there is room")
+                   .arg(free / 1048576)
+                   .arg(m_settings.nMinFreeMB);
+    Status(text);
+    if (!room) {
+        SetState(false, text);
+        Tidy(t);
+    }
+    return room;
 }
 
 void Archive::Tidy(std::time_t now)
@@ -77,9 +151,51 @@ void Archive::Tidy(std::time_t now)
     if (!Layout(&layout))
         return;
     const long long maxBytes = m_settings.nMaxMB > 0 ? m_settings.nMaxMB * 1048576LL : 0;
-    const RetentionResult r = ApplyRetention(layout, now, qMax(0, m_settings.nKeepDays), maxBytes);
+    ReportRetention(ApplyRetention(layout, now, qMax(0, m_settings.nKeepDays), maxBytes));
+}
+
+void Archive::ReportRetention(const RetentionResult& r)
+{
+    if (r.removed > 0) {
+        QStringList why;
+        if (r.removedByAge)
+            why << QStringLiteral("older than %1 days before the newest picture")
+                       .arg(m_settings.nKeepDays);
+        if (r.removedBySize)
+            why << QStringLiteral("archive over %1 MB").arg(m_settings.nMaxMB);
+        m_ports.Log(QStringLiteral("Archive clean-up removed %1 files (%2 MB): %3")
+                        .arg(r.removed)
+                        .arg(r.bytesRemoved / 1048576.0, 0, 'f', 1)
+                        .arg(why.join(QStringLiteral("; "))));
+    }
     if (!r.errors.isEmpty())
         Status(QStringLiteral("Archive clean-up could not remove %1").arg(r.errors.first()));
+    QStringList fresh;
+    for (const QString& folder : r.foreignFolders)
+        if (!m_foreignFolders.contains(folder))
+            fresh << folder;
+    if (fresh.isEmpty())
+        return;
+    for (const QString& folder : fresh)
+        m_foreignFolders.insert(folder);
+    m_ports.Log(
+        QStringLiteral("Archive clean-up leaves alone the files it has no record of writing in "
+                       "%1 folder(s): %2")
+            .arg(fresh.size())
+            .arg(fresh.mid(0, 3).join(QStringLiteral(", ")) +
+                 (fresh.size() > 3 ? QStringLiteral(", ...") : QString())));
+}
+
+QString Archive::ForeignNotice() const
+{
+    if (m_foreignFolders.isEmpty())
+        return QString();
+    QStringList folders(m_foreignFolders.begin(), m_foreignFolders.end());
+    folders.sort();
+    return QStringLiteral("Left alone (not written by Vizo): %1%2")
+        .arg(folders.first())
+        .arg(folders.size() > 1 ? QStringLiteral(" and %1 more").arg(folders.size() - 1)
+                                : QString());
 }
 
 QString Archive::RemoteName(std::time_t day) const
@@ -87,12 +203,13 @@ QString Archive::RemoteName(std::time_t day) const
     return ExpandTimePattern(m_settings.strTimelapseRemote, StartOfDay(day) + 12 * 3600);
 }
 
-void Archive::Tick(std::time_t now, int& sessionActive, bool modalOpen)
+void Archive::Tick(std::time_t now)
 {
+    const bool busy = m_ports.EngineBusy();
     if (m_job) {
         if (m_job->isFinished()) {
             FinishJob();
-        } else if (!sessionActive && m_job->m_done != m_nShownDone) {
+        } else if (!busy && m_job->m_done != m_nShownDone) {
             m_nShownDone = m_job->m_done;
             Status(QStringLiteral("Building timelapse of %1: %2/%3...")
                        .arg(DayText(m_jobDay))
@@ -100,12 +217,10 @@ void Archive::Tick(std::time_t now, int& sessionActive, bool modalOpen)
                        .arg(m_job->m_total.load()));
         }
     }
-    if (!m_strPendingVideo.isEmpty() && !sessionActive && !modalOpen) {
+    if (!m_strPendingVideo.isEmpty() && !m_ports.EngineBusy()) {
         const QString video = m_strPendingVideo;
         m_strPendingVideo.clear();
-        sessionActive = 1;
-        Publish(video, m_pendingDay);
-        sessionActive = 0;
+        Publish(video, m_pendingDay, m_pendingFrames);
     }
     std::time_t day = 0;
     if (m_job || !m_settings.bTimelapse ||
@@ -125,30 +240,36 @@ void Archive::Tick(std::time_t now, int& sessionActive, bool modalOpen)
     m_job->start(QThread::LowPriority);
 }
 
+void Archive::ReportBuild(const DayBuild& b)
+{
+    for (const QString& skipped : b.encoded.skipped)
+        Status(QStringLiteral("Timelapse of %1 skips unreadable picture %2").arg(b.day, skipped));
+    if (!b.ok && m_bInterrupted)
+        Status(QStringLiteral("Timelapse of %1 interrupted; nothing kept").arg(b.day));
+    else if (!b.ok)
+        Status(QStringLiteral("No timelapse of %1 (%2)").arg(b.day, b.error));
+    else
+        Status(QStringLiteral("Timelapse of %1 built: %2 frames in %3")
+                   .arg(b.day)
+                   .arg(b.encoded.frames)
+                   .arg(b.video));
+}
+
 void Archive::FinishJob()
 {
     const DayBuild b = m_job->m_result;
     m_job.reset();
-    for (const QString& skipped : b.encoded.skipped)
-        Status(QStringLiteral("Timelapse of %1 skips unreadable picture %2").arg(b.day, skipped));
-    if (!b.ok) {
-        Status(QStringLiteral("No timelapse of %1 (%2)").arg(b.day, b.error));
-        return;
-    }
-    Status(QStringLiteral("Timelapse of %1 built: %2 frames in %3")
-               .arg(b.day)
-               .arg(b.encoded.frames)
-               .arg(b.video));
-    if (m_engine.m_bUseFtp) {
+    ReportBuild(b);
+    if (b.ok && m_ports.UploadsOn()) {
         m_strPendingVideo = b.video;
         m_pendingDay = m_jobDay;
+        m_pendingFrames = b.encoded.frames;
     }
 }
 
-// Through the engine's own connection, temporary name and rename, with every
-// status line. A failed upload leaves the video in the archive; it is not
-// tried again by itself (the command line publishes it on request).
-bool Archive::Publish(const QString& video, std::time_t day)
+// A failed upload leaves the video in the archive; it is not tried again by
+// itself (the command line publishes it on request).
+bool Archive::Publish(const QString& video, std::time_t day, int frames)
 {
     const QString remote = RemoteName(day);
     const QString dayText = DayText(day);
@@ -156,15 +277,30 @@ bool Archive::Publish(const QString& video, std::time_t day)
         Status(QStringLiteral("Timelapse of %1 not published: empty remote name").arg(dayText));
         return false;
     }
-    m_engine.m_bAbort = 0;
-    m_engine.m_bQuietTransfer = 0;
-    bool ok = m_engine.Connect() && m_engine.Transfer(video, remote, FTP_TRANSFER_TYPE_BINARY);
-    m_engine.Disconnect();
+    // The file may have changed since it was built (and read back in full);
+    // a look at its index and frames here, on the window's thread.
+    QString reason;
+    if (!CheckVideo(video, frames, nullptr, &reason, false)) {
+        Status(QStringLiteral("Timelapse of %1 not published: %2 does not read back (%3)")
+                   .arg(dayText, video, reason));
+        return false;
+    }
+    const bool ok = m_ports.Publish(video, remote);
     if (ok)
         Status(QStringLiteral("Timelapse of %1 published as %2").arg(dayText, remote));
+    else if (m_bInterrupted)
+        Status(QStringLiteral("Timelapse of %1 interrupted while publishing; kept at %2")
+                   .arg(dayText, video));
     else
         Status(QStringLiteral("Timelapse of %1 not published; kept at %2").arg(dayText, video));
     return ok;
+}
+
+void Archive::Interrupt()
+{
+    m_bInterrupted = true;
+    if (m_job)
+        m_job->m_cancel = true;
 }
 
 int Archive::RunCommand(const QString& dayText)
@@ -178,32 +314,33 @@ int Archive::RunCommand(const QString& dayText)
     if (!Layout(&layout))
         return 1;
     const int fps = qBound(1, m_settings.nTimelapseFps, 120);
+    m_job = std::make_unique<TimelapseJob>(layout, day, fps);
+    m_job->m_cancel = m_bInterrupted.load();
+    m_job->start();
     int shown = -1;
-    const DayBuild b = BuildDayTimelapse(
-        layout, day, fps,
-        [&](int done, int total) {
-            // About every tenth, so a long day leaves a short record.
-            const int step = qMax(1, total / 10);
-            if (done == total || done / step != shown) {
-                shown = done / step;
-                Status(QStringLiteral("Building timelapse of %1: %2/%3...")
-                           .arg(dayText)
-                           .arg(done)
-                           .arg(total));
-            }
-        },
-        nullptr);
-    for (const QString& skipped : b.encoded.skipped)
-        Status(QStringLiteral("Timelapse of %1 skips unreadable picture %2").arg(dayText, skipped));
-    if (!b.ok) {
-        Status(QStringLiteral("No timelapse of %1 (%2)").arg(dayText, b.error));
+    // Events keep flowing: signals arrive through them.
+    while (!m_job->wait(QDeadlineTimer(50))) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        const int done = m_job->m_done, total = m_job->m_total;
+        // About every tenth, so a long day leaves a short record.
+        const int step = qMax(1, total / 10);
+        if (total > 0 && done / step != shown) {
+            shown = done / step;
+            Status(QStringLiteral("Building timelapse of %1: %2/%3...")
+                       .arg(dayText)
+                       .arg(done)
+                       .arg(total));
+        }
+    }
+    const DayBuild b = m_job->m_result;
+    m_job.reset();
+    ReportBuild(b);
+    if (!b.ok || m_bInterrupted) {
+        if (b.ok)
+            Status(QStringLiteral("Timelapse of %1 interrupted; not published").arg(dayText));
         return 1;
     }
-    Status(QStringLiteral("Timelapse of %1 built: %2 frames in %3")
-               .arg(dayText)
-               .arg(b.encoded.frames)
-               .arg(b.video));
-    if (!m_engine.m_bUseFtp)
+    if (!m_ports.UploadsOn())
         return 0;
-    return Publish(b.video, day) ? 0 : 1;
+    return Publish(b.video, day, b.encoded.frames) ? 0 : 1;
 }

@@ -4,13 +4,17 @@
 
 #include "ArchiveSettings.h"
 
+#include <QSet>
 #include <QString>
+#include <atomic>
 #include <ctime>
 #include <memory>
 
-class CUpload;
+class ArchivePorts;
 class Profile;
 class TimelapseJob;
+struct DayBuild;
+struct RetentionResult;
 struct ArchiveLayout;
 
 // Whether the daily video of the day before now is due: now has passed the
@@ -20,8 +24,8 @@ bool TimelapseDue(std::time_t now, int atSecs, std::time_t lastTried, std::time_
 class Archive
 {
 public:
-    // Status lines go through the engine, which also publishes the video.
-    explicit Archive(CUpload& engine);
+    // Status lines, publishing and the archive's state go through the ports.
+    explicit Archive(ArchivePorts& ports);
     ~Archive();
     Archive(const Archive&) = delete;
     Archive& operator=(const Archive&) = delete;
@@ -32,30 +36,47 @@ public:
     // After a picture was published. limited (series and stream frames): at
     // most one picture per Min Seconds. True when the picture was kept.
     bool Keep(const QString& picture, std::time_t t, bool limited);
-    // Retention now (Keep runs it at most once a minute); quiet unless
-    // something failed.
+    // Retention now (Keep runs it at most once a minute); one line when it
+    // removed anything or failed, and once per folder holding files the
+    // archive has no record of writing.
     void Tidy(std::time_t now);
+    // Those folders, for the Archive page; empty when there are none.
+    QString ForeignNotice() const;
 
     // The main window's timer: starts the day's video when due, shows its
-    // progress, and publishes it once no session uses the engine.
-    // sessionActive is held set while publishing.
-    void Tick(std::time_t now, int& sessionActive, bool modalOpen);
+    // progress, and publishes it once the engine is free.
+    void Tick(std::time_t now);
     bool Building() const { return m_job != nullptr; }
 
-    // vizo -timelapse YYYY-MM-DD: builds (and publishes with FTP on) in this
-    // thread. The process exit code: 0 done, 1 not, the reason shown.
+    // vizo -timelapse YYYY-MM-DD: builds on the builder's thread while this
+    // one keeps serving events, then publishes with uploads on. The process
+    // exit code: 0 done, 1 not, the reason shown.
     int RunCommand(const QString& dayText);
+    // Stops the command within a second (callable from an event handler
+    // while it runs); its temporaries go, and it says so.
+    void Interrupt();
+    bool Interrupted() const { return m_bInterrupted; }
 
     ArchiveSettings m_settings;
 
 private:
     bool Layout(ArchiveLayout* layout);
+    bool HasRoom(const ArchiveLayout& layout, std::time_t t);
+    void TidyNowAndThen(std::time_t t);
     void Status(const QString& text);
+    void SetState(bool ok, const QString& reason);
+    void ReportRetention(const RetentionResult& r);
+    void ReportBuild(const DayBuild& b);
     void FinishJob();
-    bool Publish(const QString& video, std::time_t day);
+    bool Publish(const QString& video, std::time_t day, int frames);
     QString RemoteName(std::time_t day) const;
 
-    CUpload& m_engine;
+    ArchivePorts& m_ports;
+    bool m_bStateOk = true;
+    bool m_bDiskLow = false;
+    QString m_strStateReason;
+    QSet<QString> m_foreignFolders; // said once each
+    std::atomic<bool> m_bInterrupted{false};
     bool m_bHaveKept = false;
     std::time_t m_timeLastKept = 0;
     bool m_bHaveTidied = false;
@@ -66,4 +87,5 @@ private:
     int m_nShownDone = -1;
     QString m_strPendingVideo; // built, waiting for the engine
     std::time_t m_pendingDay = 0;
+    int m_pendingFrames = 0;
 };

@@ -1,5 +1,6 @@
 #include "ArchiveFiles.h"
 
+#include "ArchiveRecord.h"
 #include "capture/FrameSwap.h"
 
 #include <QDir>
@@ -24,6 +25,12 @@ struct Entry {
     std::time_t mtime;
     long long size;
     ino_t ino;
+    bool recorded; // the folder's record says the archive wrote it, at this size
+};
+
+struct WalkResult {
+    std::vector<Entry> files;   // named as the archive names its files
+    QStringList foreignFolders; // relative; "" is the root
 };
 
 QString ErrnoText(int code)
@@ -124,42 +131,52 @@ int OpenBelow(int rootFd, const QStringList& parts)
     return fd;
 }
 
-void Walk(int dirFd, const QString& rel, int depth, const ArchiveLayout& layout,
-          std::vector<Entry>* out)
+void Walk(int dirFd, const QString& rel, int depth, const ArchiveLayout& layout, WalkResult* out)
 {
+    const QHash<QString, long long> record = ReadRecord(dirFd);
     DIR* dir = ::fdopendir(dirFd);
     if (!dir) {
         ::close(dirFd);
         return;
     }
+    bool foreign = false;
     while (const dirent* d = ::readdir(dir)) {
         if (!std::strcmp(d->d_name, ".") || !std::strcmp(d->d_name, ".."))
             continue;
         struct stat st;
         if (::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
-        const QString path =
-            (rel.isEmpty() ? QString() : rel + QLatin1Char('/')) + QFile::decodeName(d->d_name);
+        const QString name = QFile::decodeName(d->d_name);
+        const QString path = (rel.isEmpty() ? QString() : rel + QLatin1Char('/')) + name;
         if (S_ISDIR(st.st_mode) && depth < kMaxDepth) {
             const int sub =
                 ::openat(::dirfd(dir), d->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (sub >= 0)
                 Walk(sub, path, depth + 1, layout, out);
-        } else if (S_ISREG(st.st_mode) && IsOwnedName(layout, path)) {
-            out->push_back({path, st.st_mtime, (long long)st.st_size, st.st_ino});
+            continue;
         }
+        if (S_ISDIR(st.st_mode) || IsBookkeepingName(name))
+            continue;
+        const auto it = record.constFind(name);
+        const bool recorded =
+            S_ISREG(st.st_mode) && it != record.constEnd() && it.value() == st.st_size;
+        foreign = foreign || !recorded;
+        if (S_ISREG(st.st_mode) && IsOwnedName(layout, path))
+            out->files.push_back({path, st.st_mtime, (long long)st.st_size, st.st_ino, recorded});
     }
     ::closedir(dir);
+    if (foreign)
+        out->foreignFolders << rel;
 }
 
-std::vector<Entry> OwnedFiles(const ArchiveLayout& layout)
+WalkResult WalkArchive(const ArchiveLayout& layout)
 {
-    std::vector<Entry> files;
+    WalkResult r;
     const int root =
         ::open(QFile::encodeName(layout.root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (root >= 0)
-        Walk(root, QString(), 0, layout, &files);
-    return files;
+        Walk(root, QString(), 0, layout, &r);
+    return r;
 }
 
 // Unlinks the entry only if it is still the regular file that was seen.
@@ -196,6 +213,12 @@ int RemoveEmptiedFolders(int rootFd, const std::set<QString>& folders)
             const int parent = OpenBelow(rootFd, parts);
             if (parent < 0)
                 break;
+            const int self =
+                ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (self >= 0) {
+                RemoveLoneRecord(self);
+                ::close(self);
+            }
             const bool gone = ::unlinkat(parent, name.constData(), AT_REMOVEDIR) == 0;
             ::close(parent);
             if (!gone)
@@ -257,6 +280,14 @@ StoreResult StorePicture(const QString& src, const ArchiveLayout& layout, const 
         const QString rel = n == 0 ? relPath : WithCollisionSuffix(relPath, layout.extensionLen, n);
         const QString candidate = layout.root + QLatin1Char('/') + rel;
         if (RenameNoReplace(tmp.constData(), QFile::encodeName(candidate).constData())) {
+            // Unrecorded, clean-up could never take it again: better not kept.
+            if (!RecordWritten(candidate)) {
+                err = errno;
+                ::unlink(QFile::encodeName(candidate).constData());
+                r.error =
+                    QStringLiteral("Archive record in %1 failed (%2)").arg(folder, ErrnoText(err));
+                return r;
+            }
             r.ok = true;
             r.path = candidate;
             StartWriteOut(QFile::encodeName(candidate));
@@ -274,22 +305,56 @@ StoreResult StorePicture(const QString& src, const ArchiveLayout& layout, const 
 
 bool InstallReplacing(const QString& temporary, const QString& final)
 {
-    return ::rename(QFile::encodeName(temporary).constData(),
+    // Recorded first: a crash in between leaves a record of a file that
+    // never came, not a file without a record.
+    return RecordWritten(temporary, QFileInfo(final).fileName()) &&
+           ::rename(QFile::encodeName(temporary).constData(),
                     QFile::encodeName(final).constData()) == 0;
 }
+
+namespace
+{
+bool IsPicture(const Entry& e)
+{
+    return !NotPicture().match(e.rel).hasMatch();
+}
+
+// Ages count back from the newest picture, so that a clock set far ahead
+// does not age the whole archive at once; never from beyond now, so that
+// pictures taken after the clock was set back are not old on arrival.
+std::time_t AgeBase(const std::vector<Entry>& files, std::time_t now)
+{
+    std::time_t newest = 0;
+    bool any = false;
+    for (const Entry& e : files) {
+        if (IsPicture(e) && (!any || e.mtime > newest)) {
+            newest = e.mtime;
+            any = true;
+        }
+    }
+    return any ? std::min(newest, now) : now;
+}
+} // namespace
 
 RetentionResult ApplyRetention(const ArchiveLayout& layout, std::time_t now, int keepDays,
                                long long maxBytes)
 {
     RetentionResult r;
-    std::vector<Entry> files = OwnedFiles(layout);
+    WalkResult walk = WalkArchive(layout);
+    for (const QString& rel : walk.foreignFolders)
+        r.foreignFolders << (rel.isEmpty() ? layout.root : layout.root + QLatin1Char('/') + rel);
+    std::vector<Entry> files;
+    for (const Entry& e : walk.files)
+        if (e.recorded)
+            files.push_back(e);
     std::sort(files.begin(), files.end(), [](const Entry& a, const Entry& b) {
         return a.mtime != b.mtime ? a.mtime < b.mtime : a.rel < b.rel;
     });
     long long total = 0;
     for (const Entry& e : files)
         total += e.size;
-    const std::time_t cutoff = keepDays > 0 ? now - std::time_t(keepDays) * 86400 : 0;
+    const std::time_t cutoff =
+        keepDays > 0 ? AgeBase(files, now) - std::time_t(keepDays) * 86400 : 0;
     const int root =
         ::open(QFile::encodeName(layout.root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (root < 0)
@@ -305,6 +370,7 @@ RetentionResult ApplyRetention(const ArchiveLayout& layout, std::time_t now, int
             r.errors << QStringLiteral("%1: %2").arg(e.rel, ErrnoText(err));
             continue;
         }
+        ++(tooOld ? r.removedByAge : r.removedBySize);
         ++r.removed;
         r.bytesRemoved += e.size;
         total -= e.size;
@@ -320,11 +386,12 @@ RetentionResult ApplyRetention(const ArchiveLayout& layout, std::time_t now, int
 std::vector<ArchivedFile> PicturesBetween(const ArchiveLayout& layout, std::time_t from,
                                           std::time_t to)
 {
-    std::vector<Entry> files = OwnedFiles(layout);
+    // Reading needs no record: pictures of archives older than the records
+    // still make their day's video.
+    const WalkResult walk = WalkArchive(layout);
     std::vector<ArchivedFile> out;
-    for (const Entry& e : files) {
-        const bool picture = !NotPicture().match(e.rel).hasMatch();
-        if (picture && e.mtime >= from && e.mtime < to)
+    for (const Entry& e : walk.files) {
+        if (IsPicture(e) && e.mtime >= from && e.mtime < to)
             out.push_back({layout.root + QLatin1Char('/') + e.rel, e.mtime});
     }
     std::sort(out.begin(), out.end(), [](const ArchivedFile& a, const ArchivedFile& b) {

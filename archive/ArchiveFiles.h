@@ -28,18 +28,24 @@ struct StoreResult {
 StoreResult StorePicture(const QString& src, const ArchiveLayout& layout, const QString& relPath);
 
 // Installs a finished temporary file under its final name, replacing an
-// earlier file of the archive's own (a rebuilt video). False with errno set.
+// earlier file of the archive's own (a rebuilt video), and records it.
+// False with errno set.
 bool InstallReplacing(const QString& temporary, const QString& final);
 
 struct RetentionResult {
     int removed = 0;
+    int removedByAge = 0;
+    int removedBySize = 0;
     int foldersRemoved = 0;
     long long bytesRemoved = 0;
     QStringList errors;
+    QStringList foreignFolders; // holding files the archive has no record of writing
 };
-// Removes the archive's own regular files older than keepDays (0: none by
-// age), then the oldest while the total exceeds maxBytes (0: no limit), then
-// the dated folders this emptied. Never follows a link below the root.
+// Removes the files the archive recorded writing (and named as its own) that
+// are older than keepDays before the newest picture (0: none by age), then
+// the oldest while their total exceeds maxBytes (0: no limit), then the
+// folders this emptied. Never follows a link below the root; nothing
+// unrecorded is touched.
 RetentionResult ApplyRetention(const ArchiveLayout& layout, std::time_t now, int keepDays,
                                long long maxBytes);
 

@@ -4,13 +4,13 @@
 
 #include <QStandardPaths>
 
-
 bool ArchiveSettings::operator==(const ArchiveSettings& o) const
 {
     return bUseArchive == o.bUseArchive && strFolder == o.strFolder && strName == o.strName &&
            nMinSecs == o.nMinSecs && nKeepDays == o.nKeepDays && nMaxMB == o.nMaxMB &&
-           bTimelapse == o.bTimelapse && nTimelapseAt == o.nTimelapseAt &&
-           nTimelapseFps == o.nTimelapseFps && strTimelapseRemote == o.strTimelapseRemote;
+           nMinFreeMB == o.nMinFreeMB && bTimelapse == o.bTimelapse &&
+           nTimelapseAt == o.nTimelapseAt && nTimelapseFps == o.nTimelapseFps &&
+           strTimelapseRemote == o.strTimelapseRemote;
 }
 
 ArchiveSettings LoadArchiveSettings(const Profile* store)
@@ -22,6 +22,7 @@ ArchiveSettings LoadArchiveSettings(const Profile* store)
     s.nMinSecs = ReadInt(store, Keys::ArchiveMinSecs);
     s.nKeepDays = ReadInt(store, Keys::ArchiveKeepDays);
     s.nMaxMB = ReadInt(store, Keys::ArchiveMaxMB);
+    s.nMinFreeMB = ReadInt(store, Keys::ArchiveMinFreeMB);
     s.bTimelapse = ReadInt(store, Keys::Timelapse);
     s.nTimelapseAt = ReadInt(store, Keys::TimelapseAt);
     s.nTimelapseFps = ReadInt(store, Keys::TimelapseFps);
@@ -37,6 +38,7 @@ void SaveArchiveSettings(ArchiveSettings& cur, const ArchiveSettings& e, Profile
     WriteIfChanged(store, Keys::ArchiveMinSecs, cur.nMinSecs, e.nMinSecs);
     WriteIfChanged(store, Keys::ArchiveKeepDays, cur.nKeepDays, e.nKeepDays);
     WriteIfChanged(store, Keys::ArchiveMaxMB, cur.nMaxMB, e.nMaxMB);
+    WriteIfChanged(store, Keys::ArchiveMinFreeMB, cur.nMinFreeMB, e.nMinFreeMB);
     WriteIfChanged(store, Keys::Timelapse, cur.bTimelapse, e.bTimelapse);
     WriteIfChanged(store, Keys::TimelapseAt, cur.nTimelapseAt, e.nTimelapseAt);
     WriteIfChanged(store, Keys::TimelapseFps, cur.nTimelapseFps, e.nTimelapseFps);

@@ -11,8 +11,9 @@ struct ArchiveSettings {
     QString strFolder; // time pattern; empty = DefaultArchiveFolder()
     QString strName;   // time pattern of a picture's name
     int nMinSecs = 60;
-    int nKeepDays = 30; // 0 = keep for ever
-    int nMaxMB = 0;     // 0 = no limit
+    int nKeepDays = 30;   // 0 = keep for ever
+    int nMaxMB = 0;       // 0 = no limit
+    int nMinFreeMB = 500; // 0 = no guard
     int bTimelapse = 0;
     int nTimelapseAt = 300; // seconds after midnight
     int nTimelapseFps = 25;

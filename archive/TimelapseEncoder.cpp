@@ -273,3 +273,82 @@ TimelapseOutcome EncodeTimelapse(const std::vector<QString>& pictures, const QSt
     r.ok = writer.Finish(&r.error);
     return r;
 }
+
+namespace
+{
+struct InputCloser {
+    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+};
+
+// Decodes what pkt holds (null: drains); counts the frames that came out.
+bool DecodeCount(AVCodecContext* dec, const AVPacket* pkt, AVFrame* frame, int* frames,
+                 QString* reason)
+{
+    int rc = avcodec_send_packet(dec, pkt);
+    while (rc >= 0) {
+        rc = avcodec_receive_frame(dec, frame);
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            return true;
+        if (rc >= 0 && (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)))
+            rc = AVERROR_INVALIDDATA;
+        if (rc >= 0)
+            ++*frames;
+    }
+    *reason = QStringLiteral("frame %1: %2").arg(*frames + 1).arg(AvError(rc));
+    return false;
+}
+} // namespace
+
+bool CheckVideo(const QString& path, int expectedFrames, const std::atomic<bool>* cancel,
+                QString* reason, bool decode)
+{
+    AVFormatContext* raw = nullptr;
+    const QByteArray name = QFile::encodeName(path);
+    int rc = avformat_open_input(&raw, name.constData(), nullptr, nullptr);
+    std::unique_ptr<AVFormatContext, InputCloser> fmt(raw);
+    if (rc >= 0)
+        rc = avformat_find_stream_info(fmt.get(), nullptr);
+    if (rc < 0) {
+        *reason = AvError(rc);
+        return false;
+    }
+    const AVCodec* codec = nullptr;
+    const int index = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    Owned<AVCodecContext> dec(index >= 0 && codec ? avcodec_alloc_context3(codec) : nullptr);
+    if (!dec || avcodec_parameters_to_context(dec.get(), fmt->streams[index]->codecpar) < 0 ||
+        avcodec_open2(dec.get(), codec, nullptr) < 0) {
+        *reason = QStringLiteral("no video stream");
+        return false;
+    }
+    dec->err_recognition = AV_EF_EXPLODE;
+    Owned<AVPacket> pkt(av_packet_alloc());
+    Owned<AVFrame> frame(av_frame_alloc());
+    int packets = 0, frames = 0;
+    while ((rc = av_read_frame(fmt.get(), pkt.get())) >= 0) {
+        const bool ours = pkt->stream_index == index;
+        const bool ok =
+            !ours || !decode || DecodeCount(dec.get(), pkt.get(), frame.get(), &frames, reason);
+        packets += ours;
+        av_packet_unref(pkt.get());
+        if (!ok)
+            return false;
+        if (cancel && cancel->load()) {
+            *reason = QStringLiteral("cancelled");
+            return false;
+        }
+    }
+    if (rc != AVERROR_EOF) {
+        *reason = AvError(rc);
+        return false;
+    }
+    if (!decode)
+        frames = packets;
+    else if (!DecodeCount(dec.get(), nullptr, frame.get(), &frames, reason))
+        return false;
+    const int want = expectedFrames > 0 ? expectedFrames : qMax(1, packets);
+    if (frames != want || packets != want) {
+        *reason = QStringLiteral("%1 of %2 frames readable").arg(frames).arg(want);
+        return false;
+    }
+    return true;
+}

@@ -23,6 +23,12 @@ TimelapseOutcome EncodeTimelapse(const std::vector<QString>& pictures, const QSt
                                  int fps, const std::function<void(int, int)>& progress,
                                  const std::atomic<bool>* cancel);
 
+// Reopens a finished video and reads it through: the index and every frame,
+// each decoded unless decode is false (a quick look on a busy thread).
+// expectedFrames > 0 must match. False with the reason.
+bool CheckVideo(const QString& path, int expectedFrames, const std::atomic<bool>* cancel,
+                QString* reason, bool decode = true);
+
 // The encoder's settings, shared with the benchmark so that it compares
 // like with like.
 inline constexpr const char* kTimelapsePreset = "veryfast";

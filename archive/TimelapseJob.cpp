@@ -6,9 +6,79 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace
+{
+// One build of a day at a time, across threads and processes: an advisory
+// lock on a file beside the video. The holder removes the file before it
+// lets go, so a waiter that got a removed file tries again.
+class DayLock
+{
+public:
+    ~DayLock()
+    {
+        if (m_fd >= 0) {
+            ::unlink(m_path.constData());
+            ::close(m_fd);
+        }
+    }
+
+    // False when another build holds it; *holder names that process.
+    bool Acquire(const QString& folder, const QString& dayText, QString* holder)
+    {
+        m_path = QFile::encodeName(folder + QStringLiteral("/.timelapse-%1.lock").arg(dayText));
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            const int fd = ::open(m_path.constData(),
+                                  O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
+            if (fd < 0) {
+                *holder = QString::fromLocal8Bit(strerror(errno));
+                return false;
+            }
+            if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                char text[32] = {};
+                const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+                ::close(fd);
+                *holder = QStringLiteral("process %1")
+                              .arg(QString::fromLatin1(text, n > 0 ? int(n) : 0).trimmed());
+                return false;
+            }
+            struct stat held, named;
+            if (::fstat(fd, &held) == 0 && ::lstat(m_path.constData(), &named) == 0 &&
+                held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
+                const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
+                // The holder's name is a courtesy to whoever is refused.
+                [[maybe_unused]] const bool told =
+                    ::ftruncate(fd, 0) == 0 &&
+                    ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) > 0;
+                m_fd = fd;
+                return true;
+            }
+            ::close(fd); // removed by the holder that just let go
+        }
+        *holder = QStringLiteral("a process that keeps replacing the lock");
+        return false;
+    }
+
+private:
+    QByteArray m_path;
+    int m_fd = -1;
+};
+
+// With the day's lock held no live build owns a temporary of this video:
+// whatever is left is a crashed build's.
+void ClearLeftovers(const QString& video)
+{
+    for (int i = 0; i < 100; ++i)
+        ::unlink(QFile::encodeName(video + QStringLiteral(".t%1").arg(i, 2, 10, QLatin1Char('0')))
+                     .constData());
+}
+} // namespace
 
 DayBuild BuildDayTimelapse(const ArchiveLayout& layout, std::time_t day, int fps,
                            const std::function<void(int, int)>& progress,
@@ -32,6 +102,13 @@ DayBuild BuildDayTimelapse(const ArchiveLayout& layout, std::time_t day, int fps
         b.error = QStringLiteral("cannot create the folder of %1").arg(video);
         return b;
     }
+    DayLock lock;
+    QString holder;
+    if (!lock.Acquire(QFileInfo(video).absolutePath(), b.day, &holder)) {
+        b.error = QStringLiteral("another build of this day is running (%1)").arg(holder);
+        return b;
+    }
+    ClearLeftovers(video);
     const QString temporary = video + QStringLiteral(".t00");
     // The encoder opens by name: a link planted there must not lead it
     // elsewhere, so the name is made afresh as a file of our own.
@@ -43,6 +120,11 @@ DayBuild BuildDayTimelapse(const ArchiveLayout& layout, std::time_t day, int fps
     }
     ::close(fd);
     b.encoded = EncodeTimelapse(paths, temporary, fps, progress, cancel);
+    QString unreadable;
+    if (b.encoded.ok && !CheckVideo(temporary, b.encoded.frames, cancel, &unreadable)) {
+        b.encoded.ok = false;
+        b.encoded.error = QStringLiteral("the video does not read back (%1)").arg(unreadable);
+    }
     if (!b.encoded.ok) {
         QFile::remove(temporary);
         b.error = b.encoded.error;

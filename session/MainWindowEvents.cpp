@@ -24,7 +24,7 @@ void CCameraDlg::timerEvent(QTimerEvent* event)
     RefreshStatusLine(t);
     if (CCameraApp* app = AfxGetApp()) {
         app->OnScheduleTick(t);
-        app->m_archive.Tick(t, app->m_bSessionActive, app->m_bModalOpen);
+        app->m_archive.Tick(t);
     }
 }
 

@@ -1,6 +1,5 @@
 #include "CSettingsArchive.h"
 
-#include "app/CCameraApp.h"
 #include "app/SettingsModel.h"
 #include "archive/ArchiveNames.h"
 #include "platform/afx/afx.h"
@@ -48,9 +47,12 @@ CSettingsArchive::CSettingsArchive()
 {
 }
 
-void CSettingsArchive::SetFromSettings(const ArchiveSettings& s)
+void CSettingsArchive::SetFromSettings(const ArchiveSettings& s, const QString& notice,
+                                       std::function<std::time_t()> clock)
 {
     m_settings = s;
+    m_strNotice = notice;
+    m_clock = std::move(clock);
     // Stored seconds outside a day are shown reduced, as the Upload page does.
     m_strTimelapseAt = SpanToText(ReduceDaySeconds(std::uint32_t(s.nTimelapseAt)));
 }
@@ -58,6 +60,11 @@ void CSettingsArchive::SetFromSettings(const ArchiveSettings& s)
 ArchiveSettings CSettingsArchive::Settings() const
 {
     return m_settings;
+}
+
+std::time_t CSettingsArchive::Now() const
+{
+    return m_clock ? m_clock() : std::time(nullptr);
 }
 
 void CSettingsArchive::CreateControls()
@@ -88,6 +95,7 @@ void CSettingsArchive::CreateControls()
     QLineEdit* remote = Add<QLineEdit>(IDC_TIMELAPSE_REMOTE, QRect(48, 114, 172, 13));
     Add<QLabel>(0, QStringLiteral("&Remote:"), QRect(7, 116, 40, 9))->setBuddy(remote);
     Add<QLabel>(IDC_TIMELAPSE_PREVIEW, QRect(7, 131, 213, 9));
+    Add<QLabel>(IDC_ARCHIVE_NOTICE, m_strNotice, QRect(7, 141, 213, 9));
 
     for (QLineEdit* edit : {folder, name, remote})
         connect(edit, &QLineEdit::textChanged, this, &CSettingsArchive::UpdatePreviews);
@@ -159,7 +167,7 @@ QString CSettingsArchive::PicturePreview() const
     if (!reason.isEmpty())
         return QStringLiteral("Not usable: ") + reason;
     const QString effective = folder.trimmed().isEmpty() ? DefaultArchiveFolder() : folder;
-    const std::time_t now = CCameraApp::Now();
+    const std::time_t now = Now();
     return QStringLiteral("Sample: ") +
            ExpandTimePattern(QDir::cleanPath(effective.trimmed()), now) + QLatin1Char('/') +
            ExpandTimePattern(name.trimmed(), now);
@@ -172,7 +180,7 @@ QString CSettingsArchive::VideoPreview() const
     if (!reason.isEmpty())
         return QStringLiteral("Not usable: ") + reason;
     // Today's video shows the day before.
-    const std::time_t yesterday = StartOfDay(CCameraApp::Now()) - 12 * 3600;
+    const std::time_t yesterday = StartOfDay(Now()) - 12 * 3600;
     return QStringLiteral("Sample: ") + ExpandTimePattern(remote, yesterday);
 }
 

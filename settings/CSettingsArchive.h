@@ -5,6 +5,9 @@
 #include "PropertySheet.h"
 #include "archive/ArchiveSettings.h"
 
+#include <ctime>
+#include <functional>
+
 // The page's template number, after the five pages of the sheet, and its controls.
 constexpr int kArchivePageTemplate = 136;
 enum ArchivePageControl {
@@ -21,6 +24,7 @@ enum ArchivePageControl {
     IDC_TIMELAPSE_FPS,
     IDC_TIMELAPSE_REMOTE,
     IDC_TIMELAPSE_PREVIEW,
+    IDC_ARCHIVE_NOTICE,
 };
 
 class CSettingsArchive : public CPropertyPage
@@ -32,7 +36,10 @@ public:
     ArchiveSettings m_settings;
     QString m_strTimelapseAt; // "%H:%M:%S", edited form of nTimelapseAt
 
-    void SetFromSettings(const ArchiveSettings& s);
+    // notice: what the archive wants the user to know (folders it leaves
+    // alone); clock: the time the previews show.
+    void SetFromSettings(const ArchiveSettings& s, const QString& notice = QString(),
+                         std::function<std::time_t()> clock = nullptr);
     ArchiveSettings Settings() const;
 
     // What the previews show for the current texts.
@@ -45,6 +52,9 @@ protected:
     void OnInitDialog() override;
 
 private:
+    QString m_strNotice;
+    std::function<std::time_t()> m_clock;
+    std::time_t Now() const;
     void OnBrowse();
     void UpdatePreviews();
     void UpdateEnabled();

@@ -4,10 +4,10 @@
 #include "app/Profile.h"
 #include "archive/Archive.h"
 #include "archive/ArchiveFiles.h"
-#include "net/CUpload.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <cerrno>
 #include <sys/stat.h>
 
@@ -33,7 +33,18 @@ protected:
     QTemporaryDir dir;
     QString picture = dir.filePath("vizo.jpg");
     std::time_t noon = LocalTime(2026, 12, 6, 12, 0, 5);
-    void SetUp() override { ASSERT_TRUE(WriteFile(picture, QByteArray(5000, 'p'))); }
+    RecordingPorts ports;
+    Archive archive{ports};
+    void SetUp() override
+    {
+        ASSERT_TRUE(WriteFile(picture, QByteArray(5000, 'p')));
+        ArchiveSettings& s = archive.m_settings;
+        s.bUseArchive = 1;
+        s.strFolder = dir.filePath("archive/%Y-%m-%d");
+        s.strName = "%H%M%S.jpg";
+        s.nMinSecs = 60;
+        s.nKeepDays = 0;
+    }
 };
 } // namespace
 
@@ -157,13 +168,6 @@ TEST_F(ArchiveStore, FullDiskLeavesNothingHalfWritten)
 
 TEST_F(ArchiveStore, KeepHonoursMinSecondsForFramesAndReportsUnwritableFolders)
 {
-    CUpload engine;
-    Archive archive(engine);
-    archive.m_settings.bUseArchive = 1;
-    archive.m_settings.strFolder = dir.filePath("archive/%Y-%m-%d");
-    archive.m_settings.strName = "%H%M%S.jpg";
-    archive.m_settings.nMinSecs = 60;
-    archive.m_settings.nKeepDays = 0;
     QStringList kept;
     for (int offset : {0, 30, 59, 60, 61, 130, 100 /* clock set back */})
         if (archive.Keep(picture, noon + offset, true))
@@ -173,18 +177,104 @@ TEST_F(ArchiveStore, KeepHonoursMinSecondsForFramesAndReportsUnwritableFolders)
     EXPECT_TRUE(archive.Keep(picture, noon + 101, false));
     EXPECT_EQ(FilesBelow(dir.filePath("archive")).size(), 5);
 
-    StatusRecorder status;
+    // Failures are the archive's own state, said once per change.
     ASSERT_TRUE(WriteFile(dir.filePath("blocked"), "a file where a folder should be"));
+    const QString folder = archive.m_settings.strFolder;
     archive.m_settings.strFolder = dir.filePath("blocked/%Y-%m-%d");
     EXPECT_FALSE(archive.Keep(picture, noon, false));
-    ASSERT_FALSE(status.lines.isEmpty());
-    EXPECT_TRUE(status.lines.last().startsWith("Archive folder "))
-        << status.lines.last().toStdString();
+    EXPECT_FALSE(archive.Keep(picture, noon, false));
+    ASSERT_FALSE(ports.lines.isEmpty());
+    EXPECT_TRUE(ports.lines.last().startsWith("Archive folder "))
+        << ports.lines.last().toStdString();
     EXPECT_TRUE(QFile::exists(picture));
 
     archive.m_settings.strName = "fixed.jpg";
     EXPECT_FALSE(archive.Keep(picture, noon, false));
-    EXPECT_TRUE(status.lines.last().startsWith("Archive settings unusable: "));
+    EXPECT_TRUE(ports.lines.last().startsWith("Archive settings unusable: "));
+    archive.m_settings.strFolder = folder;
+    archive.m_settings.strName = "%H%M%S.jpg";
+    EXPECT_TRUE(archive.Keep(picture, noon + 200, false));
+    ASSERT_EQ(ports.states.size(), 3);
+    EXPECT_TRUE(ports.states[0].startsWith("failing: Archive folder "));
+    EXPECT_TRUE(ports.states[1].startsWith("failing: Archive settings unusable: "));
+    EXPECT_EQ(ports.states[2], "ok");
+}
+
+TEST_F(ArchiveStore, ALongStreamIsCleanedUpOnceAMinuteAndEachPassSaysWhat)
+{
+    // 100 kB frames every second, 1 MB allowed: about ten fit.
+    ASSERT_TRUE(WriteFile(picture, QByteArray(100000, 'p')));
+    archive.m_settings.nMinSecs = 0;
+    archive.m_settings.nMaxMB = 1;
+    long long mostBytes = 0;
+    for (int s = 0; s < 300; ++s) {
+        ASSERT_TRUE(archive.Keep(picture, noon + s, true));
+        long long bytes = 0;
+        for (const QString& f : FilesBelow(dir.filePath("archive")))
+            bytes += QFileInfo(dir.filePath("archive/" + f)).size();
+        mostBytes = qMax(mostBytes, bytes);
+    }
+    // Never more than a minute's frames beyond the limit.
+    EXPECT_LE(mostBytes, 1048576 + 61 * 100000);
+    const QStringList passes = ports.lines.filter("Archive clean-up removed");
+    ASSERT_EQ(passes.size(), 4); // at 60, 120, 180 and 240 s
+    EXPECT_EQ(passes[0], "Archive clean-up removed 51 files (4.9 MB): archive over 1 MB");
+}
+
+TEST_F(ArchiveStore, FoldersOfTheUsersFilesAreSaidOnceAndLeftAlone)
+{
+    const QString user = dir.filePath("archive/2026-10-01/120000.jpg");
+    ASSERT_TRUE(WriteFile(user, "the user's"));
+    ASSERT_TRUE(SetModified(user, noon - 60 * 86400));
+    archive.m_settings.nKeepDays = 7;
+    EXPECT_TRUE(archive.ForeignNotice().isEmpty());
+    ASSERT_TRUE(archive.Keep(picture, noon, false));
+    archive.Tidy(noon + 120);
+    EXPECT_TRUE(QFile::exists(user));
+    EXPECT_EQ(ports.lines,
+              QStringList({"Archive clean-up leaves alone the files it has no record of writing "
+                           "in 1 folder(s): " +
+                           dir.filePath("archive/2026-10-01")}));
+    EXPECT_EQ(archive.ForeignNotice(),
+              "Left alone (not written by Vizo): " + dir.filePath("archive/2026-10-01"));
+}
+
+TEST_F(ArchiveStore, ALowDiskPausesTheArchiveWhichResumesByItself)
+{
+    const QString mount = dir.filePath("small");
+    ASSERT_TRUE(QDir().mkpath(mount));
+    QProcess m;
+    m.start("mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", mount});
+    if (!m.waitForFinished(10000) || m.exitCode() != 0)
+        GTEST_SKIP() << "a small file system needs root to mount";
+    struct Unmount {
+        QString at;
+        ~Unmount() { QProcess::execute("umount", {at}); }
+    } unmount{mount};
+    archive.m_settings.strFolder = mount + "/cam/%Y-%m-%d";
+    archive.m_settings.nMinFreeMB = 4;
+    archive.m_settings.nKeepDays = 7;
+    ASSERT_TRUE(archive.Keep(picture, noon, false));
+    const QString old = mount + "/cam/2026-11-20/120000.jpg";
+    ASSERT_TRUE(WriteRecorded(old, QByteArray(100000, 'o'), noon - 10 * 86400));
+    ASSERT_TRUE(WriteFile(mount + "/ballast", QByteArray(5 << 20, 'b')));
+    ports.lines.clear();
+
+    EXPECT_FALSE(archive.Keep(picture, noon + 10, false));
+    EXPECT_FALSE(archive.Keep(picture, noon + 20, false));
+    ASSERT_EQ(ports.lines.size(), 2) << ports.lines.join("\n").toStdString();
+    EXPECT_TRUE(ports.lines[0].startsWith("Archive paused: 2 MB free on its disk, below 4 MB"))
+        << ports.lines[0].toStdString();
+    EXPECT_TRUE(ports.lines[1].startsWith("Archive clean-up removed 1 files"));
+    EXPECT_FALSE(QFile::exists(old));
+    EXPECT_EQ(ports.states, QStringList({"failing: " + ports.lines[0]}));
+
+    ASSERT_TRUE(QFile::remove(mount + "/ballast"));
+    EXPECT_TRUE(archive.Keep(picture, noon + 30, false));
+    EXPECT_TRUE(ports.lines.last().startsWith("Archive resumes: "))
+        << ports.lines.last().toStdString();
+    EXPECT_EQ(ports.states.last(), "ok");
+    EXPECT_EQ(FilesBelow(mount + "/cam").size(), 2);
 }
 
 TEST(ArchiveSettingsStore, DefaultsLeaveTheArchiveOffAndChangesAreWrittenAlone)

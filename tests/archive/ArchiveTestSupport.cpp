@@ -1,5 +1,7 @@
 #include "ArchiveTestSupport.h"
 
+#include "archive/ArchiveRecord.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -26,13 +28,21 @@ bool SetModified(const QString& path, std::time_t t)
            0;
 }
 
+bool WriteRecorded(const QString& path, const QByteArray& bytes, std::time_t t)
+{
+    return WriteFile(path, bytes) && RecordWritten(path) && SetModified(path, t);
+}
+
 QStringList FilesBelow(const QString& dir)
 {
     QStringList out;
     QDirIterator it(dir, QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(dir).relativeFilePath(it.next());
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!IsBookkeepingName(it.fileName()))
+            out << QDir(dir).relativeFilePath(path);
+    }
     out.sort();
     return out;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "archive/ArchiveNames.h"
+#include "archive/ArchivePorts.h"
 #include "support/testsupport.h"
 
 #include <QString>
@@ -16,7 +17,10 @@ inline void PrintTo(const QString& text, std::ostream* out)
 
 bool WriteFile(const QString& path, const QByteArray& bytes);
 bool SetModified(const QString& path, std::time_t t);
-// Every file below dir (links included, not followed), relative, sorted.
+// A file as the archive writes it: recorded beside it, modified at t.
+bool WriteRecorded(const QString& path, const QByteArray& bytes, std::time_t t);
+// Every file below dir (links included, not followed) but the archive's
+// bookkeeping, relative, sorted.
 QStringList FilesBelow(const QString& dir);
 
 // JPEG pictures from the lavfi test source, made once per test program.
@@ -34,3 +38,28 @@ bool ReadVideo(const QString& path, VideoInfo* info);
 
 // A layout with the default name pattern below dir/%Y-%m-%d.
 ArchiveLayout LayoutIn(const QString& dir);
+
+// The archive's ports, recorded; publishing answers as told.
+class RecordingPorts : public ArchivePorts
+{
+public:
+    QStringList lines, published, states;
+    bool uploadsOn = false, busy = false, publishOk = true;
+    std::function<void()> onPublish;
+
+    void Status(const QString& text) override { lines << text; }
+    void Log(const QString& text) override { lines << text; }
+    bool UploadsOn() const override { return uploadsOn; }
+    bool EngineBusy() const override { return busy; }
+    bool Publish(const QString& local, const QString& remote) override
+    {
+        published << local + " -> " + remote;
+        if (onPublish)
+            onPublish();
+        return publishOk;
+    }
+    void ArchiveStateChanged(bool ok, const QString& reason) override
+    {
+        states << (ok ? QStringLiteral("ok") : QStringLiteral("failing: ") + reason);
+    }
+};

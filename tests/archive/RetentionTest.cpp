@@ -1,4 +1,5 @@
-// Retention removes the archive's own old files and nothing else.
+// Retention removes the old files the archive recorded writing, and nothing
+// else.
 #include "ArchiveTestSupport.h"
 #include "archive/ArchiveFiles.h"
 
@@ -17,8 +18,12 @@ protected:
 
     void Make(const QString& rel, int bytes, std::time_t t)
     {
+        ASSERT_TRUE(WriteRecorded(layout.root + "/" + rel, QByteArray(bytes, 'x'), t));
+    }
+    void MakeForeign(const QString& rel, int bytes, std::time_t t)
+    {
         const QString path = layout.root + "/" + rel;
-        ASSERT_TRUE(WriteFile(path, QByteArray(bytes, 'x')));
+        ASSERT_TRUE(WriteFile(path, QByteArray(bytes, 'u')));
         ASSERT_TRUE(SetModified(path, t));
     }
 };
@@ -60,6 +65,7 @@ TEST_F(Retention, PlantedLinksForeignFilesAndOtherFoldersSurvive)
     ASSERT_TRUE(SetModified(outside.filePath("2026-01-01/120000.jpg"), old));
 
     Make("2026-01-01/120000.jpg", 10, old);
+    // Recorded, but not named as the archive names its files.
     Make("2026-01-01/notes.txt", 10, old);
     Make("2026-01-01/120000.jpg.bak", 10, old);
     Make("holiday/120000.jpg", 10, old);
@@ -87,4 +93,62 @@ TEST_F(Retention, AMissingRootIsNotAnError)
     const RetentionResult r = ApplyRetention(LayoutIn(dir.filePath("never-made")), now, 1, 1);
     EXPECT_EQ(r.removed, 0);
     EXPECT_TRUE(r.errors.isEmpty());
+}
+
+TEST_F(Retention, FilesWithoutARecordAreNeverRemovedAndTheirFoldersAreNamed)
+{
+    // The user's own pictures, named as ours, two months old, in a folder the
+    // archive also wrote to and in one it never did.
+    const std::time_t old = LocalTime(2026, 10, 10, 12, 0, 0);
+    for (const char* name : {"120000.jpg", "235959.jpg", "120000-1.jpg", "120000.jpg.t07"})
+        MakeForeign(QString("2026-10-10/") + name, 100, old);
+    MakeForeign("2026-10-11/120000.jpg", 100, old);
+    Make("2026-10-10/130000.jpg", 100, old);
+    // Recorded, then replaced by the user with something else.
+    Make("2026-10-10/140000.jpg", 100, old);
+    MakeForeign("2026-10-10/140000.jpg", 200, old);
+    Make("2026-12-10/110000.jpg", 100, now - 3600);
+
+    const RetentionResult r = ApplyRetention(layout, now, 7, 0);
+    EXPECT_EQ(r.removed, 1);
+    EXPECT_EQ(
+        FilesBelow(layout.root),
+        QStringList({"2026-10-10/120000-1.jpg", "2026-10-10/120000.jpg",
+                     "2026-10-10/120000.jpg.t07", "2026-10-10/140000.jpg", "2026-10-10/235959.jpg",
+                     "2026-10-11/120000.jpg", "2026-12-10/110000.jpg"}));
+    QStringList foreign = r.foreignFolders;
+    foreign.sort();
+    EXPECT_EQ(foreign, QStringList({layout.root + "/2026-10-10", layout.root + "/2026-10-11"}));
+}
+
+TEST_F(Retention, AgesCountFromTheNewestPictureToTheSecond)
+{
+    const std::time_t newest = now - 3 * 86400;
+    Make("2026-12-07/120000.jpg", 10, newest);
+    Make("2026-12-01/000000.jpg", 10, newest - 6 * 86400 - 43200);
+    Make("2026-11-30/120000.jpg", 10, newest - 7 * 86400);
+    Make("2026-11-30/115959.jpg", 10, newest - 7 * 86400 - 1);
+
+    // A clock far ahead or far back ages nothing by itself.
+    EXPECT_EQ(ApplyRetention(layout, now + 400 * 86400, 7, 0).removed, 1);
+    EXPECT_EQ(
+        FilesBelow(layout.root),
+        QStringList({"2026-11-30/120000.jpg", "2026-12-01/000000.jpg", "2026-12-07/120000.jpg"}));
+    EXPECT_EQ(ApplyRetention(layout, now - 400 * 86400, 7, 0).removed, 0);
+    EXPECT_EQ(FilesBelow(layout.root).size(), 3);
+}
+
+TEST_F(Retention, ATornLastLineOfTheRecordVouchesForNothing)
+{
+    const std::time_t old = LocalTime(2026, 10, 10, 12, 0, 0);
+    Make("2026-10-10/120000.jpg", 10, old);
+    MakeForeign("2026-10-10/130000.jpg", 10, old);
+    QFile record(layout.root + "/2026-10-10/.vizo-archive");
+    ASSERT_TRUE(record.open(QIODevice::Append));
+    record.write("10 130000.jpg"); // a crash before the line ended
+    record.close();
+    Make("2026-12-10/110000.jpg", 10, now - 3600);
+    EXPECT_EQ(ApplyRetention(layout, now, 7, 0).removed, 1);
+    EXPECT_EQ(FilesBelow(layout.root),
+              QStringList({"2026-10-10/130000.jpg", "2026-12-10/110000.jpg"}));
 }

@@ -5,8 +5,11 @@
 #include "FtpTestUtil.h"
 #include "app/CCameraApp.h"
 #include "archive/Archive.h"
+#include "archive/ArchiveFiles.h"
+#include "archive/TimelapseEncoder.h"
 #include "archive/TimelapseJob.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -108,6 +111,11 @@ TEST_F(TimelapseDay, BuildsTheDayInTimeOrderSkippingWhatCannotBeRead)
     EXPECT_EQ(info.height, 122);
     EXPECT_TRUE(info.moovFirst);
     EXPECT_FALSE(QFile::exists(video + ".t00"));
+    // Recorded as the archive's own: the size limit applies to it (the
+    // pictures here were put in by hand, unrecorded).
+    const RetentionResult r = ApplyRetention(layout, day + 86400, 0, 1);
+    EXPECT_EQ(r.removed, 1);
+    EXPECT_FALSE(QFile::exists(video));
 }
 
 TEST_F(TimelapseDay, ALinkPlantedAtTheTemporaryNameLeadsNowhere)
@@ -169,36 +177,90 @@ TEST_F(TimelapsePublish, DailyBuildRunsOnItsThreadAndWaitsForTheSessionToPublish
 {
     app.m_archive.m_settings.nTimelapseAt = 300;
     const std::time_t due = LocalTime(2026, 12, 7, 0, 5, 0);
-    int sessionActive = 0;
-    app.m_archive.Tick(due - 1, sessionActive, false);
-    EXPECT_FALSE(app.m_archive.Building());
-    app.m_archive.Tick(due, sessionActive, false);
-    EXPECT_TRUE(app.m_archive.Building());
+    Archive& archive = app.m_archive;
+    archive.Tick(due - 1);
+    EXPECT_FALSE(archive.Building());
+    archive.Tick(due);
+    EXPECT_TRUE(archive.Building());
 
     // A session holds the engine: the video is built but not sent.
-    sessionActive = 1;
+    app.m_bSessionActive = 1;
     EXPECT_TRUE(WaitFor(
         [&] {
-            app.m_archive.Tick(due + 1, sessionActive, false);
-            return !app.m_archive.Building();
+            archive.Tick(due + 1);
+            return !archive.Building();
         },
         60000));
     EXPECT_TRUE(QFile::exists(video));
     EXPECT_TRUE(server.ListFiles().isEmpty());
 
-    sessionActive = 0;
-    app.m_archive.Tick(due + 2, sessionActive, false);
-    EXPECT_EQ(sessionActive, 0);
+    app.m_bSessionActive = 0;
+    archive.Tick(due + 2);
+    EXPECT_EQ(app.m_bSessionActive, 0);
     EXPECT_EQ(server.ReadFile("timelapse/2026-12-06.mp4"), ReadAll(video));
     EXPECT_TRUE(status.lines.contains("Timelapse of 2026-12-06 built: 31 frames in " + video));
 
     // Once a day: later ticks, and a restart that finds the video, leave it.
-    app.m_archive.Tick(due + 3600, sessionActive, false);
-    EXPECT_FALSE(app.m_archive.Building());
-    Archive restarted(app.m_upload);
-    restarted.m_settings = app.m_archive.m_settings;
-    restarted.Tick(due + 3600, sessionActive, false);
+    archive.Tick(due + 3600);
+    EXPECT_FALSE(archive.Building());
+    Archive restarted(app.m_archivePorts);
+    restarted.m_settings = archive.m_settings;
+    restarted.Tick(due + 3600);
     EXPECT_FALSE(restarted.Building());
+}
+
+TEST_F(TimelapseDay, ASecondBuildOfTheDayIsRefusedWhileTheFirstRuns)
+{
+    TimelapseJob first(layout, day, 25);
+    first.start();
+    ASSERT_TRUE(WaitFor([&] { return first.m_done >= 1 || first.isFinished(); }, 60000));
+    ASSERT_FALSE(first.isFinished()) << "the first build ended before the second started";
+    const DayBuild second = BuildDayTimelapse(layout, day, 25, nullptr, nullptr);
+    EXPECT_FALSE(second.ok);
+    EXPECT_EQ(second.error, QString("another build of this day is running (process %1)")
+                                .arg(QCoreApplication::applicationPid()));
+    ASSERT_TRUE(first.wait(60000));
+    ASSERT_TRUE(first.m_result.ok) << first.m_result.error.toStdString();
+    VideoInfo info;
+    ASSERT_TRUE(ReadVideo(video, &info));
+    EXPECT_EQ(info.frames, 31);
+    EXPECT_TRUE(info.moovFirst);
+    // Once it let go, the day can be built again, and nothing of the lock is left.
+    EXPECT_TRUE(BuildDayTimelapse(layout, day, 25, nullptr, nullptr).ok);
+    EXPECT_EQ(QDir(QFileInfo(video).path()).entryList({".timelapse*"}, QDir::Hidden | QDir::Files),
+              QStringList());
+}
+
+TEST_F(TimelapseDay, OnlyAVideoThatReadsBackIsPublished)
+{
+    RecordingPorts ports;
+    ports.uploadsOn = true;
+    ports.busy = true;
+    Archive archive(ports);
+    archive.m_settings.bUseArchive = 1;
+    archive.m_settings.strFolder = dir.filePath("archive/%Y-%m-%d");
+    archive.m_settings.bTimelapse = 1;
+    const std::time_t due = LocalTime(2026, 12, 7, 0, 5, 0);
+    archive.Tick(due);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            archive.Tick(due + 1);
+            return !archive.Building();
+        },
+        60000));
+    QString reason;
+    EXPECT_TRUE(CheckVideo(video, 31, nullptr, &reason)) << reason.toStdString();
+    EXPECT_FALSE(CheckVideo(video, 30, nullptr, &reason));
+    // Cut short while it waited for the engine: the tail of the frames is gone.
+    const QByteArray whole = ReadAll(video);
+    ASSERT_TRUE(WriteFile(video, whole.left(whole.size() - 5000)));
+    ports.busy = false;
+    archive.Tick(due + 2);
+    EXPECT_TRUE(ports.published.isEmpty());
+    ASSERT_FALSE(ports.lines.isEmpty());
+    EXPECT_TRUE(ports.lines.last().startsWith("Timelapse of 2026-12-06 not published: " + video +
+                                              " does not read back ("))
+        << ports.lines.last().toStdString();
 }
 
 TEST_F(TimelapseDay, CommandLineExitCodes)

@@ -3,7 +3,10 @@
 
 #include "settings/CSettingsArchive.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLabel>
+#include <QTemporaryDir>
 
 namespace
 {
@@ -61,4 +64,24 @@ TEST_F(SettingsDialogTest, ArchivePageRefusesWhatCannotWorkAndStoresOnlyChanges)
                                      "Archive/Timelapse At", "Archive/Timelapse Fps"}));
     EXPECT_EQ(app.m_archive.m_settings.nTimelapseAt, 600);
     EXPECT_EQ(StoredString("Archive", "Name"), "%H%M.jpg");
+}
+
+TEST_F(SettingsDialogTest, ArchivePageNamesTheFoldersCleanUpLeavesAlone)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("2024-01-01")));
+    QFile user(dir.filePath("2024-01-01/120000.jpg"));
+    ASSERT_TRUE(user.open(QIODevice::WriteOnly));
+    user.close();
+    ArchiveSettings& s = app.m_archive.m_settings;
+    s.bUseArchive = 1;
+    s.strFolder = dir.filePath("%Y-%m-%d");
+    app.m_archive.Tidy(CCameraApp::Now());
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kArchive);
+        EXPECT_EQ(Preview(sheet, IDC_ARCHIVE_NOTICE),
+                  "Left alone (not written by Vizo): " + dir.filePath("2024-01-01"));
+        ClickCancel(sheet);
+    });
+    EXPECT_TRUE(QFile::exists(dir.filePath("2024-01-01/120000.jpg")));
 }

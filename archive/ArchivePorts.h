@@ -1,0 +1,26 @@
+// What the archive needs from the rest of the program, and nothing more:
+// the spine implements it; tests use a recording one.
+#pragma once
+
+#include <QString>
+
+class ArchivePorts
+{
+public:
+    virtual ~ArchivePorts() = default;
+
+    // A line for the status bar and the log.
+    virtual void Status(const QString& text) = 0;
+    // A line for the log alone: house-keeping that needs no one's attention
+    // and is no part of an upload's outcome.
+    virtual void Log(const QString& text) = 0;
+    // Whether uploads are switched on at all.
+    virtual bool UploadsOn() const = 0;
+    // Whether a session or a modal dialog holds the upload engine now.
+    virtual bool EngineBusy() const = 0;
+    // Sends the file to the server under remote (a temporary name, then a
+    // rename); true once it is there. The port says what went wrong.
+    virtual bool Publish(const QString& local, const QString& remote) = 0;
+    // The archive's own health, apart from uploads; called on changes only.
+    virtual void ArchiveStateChanged(bool ok, const QString& reason) = 0;
+};
