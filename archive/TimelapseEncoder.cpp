@@ -1,5 +1,7 @@
 #include "TimelapseEncoder.h"
 
+#include "platform/vfw/ffmpeg.h"
+
 #include <QFile>
 #include <memory>
 
@@ -13,13 +15,6 @@ extern "C" {
 
 namespace
 {
-QString AvError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return QString::fromUtf8(text);
-}
-
 struct Deleters {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
     void operator()(AVFrame* f) const { av_frame_free(&f); }
@@ -59,7 +54,7 @@ bool DecodePicture(AVCodecContext* dec, AVPacket* pkt, AVFrame* frame, const QSt
     if (rc >= 0 && (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)))
         rc = AVERROR_INVALIDDATA;
     if (rc < 0 || frame->width <= 0 || frame->height <= 0) {
-        *reason = rc < 0 ? AvError(rc) : QStringLiteral("no picture");
+        *reason = rc < 0 ? AvErrorText(rc) : QStringLiteral("no picture");
         return false;
     }
     return true;
@@ -112,7 +107,7 @@ public:
         int rc = avformat_alloc_output_context2(&m_out, nullptr, "mp4", name.constData());
         const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
         if (rc < 0 || !codec) {
-            *error = codec ? AvError(rc) : QStringLiteral("the libx264 encoder is missing");
+            *error = codec ? AvErrorText(rc) : QStringLiteral("the libx264 encoder is missing");
             return false;
         }
         m_enc.reset(avcodec_alloc_context3(codec));
@@ -127,7 +122,7 @@ public:
         av_opt_set(m_enc->priv_data, "preset", kTimelapsePreset, 0);
         av_opt_set_int(m_enc->priv_data, "crf", kTimelapseCrf, 0);
         if ((rc = avcodec_open2(m_enc.get(), codec, nullptr)) < 0) {
-            *error = QStringLiteral("encoder: ") + AvError(rc);
+            *error = QStringLiteral("encoder: ") + AvErrorText(rc);
             return false;
         }
         m_stream = avformat_new_stream(m_out, nullptr);
@@ -135,7 +130,7 @@ public:
         m_stream->time_base = m_enc->time_base;
         m_stream->avg_frame_rate = m_enc->framerate;
         if ((rc = avio_open(&m_out->pb, name.constData(), AVIO_FLAG_WRITE)) < 0) {
-            *error = AvError(rc);
+            *error = AvErrorText(rc);
             return false;
         }
         AVDictionary* options = nullptr;
@@ -144,7 +139,7 @@ public:
         rc = avformat_write_header(m_out, &options);
         av_dict_free(&options);
         if (rc < 0) {
-            *error = AvError(rc);
+            *error = AvErrorText(rc);
             return false;
         }
         m_pkt.reset(av_packet_alloc());
@@ -165,7 +160,7 @@ public:
             m_pkt->stream_index = m_stream->index;
             rc = av_interleaved_write_frame(m_out, m_pkt.get());
         }
-        *error = AvError(rc);
+        *error = AvErrorText(rc);
         return false;
     }
 
@@ -175,7 +170,7 @@ public:
             return false;
         const int rc = av_write_trailer(m_out);
         if (rc < 0)
-            *error = AvError(rc);
+            *error = AvErrorText(rc);
         if (avio_closep(&m_out->pb) < 0 && rc >= 0) {
             *error = QStringLiteral("cannot finish writing");
             return false;
@@ -196,9 +191,9 @@ TimelapseOutcome EncodeTimelapse(const std::vector<QString>& pictures, const QSt
                                  const std::atomic<bool>* cancel)
 {
     TimelapseOutcome r;
-    // Reasons reach the status lines; the libraries' chatter is not wanted.
-    if (av_log_get_level() > AV_LOG_FATAL)
-        av_log_set_level(AV_LOG_FATAL);
+    // Reasons reach the status lines; the libraries' own warnings go through
+    // the shared route, never by changing the process-wide level from here.
+    InitFfmpeg();
     const AVCodec* mjpeg = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
     Owned<AVCodecContext> dec(mjpeg ? avcodec_alloc_context3(mjpeg) : nullptr);
     // A picture cut short (a full disk, a crash) is skipped, not half shown.
@@ -294,7 +289,7 @@ bool DecodeCount(AVCodecContext* dec, const AVPacket* pkt, AVFrame* frame, int* 
         if (rc >= 0)
             ++*frames;
     }
-    *reason = QStringLiteral("frame %1: %2").arg(*frames + 1).arg(AvError(rc));
+    *reason = QStringLiteral("frame %1: %2").arg(*frames + 1).arg(AvErrorText(rc));
     return false;
 }
 } // namespace
@@ -309,7 +304,7 @@ bool CheckVideo(const QString& path, int expectedFrames, const std::atomic<bool>
     if (rc >= 0)
         rc = avformat_find_stream_info(fmt.get(), nullptr);
     if (rc < 0) {
-        *reason = AvError(rc);
+        *reason = AvErrorText(rc);
         return false;
     }
     const AVCodec* codec = nullptr;
@@ -338,7 +333,7 @@ bool CheckVideo(const QString& path, int expectedFrames, const std::atomic<bool>
         }
     }
     if (rc != AVERROR_EOF) {
-        *reason = AvError(rc);
+        *reason = AvErrorText(rc);
         return false;
     }
     if (!decode)
