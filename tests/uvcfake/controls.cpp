@@ -84,7 +84,7 @@ void LogSet(std::uint32_t id, std::int32_t value, int error)
     if (n > 0 && ::write(fd, line, std::size_t(n)) < 0) {
         // Nothing to report to: the log is the report.
     }
-    ::close(fd);
+    RealClose(fd);
 }
 
 } // namespace

@@ -111,7 +111,7 @@ void FreeBuffers(Device& d)
     if (d.base)
         ::munmap(d.base, d.slot * d.buffers.size());
     if (d.memfd >= 0)
-        ::close(d.memfd);
+        RealClose(d.memfd);
     d.base = nullptr;
     d.memfd = -1;
     d.buffers.clear();
@@ -129,12 +129,16 @@ void StopStreaming(Device& d)
         b.queued = b.done = false;
 }
 
+Clock::duration Interval(const Device& d)
+{
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) / d.fps;
+}
+
 // Frames come at the interval in effect whether or not anyone takes them; a
 // frame finding no queued buffer is dropped, as a driver drops it.
 void Advance(Device& d, Clock::time_point now)
 {
-    const auto interval =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) / d.fps;
+    const Clock::duration interval = Interval(d);
     while (d.streaming && now >= d.due) {
         if (d.queued.empty()) {
             const auto missed = (now - d.due) / interval + 1;
@@ -435,7 +439,7 @@ int Stream(Device& d, int fd, const int* type, bool on)
     d.owner = fd;
     d.streaming = true;
     d.sequence = 0;
-    d.due = Clock::now() + std::chrono::seconds(1) / d.fps;
+    d.due = Clock::now() + Interval(d);
     return 0;
 }
 

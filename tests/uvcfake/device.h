@@ -10,6 +10,7 @@ namespace uvcfake
 
 // The C library's own functions, bypassing the interposed ones.
 int RealOpen(const char* path, int flags, mode_t mode);
+int RealClose(int fd);
 void* RealMmap(void* addr, std::size_t length, int prot, int flags, int fd, off_t offset);
 
 // True for files named video<N> in the folder VIZO_VIDEO_DEVICE_DIR names.

@@ -80,6 +80,12 @@ int RealOpen(const char* path, int flags, mode_t mode)
     return real(path, flags, mode);
 }
 
+int RealClose(int fd)
+{
+    static const auto real = Next<int (*)(int)>("close");
+    return real(fd);
+}
+
 void* RealMmap(void* addr, std::size_t length, int prot, int flags, int fd, off_t offset)
 {
     static const auto real = Next<MmapFn>("mmap");
@@ -159,10 +165,9 @@ int __openat64_2(int dirfd, const char* path, int flags)
 // get the same number for a file of its own.
 int close(int fd)
 {
-    static const auto real = Next<int (*)(int)>("close");
     if (uvcfake::MaybeFake(fd))
         uvcfake::Detach(fd);
-    return real(fd);
+    return uvcfake::RealClose(fd);
 }
 
 int ioctl(int fd, unsigned long request, ...) __THROW
