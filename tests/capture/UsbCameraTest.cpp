@@ -5,7 +5,6 @@
 #include "CaptureTestSupport.h"
 #include "app/CCameraApp.h"
 #include "log.h"
-#include "reader.h"
 #include "session/CCameraDlg.h"
 #include "uvcfake/pattern.h"
 #include "v4l2.h"
@@ -232,19 +231,24 @@ TEST_F(UsbCamera, UnpluggedIsLostAndFoundByNameUnderAnotherNode)
     EXPECT_EQ(BarsSeen(frame), uvcfake::kBarCount);
 }
 
-TEST_F(UsbCamera, SecondOpenWhileStreamingIsRefusedAsBusyAtOnce)
+TEST_F(UsbCamera, SecondWindowOnTheStreamingCameraIsToldItIsBusyAtOnce)
 {
     WITH_FAKE_CAMERA();
     Connect();
     ASSERT_FALSE(Grab().empty());
-    const CaptureDriver camera = ListCaptureDrivers().value(0);
-    SourceReader second;
-    QString error;
+    CCameraDlg second;
+    ASSERT_TRUE(second.CreateCaptureWindow());
+    second.BuildDriverMenu();
     QElapsedTimer timer;
     timer.start();
-    EXPECT_FALSE(second.Open(camera, {640, 480, 24}, &error));
+    second.ConnectDriver(0);
     EXPECT_LT(timer.elapsed(), 5000);
-    EXPECT_TRUE(error.contains(QLatin1String("busy"), Qt::CaseInsensitive)) << error.toStdString();
+    const QString busy =
+        QStringLiteral("Could not open video source '%1': Device or resource busy.").arg(kCard);
+    EXPECT_TRUE(m_log.contains(busy)) << m_log.join('\n').toStdString();
+    EXPECT_TRUE(m_boxes.texts.contains(
+        QStringLiteral("Vizo could not connect to capture device\n'%1'!").arg(kCard)))
+        << m_boxes.texts.join('|').toStdString();
     EXPECT_FALSE(Grab().empty()) << "the first stream goes on";
 }
 
