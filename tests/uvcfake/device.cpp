@@ -124,7 +124,7 @@ int Dispatch(std::unique_lock<std::mutex>& lock, Device& d, int fd, unsigned lon
     case VIDIOC_STREAMOFF:
         return Stream(d, fd, static_cast<int*>(arg), false);
     default:
-        return ENOTTY; // no TV standards, no extended controls: as UVC
+        return ENOTTY; // UVC has no TV standards; extended controls are not faked
     }
 }
 

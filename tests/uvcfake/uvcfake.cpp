@@ -15,6 +15,8 @@
 // Unplugging is removing the node file: from then on every ioctl on handles
 // of it, DQBUF included, fails with ENODEV. Plugging in under another number
 // is creating another file; a new file gives a camera with default controls.
+// The first stream of an MJPEG size encodes its frames (about a second at
+// 1920x1080 here); VIDIOC_G/S_EXT_CTRLS and select() are not faked.
 // The first handle that sets the format, the frame rate or buffers owns
 // the stream until it closes; the others get EBUSY for those, as with UVC.
 //
