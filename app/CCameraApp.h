@@ -103,6 +103,7 @@ public:
 private:
     void ParseCommandLine(const QStringList& arguments);
     bool RunTimelapseOption();
+    void InterruptTimelapse(int signal);
     bool ColourCheck();
     void LaunchDisplaySettings();
     QString DefaultPictureDirectory() const;
@@ -113,6 +114,7 @@ private:
     void StartUnattended(CCameraDlg& dlg);
     void StopUnattended();
     void OnTerminate(int signal);
+    int m_nTimelapseSignal = 0; // the first signal that stopped -timelapse
     // One program per settings file; false (said, exit status set) when
     // another holds it.
     bool TakeInstanceLock();

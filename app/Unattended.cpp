@@ -154,6 +154,10 @@ void CCameraApp::StopUnattended()
 // then the main window's loop ends and start-up releases the libraries.
 void CCameraApp::OnTerminate(int signal)
 {
+    if (m_bTimelapseCommand) {
+        InterruptTimelapse(signal);
+        return;
+    }
     if (m_bTerminating) {
         LogLine("service", QStringLiteral("Signal %1 again: ending at once").arg(signal));
         std::_Exit(1);
