@@ -16,6 +16,7 @@
 #include <memory>
 
 class CCameraDlg;
+struct CommandLine;
 
 class CCameraApp : public QObject
 {
@@ -24,8 +25,9 @@ public:
     CCameraApp();
     ~CCameraApp() override;
 
-    // Start-up and the whole running life; always returns false.
-    bool InitInstance(const QStringList& arguments);
+    // Start-up and the whole running life, from the command line main() read;
+    // always returns false.
+    bool InitInstance(const CommandLine& line);
     void InstallInternetExtensions();
     void SetRegistryKey(const QString& company);
 
@@ -72,6 +74,7 @@ public:
 
     // Framework state.
     QString m_pszAppName;   // program file's base name: message boxes, store name
+    QString m_strProfile;   // -profile NAME, already checked; empty: the usual settings
     int m_nCmdShow = 1;     // 2 = show minimized
     int m_bServiceMode = 0; // -service: no display, messages logged
     int m_nExitCode = 0;    // the program's exit status
@@ -80,6 +83,7 @@ public:
     // Exit statuses a service manager acts on (sysexits.h values).
     static constexpr int kExitUnavailable = 69; // no Internet layer, no capture device
     static constexpr int kExitConfig = 78;      // needs a person to configure it
+    static constexpr int kExitUsage = 64;       // a command line that cannot be run
     CCameraDlg* m_pMainWnd = nullptr;
     bool m_bTimelapseCommand = false; // -timelapse: build one day's video and end
     QString m_strTimelapseDay;
@@ -98,7 +102,8 @@ public:
     static const char* const s_szOnlineManual;
 
 private:
-    void ParseCommandLine(const QStringList& arguments);
+    // False (said, exit status set) when the program must not run.
+    bool ApplyCommandLine(const CommandLine& line);
     bool RunTimelapseOption();
     bool ColourCheck();
     void LaunchDisplaySettings();
