@@ -11,6 +11,7 @@
 #include "platform/afx/log.h"
 #include "platform/win/module.h"
 #include "res/resources.h"
+#include "service/HealthReport.h"
 #include "service/Signals.h"
 #include "session/CCameraDlg.h"
 #include "session/Schedule.h"
@@ -85,9 +86,10 @@ CCameraApp::~CCameraApp()
         g_app = nullptr;
 }
 
-bool CCameraApp::InitInstance(const QStringList& arguments)
+bool CCameraApp::InitInstance(const CommandLine& line)
 {
-    ParseCommandLine(arguments);
+    if (!ApplyCommandLine(line))
+        return false;
     const SignalCatcher catcher([this](int signal) { OnTerminate(signal); },
                                 [this] { OnUploadNow(); });
     InstallInternetExtensions();
@@ -159,9 +161,8 @@ bool CCameraApp::InitInstance(const QStringList& arguments)
     return false;
 }
 
-void CCameraApp::ParseCommandLine(const QStringList& arguments)
+bool CCameraApp::ApplyCommandLine(const CommandLine& line)
 {
-    const CommandLine line = ::ParseCommandLine(arguments);
     if (line.minimized)
         m_nCmdShow = 2;
     m_bServiceMode = line.service ? 1 : 0;
@@ -171,6 +172,18 @@ void CCameraApp::ParseCommandLine(const QStringList& arguments)
     AfxSetHeadless(line.service || line.timelapse);
     for (const QString& message : line.messages)
         AfxMessageBox(message);
+    // A refused profile name must not fall back to the usual settings: that
+    // would run a second camera's service on the first one's files.
+    if (!line.profileError.isEmpty()) {
+        AfxMessageBox(line.profileError);
+        m_nExitCode = kExitUsage;
+        return false;
+    }
+    m_strProfile = line.profile;
+    SetStateProfile(m_strProfile);
+    if (!m_strProfile.isEmpty())
+        AfxSetAppName(QStringLiteral("%1 (%2)").arg(m_pszAppName, m_strProfile));
+    return true;
 }
 
 void CCameraApp::InstallInternetExtensions()
@@ -195,21 +208,28 @@ void CCameraApp::InstallInternetExtensions()
 
 // The default picture lives beside the program; an installed program's folder
 // is not the user's to write, so the user's data folder stands in for it.
+// Profiles share the program's folder, so each has a data folder of its own
+// for its picture and the temporaries written beside it.
 QString CCameraApp::DefaultPictureDirectory() const
 {
-    if (m_strAppDir.isEmpty() || QFileInfo(m_strAppDir).isWritable())
+    if (m_strProfile.isEmpty() && (m_strAppDir.isEmpty() || QFileInfo(m_strAppDir).isWritable()))
         return m_strAppDir;
     QString data = qEnvironmentVariable("XDG_DATA_HOME");
-    if (data.isEmpty())
+    if (data.isEmpty() || !QDir::isAbsolutePath(data))
         data = QDir::homePath() + QStringLiteral("/.local/share");
-    const QString dir = data + QStringLiteral("/vizo/");
+    QString dir = data + QStringLiteral("/vizo/");
+    if (!m_strProfile.isEmpty())
+        dir += m_strProfile + QLatin1Char('/');
     QDir().mkpath(dir);
     return dir;
 }
 
+// A profile's file lies beside the usual one: vizo-door.conf next to vizo.conf.
 void CCameraApp::SetRegistryKey(const QString& company)
 {
-    m_profile = std::make_unique<Profile>(company, m_pszAppName);
+    const QString name =
+        m_strProfile.isEmpty() ? m_pszAppName : m_pszAppName + QLatin1Char('-') + m_strProfile;
+    m_profile = std::make_unique<Profile>(company, name);
 }
 
 int CCameraApp::GetProfileInt(const char* section, const char* entry, int defaultValue)

@@ -17,6 +17,7 @@
 #include <memory>
 
 class CCameraDlg;
+struct CommandLine;
 
 class CCameraApp : public QObject
 {
@@ -25,8 +26,9 @@ public:
     CCameraApp();
     ~CCameraApp() override;
 
-    // Start-up and the whole running life; always returns false.
-    bool InitInstance(const QStringList& arguments);
+    // Start-up and the whole running life, from the command line main() read;
+    // always returns false.
+    bool InitInstance(const CommandLine& line);
     void InstallInternetExtensions();
     void SetRegistryKey(const QString& company);
 
@@ -75,6 +77,7 @@ public:
 
     // Framework state.
     QString m_pszAppName;   // program file's base name: message boxes, store name
+    QString m_strProfile;   // -profile NAME, already checked; empty: the usual settings
     int m_nCmdShow = 1;     // 2 = show minimized
     int m_bServiceMode = 0; // -service: no display, messages logged
     int m_nExitCode = 0;    // the program's exit status
@@ -83,6 +86,7 @@ public:
     // Exit statuses a service manager acts on (sysexits.h values).
     static constexpr int kExitUnavailable = 69; // no Internet layer, no capture device
     static constexpr int kExitConfig = 78;      // needs a person to configure it
+    static constexpr int kExitUsage = 64;       // a command line that cannot be run
     CCameraDlg* m_pMainWnd = nullptr;
     bool m_bTimelapseCommand = false; // -timelapse: build one day's video and end
     QString m_strTimelapseDay;
@@ -101,7 +105,8 @@ public:
     static const char* const s_szOnlineManual;
 
 private:
-    void ParseCommandLine(const QStringList& arguments);
+    // False (said, exit status set) when the program must not run.
+    bool ApplyCommandLine(const CommandLine& line);
     bool RunTimelapseOption();
     void InterruptTimelapse(int signal);
     bool ColourCheck();

@@ -88,10 +88,14 @@ bool CCameraApp::TakeInstanceLock()
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const QString holder = LockHolder(fd);
         ::close(fd);
-        AfxMessageBox(QStringLiteral("Vizo is already running with the settings file %1 "
-                                     "(process %2).\n\nOnly one may use these settings at a "
-                                     "time; this one ends.")
-                          .arg(settings, holder.isEmpty() ? QStringLiteral("unknown") : holder));
+        const QString which = m_strProfile.isEmpty()
+                                  ? QString()
+                                  : QStringLiteral(" for the profile '%1'").arg(m_strProfile);
+        AfxMessageBox(
+            QStringLiteral("Vizo is already running%1 with the settings file %2 "
+                           "(process %3).\n\nOnly one may use these settings at a "
+                           "time; this one ends.")
+                .arg(which, settings, holder.isEmpty() ? QStringLiteral("unknown") : holder));
         m_nExitCode = kExitLocked;
         return false;
     }

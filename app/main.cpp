@@ -3,7 +3,10 @@
 #include "service/HealthReport.h"
 
 #include <QApplication>
+#include <algorithm>
+#include <cstdio>
 #include <ctime>
+#include <vector>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -21,18 +24,29 @@ int main(int argc, char* argv[])
     QStringList raw;
     for (int i = 1; i < argc; ++i)
         raw << QString::fromLocal8Bit(argv[i]);
-    const CommandLine line = ParseCommandLine(raw);
+    CommandLine line = ParseCommandLine(raw);
+    const std::vector<char*> given(argv, argv + argc);
     if (line.status) {
         QCoreApplication core(argc, argv);
+        if (!line.profileError.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(line.profileError));
+            return CCameraApp::kExitUsage;
+        }
+        SetStateProfile(line.profile);
         return PrintHealthStatus(std::time(nullptr));
     }
     // The offscreen platform needs no X, no Wayland and no virtual server.
     if ((line.service || line.timelapse) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
+    // The framework took its own options (-style, -session...) out of argv:
+    // they were never ours to refuse.
+    QList<int> taken;
+    for (int i = 1; i < int(given.size()); ++i)
+        if (std::find(argv + 1, argv + argc, given[size_t(i)]) == argv + argc)
+            taken << i - 1;
+    ForgetArguments(line, taken);
     CCameraApp app;
-    app.InitInstance(arguments);
+    app.InitInstance(line);
     return app.m_nExitCode;
 }

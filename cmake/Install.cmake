@@ -6,7 +6,8 @@
 #   lib/vizo/Manual  -> ../../share/vizo/Manual
 #   bin/vizo         -> ../lib/vizo/vizo
 #   share/vizo/Manual/, share/applications/vizo.desktop, share/icons/hicolor/
-#   lib/systemd/user/vizo.service, share/man/man1/vizo.1.gz,
+#   lib/systemd/user/vizo.service and vizo@.service (one per profile),
+#   share/man/man1/vizo.1.gz,
 #   share/doc/vizo/{copyright,changelog.gz}
 
 set(VIZO_MANUAL_SOURCE_DIR ${CMAKE_SOURCE_DIR}/res/Manual)
@@ -74,9 +75,12 @@ install(FILES ${CMAKE_BINARY_DIR}/service/changelog.gz ${VIZO_SERVICE_SOURCE_DIR
 # time (cpack installs under /usr whatever the configured prefix).
 install(CODE "
     set(VIZO_BINDIR \"\${CMAKE_INSTALL_PREFIX}/bin\")
-    configure_file(\"${VIZO_SERVICE_SOURCE_DIR}/vizo.service.in\"
-        \"${CMAKE_BINARY_DIR}/service/vizo.service\" @ONLY)")
-install(FILES ${CMAKE_BINARY_DIR}/service/vizo.service DESTINATION lib/systemd/user)
+    foreach(unit vizo.service vizo@.service)
+        configure_file(\"${VIZO_SERVICE_SOURCE_DIR}/\${unit}.in\"
+            \"${CMAKE_BINARY_DIR}/service/\${unit}\" @ONLY)
+    endforeach()")
+install(FILES ${CMAKE_BINARY_DIR}/service/vizo.service ${CMAKE_BINARY_DIR}/service/vizo@.service
+    DESTINATION lib/systemd/user)
 
 # Debian package: cpack -G DEB in the build folder.
 set(CPACK_GENERATOR DEB)

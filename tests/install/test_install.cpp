@@ -223,12 +223,17 @@ TEST_F(InstallTest, InstalledProgramStartsWithItsOwnLibraries)
 
 } // namespace
 
-// The user unit must start the program of this prefix, in service mode.
+// The user units must start the program of this prefix, in service mode.
 TEST_F(InstallTest, UserUnitAndManualPageComeWithTheProgram)
 {
     const QString unit = ReadText(Installed("lib/systemd/user/vizo.service"));
     EXPECT_TRUE(unit.contains("\nExecStart=" + s_prefix->path() + "/bin/vizo -service\n"))
         << unit.toStdString();
+    // One more per camera: vizo@door runs the profile door.
+    const QString perCamera = ReadText(Installed("lib/systemd/user/vizo@.service"));
+    EXPECT_TRUE(
+        perCamera.contains("\nExecStart=" + s_prefix->path() + "/bin/vizo -service -profile %i\n"))
+        << perCamera.toStdString();
     EXPECT_TRUE(QFileInfo(Installed("share/man/man1/vizo.1.gz")).size() > 0);
     EXPECT_TRUE(QFileInfo(Installed("share/doc/vizo/copyright")).size() > 0);
 }

@@ -1,5 +1,6 @@
 #include "app/CCameraApp.h"
 #include "app/CColorWarningDlg.h"
+#include "app/CommandLine.h"
 #include "app/Profile.h"
 #include "platform/afx/log.h"
 #include "session/CCameraDlg.h"
@@ -94,7 +95,7 @@ protected:
             return 0;
         });
         CCameraApp app;
-        const bool result = app.InitInstance(args);
+        const bool result = app.InitInstance(ParseCommandLine(args));
         lastAppDir = app.m_strAppDir;
         lastCmdShow = app.m_nCmdShow;
         lastExitCode = app.m_nExitCode;
