@@ -190,6 +190,7 @@ TEST_F(StreamTest, OnlyTheFirstFrameIsLoggedTheStatusBarShowsEach)
     RunSession();
     EXPECT_EQ(FrameLines(), 1) << SessionLines().join("\n").toStdString();
     EXPECT_EQ(SessionLines().last(), "Uploaded stream at " + StartText());
-    // About 12 frames, each on the status bar in its turn.
-    EXPECT_GE(shown.filter(QRegularExpression("^Succesful upload at .* fps\\)\\t")).size(), 4);
+    // About 12 frames, each on the status bar in its turn; a loaded machine
+    // samples few of them, but more than the one line the log has.
+    EXPECT_GE(shown.filter(QRegularExpression("^Succesful upload at .* fps\\)\\t")).size(), 2);
 }
