@@ -123,30 +123,49 @@ QList<ControlSetting> ApplyingOrder(QList<ControlSetting> controls)
     return controls;
 }
 
+namespace
+{
+
+void ReportRefusal(const CaptureDriver& driver, const ControlSetting& c)
+{
+    const QString key = QStringLiteral("%1\n%2=%3").arg(driver.name).arg(c.id).arg(c.value);
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (Reported().contains(key))
+            return;
+        Reported().insert(key);
+    }
+    QString name = QString::number(c.id);
+    for (const V4l2Control& known : DeviceControls(driver.input))
+        if (known.id == c.id)
+            name = QStringLiteral("'%1' (%2)").arg(known.name).arg(c.id);
+    LogLine("capture",
+            QStringLiteral("Video source '%1' refused the value %2 of control %3; it is skipped.")
+                .arg(driver.name)
+                .arg(c.value)
+                .arg(name));
+}
+
+} // namespace
+
+// A manual value stored before its auto control was turned back on is
+// inactive now: it would be refused, and means nothing while auto runs.
 void ApplySourceControls(const CaptureDriver& driver)
 {
     // A camera not there refuses nothing; the open that follows says why.
     V4l2DeviceInfo present;
     if (!QueryCaptureDevice(driver.input, &present))
         return;
+    QSet<unsigned> inactive;
+    bool autosDone = false;
     for (const ControlSetting& c : ApplyingOrder(SourceControls(driver.name))) {
-        if (SetDeviceControl(driver.input, c.id, c.value))
-            continue;
-        const QString key = QStringLiteral("%1\n%2=%3").arg(driver.name).arg(c.id).arg(c.value);
-        {
-            std::lock_guard<std::mutex> lock(g_mutex);
-            if (Reported().contains(key))
-                continue;
-            Reported().insert(key);
+        if (!autosDone && !IsAutoControl(c.id)) {
+            autosDone = true;
+            for (const V4l2Control& known : DeviceControls(driver.input))
+                if (known.inactive)
+                    inactive.insert(known.id);
         }
-        QString name = QString::number(c.id);
-        for (const V4l2Control& known : DeviceControls(driver.input))
-            if (known.id == c.id)
-                name = QStringLiteral("'%1' (%2)").arg(known.name).arg(c.id);
-        LogLine("capture", QStringLiteral("Video source '%1' refused the value %2 of control %3; "
-                                          "it is skipped.")
-                               .arg(driver.name)
-                               .arg(c.value)
-                               .arg(name));
+        if (!inactive.contains(c.id) && !SetDeviceControl(driver.input, c.id, c.value))
+            ReportRefusal(driver, c);
     }
 }
