@@ -60,8 +60,12 @@ inline constexpr IntKey VideoSource{"General", "Video Source", 0};
 // Frames skipped after a camera or network source opens, while exposure settles.
 inline constexpr IntKey WarmUpFrames{"General", "Warm-up Frames", 5};
 // The format chosen for each source: the value name is the source's name
-// (SourceFormatEntry); the value "WIDTHxHEIGHTxBITS".
+// (SourceFormatEntry); the value "WIDTHxHEIGHTxBITS", optionally followed by
+// " ENCODING@FPS" ("1920x1080x24 mjpeg@30").
 inline constexpr const char* VideoFormatSection = "Video Format";
+// The camera controls set for each source, value names as above; the value
+// "ID=VALUE,ID=VALUE" with V4L2 control ids in decimal.
+inline constexpr const char* VideoControlsSection = "Video Controls";
 
 // The picture archive and its daily timelapse; off by default.
 inline constexpr IntKey UseArchive{"Archive", "Use Archive", 0};

@@ -50,15 +50,40 @@ CaptureOptions StoredCaptureOptions(CCameraApp* app)
         const QString text = app->GetProfileString(
             Keys::VideoFormatSection, SourceFormatEntry(source).constData(), QString());
         FrameFormat format{};
-        if (!text.isEmpty() && !ParseSourceFormat(text, &format))
+        QString problem;
+        if (!text.isEmpty() && !ParseSourceFormat(text, &format, &problem))
             LogLine("capture", QStringLiteral("The stored video format '%1' of '%2' is not "
                                               "WIDTHxHEIGHTxBITS; the source's own is used.")
                                    .arg(text, source));
+        else if (!problem.isEmpty())
+            LogLine("capture",
+                    QStringLiteral("The stored video format of '%1': %2.").arg(source, problem));
         return format;
     };
     options.saveFormat = [app](const QString& source, const FrameFormat& format) {
         app->WriteProfileString(Keys::VideoFormatSection, SourceFormatEntry(source).constData(),
                                 SourceFormatText(format));
+    };
+    options.loadControls = [app](const QString& source) {
+        const QString text = app->GetProfileString(
+            Keys::VideoControlsSection, SourceFormatEntry(source).constData(), QString());
+        QStringList problems;
+        const QList<ControlSetting> controls = ParseControlSettings(text, &problems);
+        if (!problems.isEmpty())
+            LogLine("capture", QStringLiteral("The stored camera controls of '%1' hold '%2', "
+                                              "which is not ID=VALUE; it is skipped.")
+                                   .arg(source, problems.join(QStringLiteral("', '"))));
+        return controls;
+    };
+    // Pieces that could not be read stay, for the user to mend by hand.
+    options.saveControls = [app](const QString& source, const QList<ControlSetting>& controls) {
+        const QByteArray entry = SourceFormatEntry(source);
+        QStringList kept;
+        ParseControlSettings(
+            app->GetProfileString(Keys::VideoControlsSection, entry.constData(), QString()), &kept);
+        kept.prepend(ControlSettingsText(controls));
+        app->WriteProfileString(Keys::VideoControlsSection, entry.constData(),
+                                kept.join(QLatin1Char(',')));
     };
     return options;
 }

@@ -1,10 +1,13 @@
-// The format chosen for each capture source, as the settings store keeps it:
-// one value per source name, "WIDTHxHEIGHTxBITS".
+// What the settings store keeps for each capture source, one value per source
+// name: its format, "WIDTHxHEIGHTxBITS" optionally followed by " ENCODING@FPS"
+// (a camera's encoding and rate), and its controls, "ID=VALUE,ID=VALUE".
 #pragma once
 
+#include "platform/vfw/devicesetup.h"
 #include "platform/vfw/dib.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // The value name of a source: its name with "%", "/", "\\" and bytes outside
@@ -13,5 +16,11 @@
 QByteArray SourceFormatEntry(const QString& source);
 QString SourceFormatText(const FrameFormat& format);
 // False, leaving *format alone, for anything but three whole numbers giving a
-// size of 1 to 8192 by 1 to 8192 at 8, 16 or 24 bits.
-bool ParseSourceFormat(const QString& text, FrameFormat* format);
+// size of 1 to 8192 by 1 to 8192 at 8, 16 or 24 bits. A bad encoding part
+// after a good size gives true with the fastest encoding, and says why in
+// *problem.
+bool ParseSourceFormat(const QString& text, FrameFormat* format, QString* problem = nullptr);
+
+QString ControlSettingsText(const QList<ControlSetting>& controls);
+// The well-formed pairs; each other piece is named in *problems.
+QList<ControlSetting> ParseControlSettings(const QString& text, QStringList* problems);

@@ -2,6 +2,7 @@
 
 #include "afx.h"
 #include "clipboard.h"
+#include "devicesetup.h"
 #include "ffmpeg.h"
 #include "formatdlg.h"
 #include "globalmem.h"
@@ -126,6 +127,8 @@ BOOL CaptureWindow::Connect(WPARAM index)
         return FALSE;
     m_driver = drivers[int(index)];
     m_index = int(index);
+    if (m_options.loadControls)
+        SetSourceControls(m_driver.name, m_options.loadControls(m_driver.name));
     const FrameFormat format = StoredFormat(m_driver);
     QString error;
     if (!m_keeper->Open(m_driver, format, &error)) {
@@ -265,9 +268,10 @@ BOOL CaptureWindow::RunFormatDialog()
     const CaptureDriver& driver = m_keeper->Driver();
     const QList<QSize> deviceSizes =
         driver.isDevice ? DeviceFrameSizes(driver.input) : QList<QSize>();
+    const QList<V4l2Mode> modes = driver.isDevice ? DeviceModes(driver.input) : QList<V4l2Mode>();
     FormatDialog dialog(
         OfferedSizes(deviceSizes, reader->NativeSize(), QSize(current.width, current.height)),
-        current, this);
+        modes, current, this);
     if (AfxRunModal(dialog) != QDialog::Accepted)
         return TRUE;
     const FrameFormat chosen = dialog.Chosen();
@@ -291,7 +295,9 @@ BOOL CaptureWindow::RunFormatDialog()
 bool CaptureWindow::ApplyFormat(const FrameFormat& chosen, const FrameFormat& current)
 {
     const CaptureDriver driver = m_keeper->Driver();
-    if (!driver.isDevice || (chosen.width == current.width && chosen.height == current.height)) {
+    const bool sameMode = chosen.width == current.width && chosen.height == current.height &&
+                          chosen.encoding == current.encoding && chosen.fps == current.fps;
+    if (!driver.isDevice || sameMode) {
         Reader()->SetFormat(chosen);
         RememberFormat(chosen);
         return true;
@@ -318,9 +324,17 @@ BOOL CaptureWindow::RunSourceDialog()
 {
     if (!Reader() || !m_hasSourceDialog)
         return FALSE;
+    const QString source = m_keeper->Driver().name;
     SourceDialog dialog(m_keeper->Driver().input, this);
-    if (AfxRunModal(dialog) != QDialog::Accepted)
+    if (AfxRunModal(dialog) != QDialog::Accepted) {
         dialog.Restore();
+        return TRUE;
+    }
+    // Kept for every later open: a camera forgets its controls when unplugged.
+    const QList<ControlSetting> controls = MergedControls(SourceControls(source), dialog.Changed());
+    SetSourceControls(source, controls);
+    if (m_options.saveControls && !dialog.Changed().isEmpty())
+        m_options.saveControls(source, controls);
     return TRUE;
 }
 

@@ -13,10 +13,15 @@ struct FrameFormat {
     int width = 0;
     int height = 0;
     int bitCount = 24; // 24, 16 (RGB555) or 8 (grey palette)
+    // What a camera is asked to deliver: a V4L2 pixel format and frame rate;
+    // zero for the fastest the camera offers at the size.
+    std::uint32_t encoding = 0;
+    int fps = 0;
 
     bool operator==(const FrameFormat& o) const
     {
-        return width == o.width && height == o.height && bitCount == o.bitCount;
+        return width == o.width && height == o.height && bitCount == o.bitCount &&
+               encoding == o.encoding && fps == o.fps;
     }
     bool operator!=(const FrameFormat& o) const { return !(*this == o); }
 };

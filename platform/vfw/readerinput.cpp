@@ -1,5 +1,6 @@
 // Opening a source: the input, its video stream and a decoder for it.
 #include "address.h"
+#include "devicesetup.h"
 #include "ffmpeg.h"
 #include "readerav.h"
 
@@ -24,9 +25,10 @@ bool SourceReader::OpenInput(const CaptureDriver& driver, const FrameFormat& wan
     if (driver.isDevice) {
         // A camera that stops must not hold the reader in a blocking read.
         av.input->flags |= AVFMT_FLAG_NONBLOCK;
-        if (wanted.width > 0 && wanted.height > 0)
-            av_dict_set(&options, "video_size",
-                        QStringLiteral("%1x%2").arg(wanted.width).arg(wanted.height).toUtf8(), 0);
+        // Before the stream starts, so that no frame is taken with old values.
+        ApplySourceControls(driver);
+        for (const auto& [name, value] : DeviceInputOptions(driver, wanted))
+            av_dict_set(&options, name.constData(), value.constData(), 0);
     }
     const NetworkInput network = NetworkInputFor(driver.input);
     for (const auto& [name, value] : network.options)

@@ -93,6 +93,98 @@ QList<QSize> DeviceFrameSizes(const QString& path)
 namespace
 {
 
+// The shortest interval is the highest rate; a range states its shortest.
+int HighestRate(const Node& node, std::uint32_t encoding, QSize size)
+{
+    v4l2_frmivalenum ival{};
+    ival.pixel_format = encoding;
+    ival.width = __u32(size.width());
+    ival.height = __u32(size.height());
+    double best = 0;
+    for (ival.index = 0; node.ioctl(VIDIOC_ENUM_FRAMEINTERVALS, &ival); ++ival.index) {
+        const v4l2_fract f =
+            ival.type == V4L2_FRMIVAL_TYPE_DISCRETE ? ival.discrete : ival.stepwise.min;
+        if (f.numerator > 0)
+            best = std::max(best, double(f.denominator) / f.numerator);
+        if (ival.type != V4L2_FRMIVAL_TYPE_DISCRETE)
+            break;
+    }
+    return int(best + 0.5);
+}
+
+} // namespace
+
+QList<V4l2Mode> DeviceModes(const QString& path)
+{
+    Node node(path);
+    QList<V4l2Mode> modes;
+    if (!node.ok())
+        return modes;
+    v4l2_fmtdesc fmt{};
+    fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    for (fmt.index = 0; node.ioctl(VIDIOC_ENUM_FMT, &fmt); ++fmt.index) {
+        v4l2_frmsizeenum size{};
+        size.pixel_format = fmt.pixelformat;
+        for (size.index = 0; node.ioctl(VIDIOC_ENUM_FRAMESIZES, &size); ++size.index) {
+            if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE)
+                break;
+            const QSize s(int(size.discrete.width), int(size.discrete.height));
+            modes << V4l2Mode{s, fmt.pixelformat, HighestRate(node, fmt.pixelformat, s)};
+        }
+    }
+    return modes;
+}
+
+QSize DeviceCurrentSize(const QString& path)
+{
+    Node node(path);
+    v4l2_format format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (!node.ok() || !node.ioctl(VIDIOC_G_FMT, &format))
+        return {};
+    return QSize(int(format.fmt.pix.width), int(format.fmt.pix.height));
+}
+
+QString EncodingLabel(std::uint32_t encoding)
+{
+    switch (encoding) {
+    case V4L2_PIX_FMT_MJPEG:
+    case V4L2_PIX_FMT_JPEG:
+        return QStringLiteral("MJPEG");
+    case V4L2_PIX_FMT_YUYV:
+        return QStringLiteral("YUYV");
+    case V4L2_PIX_FMT_H264:
+        return QStringLiteral("H.264");
+    default:
+        break;
+    }
+    QString text;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const char c = char((encoding >> shift) & 0xff);
+        text += (c > ' ' && c <= '~') ? QLatin1Char(c) : QLatin1Char('?');
+    }
+    return text;
+}
+
+bool IsAutoControl(unsigned id)
+{
+    switch (id) {
+    case V4L2_CID_EXPOSURE_AUTO:
+    case V4L2_CID_AUTO_WHITE_BALANCE:
+    case V4L2_CID_FOCUS_AUTO:
+    case V4L2_CID_AUTOGAIN:
+    case V4L2_CID_HUE_AUTO:
+    case V4L2_CID_AUTOBRIGHTNESS:
+    case V4L2_CID_AUTO_N_PRESET_WHITE_BALANCE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+namespace
+{
+
 QList<QPair<int, QString>> MenuEntries(const Node& node, const v4l2_queryctrl& q)
 {
     QList<QPair<int, QString>> entries;
@@ -138,6 +230,7 @@ QList<V4l2Control> DeviceControls(const QString& path)
         c.maximum = q.maximum;
         c.step = q.step > 0 ? q.step : 1;
         c.value = current.value;
+        c.inactive = (q.flags & V4L2_CTRL_FLAG_INACTIVE) != 0;
         if (c.kind == V4l2Control::Menu)
             c.menu = MenuEntries(node, q);
         controls << c;

@@ -4,16 +4,23 @@
 // a device folder holding video0.
 #include "CaptureTestSupport.h"
 #include "app/CCameraApp.h"
+#include "app/SettingsKeys.h"
+#include "capture/SourceFormats.h"
 #include "log.h"
 #include "session/CCameraDlg.h"
 #include "uvcfake/pattern.h"
 #include "v4l2.h"
 
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
+#include <QSlider>
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -109,6 +116,56 @@ int Counter(const std::vector<std::uint8_t>& dib)
     });
 }
 
+// What the camera streams now, asked on a handle of its own.
+struct Streaming {
+    std::uint32_t encoding = 0;
+    QSize size;
+    int fps = 0;
+};
+
+Streaming StreamingNow(int node)
+{
+    Streaming now;
+    const int fd = ::open(NodePath(node).toLocal8Bit().constData(), O_RDWR | O_CLOEXEC);
+    v4l2_format format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    v4l2_streamparm parm{};
+    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (::ioctl(fd, VIDIOC_G_FMT, &format) == 0 && ::ioctl(fd, VIDIOC_G_PARM, &parm) == 0) {
+        now.encoding = format.fmt.pix.pixelformat;
+        now.size = QSize(int(format.fmt.pix.width), int(format.fmt.pix.height));
+        const v4l2_fract& f = parm.parm.capture.timeperframe;
+        now.fps = f.numerator ? int(f.denominator / f.numerator) : 0;
+    }
+    ::close(fd);
+    return now;
+}
+
+QStringList Items(const QComboBox* combo)
+{
+    QStringList items;
+    for (int i = 0; combo && i < combo->count(); ++i)
+        items << combo->itemText(i);
+    return items;
+}
+
+// Answers the Format dialog with a size and an encoding (0: the fastest).
+ModalHandler ChooseMode(QSize size, std::uint32_t encoding)
+{
+    return [=](QDialog& dialog) {
+        auto* sizes = dialog.findChild<QComboBox*>(QStringLiteral("size"));
+        sizes->setCurrentIndex(sizes->findData(size));
+        auto* encodings = dialog.findChild<QComboBox*>(QStringLiteral("encoding"));
+        encodings->setCurrentIndex(encodings->findData(encoding));
+        return int(QDialog::Accepted);
+    };
+}
+
+template <typename Editor> Editor* ControlEditor(QDialog& dialog, unsigned id)
+{
+    return dialog.findChild<Editor*>(QStringLiteral("control%1").arg(id));
+}
+
 // How many of the pattern's bars a row below the counter shows, wherever they
 // have moved to.
 int BarsSeen(const std::vector<std::uint8_t>& dib)
@@ -154,6 +211,11 @@ protected:
         m_dlg.BuildDriverMenu();
         m_dlg.ConnectDriver(0);
     }
+    QString Stored(const char* section)
+    {
+        return m_app.GetProfileString(section, SourceFormatEntry(kCard).constData(), QString());
+    }
+    int Logged(const QString& part) const { return m_log.filter(part).size(); }
     std::vector<std::uint8_t> Grab()
     {
         if (!SendMessageA(m_dlg.m_hWndCap, WM_CAP_GRAB_FRAME_NOSTOP, 0, 0) ||
@@ -274,4 +336,148 @@ TEST_F(UsbCamera, ControlsListAsTheCameraOffersThemAndSetsAreRecordedInOrder)
     const QString absId = QString::number(V4L2_CID_EXPOSURE_ABSOLUTE);
     EXPECT_EQ(ControlLog(),
               (QStringList{absId + "=500 EACCES", autoId + "=1 ok", absId + "=500 ok"}));
+}
+
+TEST_F(UsbCamera, FormatDialogShowsEncodingsAndRatesAndTheChoiceOpensAndIsRemembered)
+{
+    WITH_FAKE_CAMERA();
+    Connect();
+    ASSERT_FALSE(Grab().empty());
+    QStringList sizes, encodings;
+    ModalAnswer look([&](QDialog& dialog) {
+        auto* size = dialog.findChild<QComboBox*>(QStringLiteral("size"));
+        sizes = Items(size);
+        size->setCurrentIndex(size->findData(QSize(1920, 1080)));
+        encodings = Items(dialog.findChild<QComboBox*>(QStringLiteral("encoding")));
+        // A picture to look at, when asked for.
+        if (const QString shots = qEnvironmentVariable("VIZO_SHOT_DIR"); !shots.isEmpty()) {
+            dialog.show();
+            dialog.grab().save(shots + QStringLiteral("/format-dialog.png"));
+            for (const char* name : {"size", "encoding"}) {
+                auto* combo = dialog.findChild<QComboBox*>(QLatin1String(name));
+                combo->showPopup();
+                QCoreApplication::processEvents();
+                combo->view()->window()->grab().save(shots +
+                                                     QStringLiteral("/format-%1.png").arg(name));
+                combo->hidePopup();
+            }
+        }
+        return int(QDialog::Accepted);
+    });
+    m_app.OnVideoFormat();
+    EXPECT_EQ(sizes, (QStringList{"640 x 480: YUYV 30 fps, MJPEG 30 fps",
+                                  "1920 x 1080: MJPEG 30 fps, YUYV 5 fps"}));
+    EXPECT_EQ(encodings, (QStringList{"Fastest (MJPEG 30 fps)", "MJPEG 30 fps", "YUYV 5 fps"}));
+    const Streaming fullHd = StreamingNow(0);
+    EXPECT_EQ(fullHd.encoding, unsigned(V4L2_PIX_FMT_MJPEG));
+    EXPECT_EQ(fullHd.size, QSize(1920, 1080));
+    EXPECT_EQ(fullHd.fps, 30);
+    EXPECT_EQ(Stored(Keys::VideoFormatSection), QStringLiteral("1920x1080x24"));
+    // New pictures come faster than YUYV could give them at this size. The
+    // camera encodes its first MJPEG frames of a size before it streams.
+    ASSERT_TRUE(WaitFor([&] { return !Grab().empty(); }, 15000));
+    QElapsedTimer timer;
+    timer.start();
+    int grabbed = 0;
+    while (timer.elapsed() < 3000)
+        grabbed += Grab().empty() ? 0 : 1;
+    const double rate = grabbed * 1000.0 / double(timer.elapsed());
+    std::printf("new 1920x1080 frames grabbed: %.1f a second\n", rate);
+    EXPECT_GT(rate, 10.0);
+
+    // Where both are as fast, a chosen encoding is asked for and kept.
+    ModalAnswer choose(ChooseMode({640, 480}, V4L2_PIX_FMT_MJPEG));
+    m_app.OnVideoFormat();
+    EXPECT_EQ(Stored(Keys::VideoFormatSection), QStringLiteral("640x480x24 mjpeg@30"));
+    EXPECT_EQ(StreamingNow(0).encoding, unsigned(V4L2_PIX_FMT_MJPEG));
+    SendMessageA(m_dlg.m_hWndCap, WM_CAP_DRIVER_DISCONNECT, 0, 0);
+
+    CCameraApp restarted;
+    restarted.SetRegistryKey(QStringLiteral("Brindlecote"));
+    CCameraDlg dlg;
+    restarted.m_pMainWnd = &dlg;
+    ASSERT_TRUE(dlg.CreateCaptureWindow());
+    dlg.BuildDriverMenu();
+    dlg.ConnectDriver(0);
+    ASSERT_TRUE(
+        WaitFor([&] { return SendMessageA(dlg.m_hWndCap, WM_CAP_GRAB_FRAME_NOSTOP, 0, 0); }, 5000));
+    const Streaming again = StreamingNow(0);
+    EXPECT_EQ(again.encoding, unsigned(V4L2_PIX_FMT_MJPEG));
+    EXPECT_EQ(again.size, QSize(640, 480));
+    EXPECT_EQ(again.fps, 30);
+    restarted.m_pMainWnd = nullptr;
+}
+
+TEST_F(UsbCamera, ControlsSetInTheSourceDialogAreStoredAndReappliedAutoFirstAfterReplug)
+{
+    WITH_FAKE_CAMERA();
+    Connect();
+    ASSERT_FALSE(Grab().empty());
+    bool inactiveFirst = false, activeAfterSwitch = false;
+    ModalAnswer set([&](QDialog& dialog) {
+        auto* focus = ControlEditor<QSlider>(dialog, V4L2_CID_FOCUS_ABSOLUTE);
+        auto* exposure = ControlEditor<QSlider>(dialog, V4L2_CID_EXPOSURE_ABSOLUTE);
+        auto* exposureAuto = ControlEditor<QComboBox>(dialog, V4L2_CID_EXPOSURE_AUTO);
+        inactiveFirst = !focus->isEnabled() && !exposure->isEnabled();
+        ControlEditor<QCheckBox>(dialog, V4L2_CID_FOCUS_AUTO)->setChecked(false);
+        emit exposureAuto->activated(exposureAuto->findData(V4L2_EXPOSURE_MANUAL));
+        activeAfterSwitch = focus->isEnabled() && exposure->isEnabled();
+        focus->setValue(120);
+        exposure->setValue(500);
+        return int(QDialog::Accepted);
+    });
+    m_app.OnVideoSource();
+    EXPECT_TRUE(inactiveFirst);
+    EXPECT_TRUE(activeAfterSwitch);
+    const QString focusAuto = QString::number(V4L2_CID_FOCUS_AUTO);
+    const QString focus = QString::number(V4L2_CID_FOCUS_ABSOLUTE);
+    const QString exposureAuto = QString::number(V4L2_CID_EXPOSURE_AUTO);
+    const QString exposure = QString::number(V4L2_CID_EXPOSURE_ABSOLUTE);
+    EXPECT_EQ(
+        Stored(Keys::VideoControlsSection),
+        QStringList({focusAuto + "=0", exposureAuto + "=1", focus + "=120", exposure + "=500"})
+            .join(','));
+
+    // A camera plugged in again has forgotten them.
+    const int before = ControlLog().size();
+    ASSERT_TRUE(QFile::remove(NodePath(0)));
+    ASSERT_TRUE(WaitFor([&] { return m_states.endsWith(kCard + " lost"); }, 15000));
+    QFile replugged(NodePath(3));
+    ASSERT_TRUE(replugged.open(QIODevice::WriteOnly));
+    replugged.close();
+    ASSERT_TRUE(WaitFor([&] { return m_states.endsWith(kCard + " ok"); }, 30000))
+        << m_log.join('\n').toStdString();
+    EXPECT_EQ(ControlLog().mid(before), (QStringList{focusAuto + "=0 ok", exposureAuto + "=1 ok",
+                                                     focus + "=120 ok", exposure + "=500 ok"}));
+    QMap<unsigned, int> values;
+    for (const V4l2Control& c : DeviceControls(NodePath(3)))
+        values.insert(c.id, c.value);
+    EXPECT_EQ(values.value(V4L2_CID_FOCUS_ABSOLUTE), 120);
+    EXPECT_EQ(values.value(V4L2_CID_EXPOSURE_ABSOLUTE), 500);
+    EXPECT_EQ(Logged("refused"), 0) << m_log.join('\n').toStdString();
+}
+
+TEST_F(UsbCamera, StoredControlTheCameraRefusesIsLoggedOnceAndSkipped)
+{
+    WITH_FAKE_CAMERA();
+    // A menu entry the camera lacks; a manual exposure while auto exposure
+    // runs, which means nothing then; a piece that is no pair.
+    const QString powerLine = QString::number(V4L2_CID_POWER_LINE_FREQUENCY);
+    const QString exposure = QString::number(V4L2_CID_EXPOSURE_ABSOLUTE);
+    const QString brightness = QString::number(V4L2_CID_BRIGHTNESS);
+    m_app.WriteProfileString(Keys::VideoControlsSection, SourceFormatEntry(kCard).constData(),
+                             powerLine + "=7," + exposure + "=500,bright," + brightness + "=20");
+    Connect();
+    ASSERT_FALSE(Grab().empty());
+    m_dlg.ConnectDriver(0);
+    ASSERT_FALSE(Grab().empty());
+    EXPECT_EQ(ControlLog(), (QStringList{powerLine + "=7 EINVAL", brightness + "=20 ok",
+                                         powerLine + "=7 EINVAL", brightness + "=20 ok"}));
+    EXPECT_EQ(Logged(QStringLiteral("Video source '%1' refused the value 7 of control "
+                                    "'Power Line Frequency' (%2); it is skipped.")
+                         .arg(kCard, powerLine)),
+              1)
+        << m_log.join('\n').toStdString();
+    EXPECT_EQ(Logged("refused"), 1);
+    EXPECT_EQ(Logged("hold 'bright', which is not ID=VALUE"), 2);
 }

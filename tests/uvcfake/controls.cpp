@@ -38,6 +38,9 @@ constexpr Control kControls[kControlCount] = {
      V4L2_EXPOSURE_APERTURE_PRIORITY, 0, 0},
     {V4L2_CID_EXPOSURE_ABSOLUTE, V4L2_CTRL_TYPE_INTEGER, "Exposure (Absolute)", 3, 2047, 1, 250,
      V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL},
+    // A lower id than the auto control that governs it, as on UVC cameras.
+    {V4L2_CID_FOCUS_ABSOLUTE, V4L2_CTRL_TYPE_INTEGER, "Focus (absolute)", 0, 250, 5, 0,
+     V4L2_CID_FOCUS_AUTO, 0},
     {V4L2_CID_FOCUS_AUTO, V4L2_CTRL_TYPE_BOOLEAN, "Focus, Auto", 0, 1, 1, 1, 0, 0},
 };
 

@@ -8,7 +8,7 @@
 namespace uvcfake
 {
 
-constexpr int kControlCount = 8;
+constexpr int kControlCount = 9;
 
 struct ControlValues {
     std::int32_t value[kControlCount];
