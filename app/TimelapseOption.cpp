@@ -1,25 +1,14 @@
 // vizo -timelapse YYYY-MM-DD: one day's video from the archive, built and
 // published without a window; the exit code tells whether it was done.
 #include "CCameraApp.h"
-#include "service/Signals.h"
 
 bool CCameraApp::RunTimelapseOption()
 {
-    int caught = 0;
-    // A build can take minutes: Ctrl+C and SIGTERM stop it and its upload
-    // (Abort leaves nothing on the server), the temporaries removed.
-    InstallSignalHandlers(
-        [this, &caught](int signal) {
-            if (caught == 0)
-                caught = signal;
-            m_archive.Interrupt();
-            m_upload.Abort();
-        },
-        [] {});
-    m_nExitCode = m_archive.RunCommand(m_strTimelapseDay);
-    RemoveSignalHandlers();
-    if (caught != 0)
-        m_nExitCode = 128 + caught;
+    // A build can take minutes: Ctrl+C and SIGTERM (caught at start-up, see
+    // OnTerminate) stop it and its upload, and set the exit code.
+    const int code = m_archive.RunCommand(m_strTimelapseDay);
+    if (!m_bTerminating)
+        m_nExitCode = code;
     m_upload.FreeDialupLibrary();
     m_upload.FreeInternetLibrary();
     return false;

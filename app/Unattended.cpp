@@ -165,6 +165,12 @@ void CCameraApp::OnTerminate(int signal)
                 .arg(m_bSessionActive ? QStringLiteral(", aborting the upload") : QString()));
     if (m_bSessionActive)
         m_upload.Abort();
+    // The -timelapse command's build stops too (its temporaries go, Abort
+    // leaves nothing on the server); the exit status names the signal.
+    if (m_bTimelapseCommand) {
+        m_archive.Interrupt();
+        m_nExitCode = 128 + signal;
+    }
     for (QWidget* w : QApplication::topLevelWidgets()) {
         auto* dialog = qobject_cast<QDialog*>(w);
         if (dialog && dialog != m_pMainWnd && dialog->isVisible())
