@@ -84,9 +84,15 @@ void Archive::RetryQueued(std::time_t now, bool mayAttempt)
 void Archive::Retry(const QueuedVideo& video, std::time_t now)
 {
     const QString dayText = DayText(video.day);
+    // The queue file is only as trustworthy as the folder it sits in: what is
+    // sent must be the day's video, not whatever the file names.
+    const QFileInfo info(video.local);
+    const QString name = QFileInfo(TimelapseRelPath(ArchiveLayout(), video.day)).fileName();
     QString reason;
-    if (!QFileInfo::exists(video.local))
+    if (!info.exists() && !info.isSymLink())
         reason = QStringLiteral("%1 no longer exists").arg(video.local);
+    else if (info.isSymLink() || !info.isFile() || info.fileName() != name)
+        reason = QStringLiteral("%1 is not the day's video").arg(video.local);
     else if (!CheckVideo(video.local, 0, nullptr, &reason, false))
         reason = QStringLiteral("%1 does not read back (%2)").arg(video.local, reason);
     if (!reason.isEmpty()) {

@@ -217,6 +217,20 @@ TEST_F(QueueDay, DroppedWhenOlderThanKeepDaysOrWhenTheVideoIsGone)
     EXPECT_EQ(ports.lines.last(), "Timelapse of 2026-12-06 dropped from the upload queue: " +
                                       video + " no longer exists");
     EXPECT_FALSE(QFile::exists(QueueFile()));
+
+    // An edited queue cannot make it send a file that is not a video.
+    PublishQueue edited(QueueFile(), [](const QString&) {});
+    QueuedVideo v;
+    v.local = dir.filePath("archive/2026-12-06/080000.jpg");
+    v.remote = "timelapse/stolen.jpg";
+    v.day = day;
+    edited.Failed(v, t0 + 100);
+    archive.Tick(t0 + 160);
+    EXPECT_TRUE(ports.published.isEmpty());
+    EXPECT_TRUE(ports.lines.last().startsWith("Timelapse of 2026-12-06 dropped from the upload "
+                                              "queue: " +
+                                              v.local + " is not the day's video"))
+        << ports.lines.last().toStdString();
 }
 
 namespace
