@@ -91,6 +91,8 @@ TEST_F(TimelapseCommand, InterruptedUploadLeavesNothingOnTheServer)
         << server.ListFiles().join(" ").toStdString();
     // The built video is complete and stays in the archive; no temporaries.
     EXPECT_EQ(Leftovers(), QStringList({"timelapse-2026-12-06.mp4"}));
+    // Stopped on purpose: not queued to go later behind the user's back.
+    EXPECT_FALSE(QFile::exists(run.Dir() + "/state/vizo/upload-queue.json"));
 }
 
 TEST_F(TimelapseCommand, TwoCommandsForOneDayBuildItOnceAndWhole)
