@@ -2,6 +2,7 @@
 
 #include "CCameraApp.h"
 #include "platform/afx/log.h"
+#include "service/HealthReport.h"
 
 void SpineArchivePorts::Status(const QString& text)
 {
@@ -41,4 +42,19 @@ bool SpineArchivePorts::Publish(const QString& local, const QString& remote)
 void SpineArchivePorts::ArchiveStateChanged(bool ok, const QString& reason)
 {
     m_app.m_service.SetArchiveState(ok, reason);
+}
+
+void SpineArchivePorts::QueueChanged(int length, std::time_t oldest)
+{
+    m_app.m_service.SetQueueState(length, oldest);
+}
+
+QString SpineArchivePorts::StateFolder() const
+{
+    return StateDirectory();
+}
+
+std::time_t SpineArchivePorts::Now() const
+{
+    return CCameraApp::Now();
 }

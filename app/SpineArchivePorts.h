@@ -1,5 +1,6 @@
 // The archive's ports as the application provides them: its status line,
-// its upload engine and session flag, its health report.
+// its upload engine and session flag, its health report, its state folder
+// and clock.
 #pragma once
 
 #include "archive/ArchivePorts.h"
@@ -17,6 +18,9 @@ public:
     bool EngineBusy() const override;
     bool Publish(const QString& local, const QString& remote) override;
     void ArchiveStateChanged(bool ok, const QString& reason) override;
+    void QueueChanged(int length, std::time_t oldest) override;
+    QString StateFolder() const override;
+    std::time_t Now() const override;
 
 private:
     CCameraApp& m_app;

@@ -2,6 +2,7 @@
 
 #include "ArchiveFiles.h"
 #include "ArchivePorts.h"
+#include "PublishQueue.h"
 #include "TimelapseEncoder.h"
 #include "TimelapseJob.h"
 
@@ -54,6 +55,9 @@ void Archive::Load(const Profile* store, std::time_t now)
     m_settings = LoadArchiveSettings(store);
     if (m_settings.bUseArchive)
         Tidy(now);
+    // Whatever waits from an earlier run reaches the report from the start.
+    Queue().Refresh();
+    ReportQueue();
 }
 
 void Archive::Status(const QString& text)
@@ -217,11 +221,14 @@ void Archive::Tick(std::time_t now)
                        .arg(m_job->m_total.load()));
         }
     }
+    bool attempted = false;
     if (!m_strPendingVideo.isEmpty() && !m_ports.EngineBusy()) {
         const QString video = m_strPendingVideo;
         m_strPendingVideo.clear();
-        Publish(video, m_pendingDay, m_pendingFrames);
+        Publish(video, m_pendingDay, m_pendingFrames, now);
+        attempted = true;
     }
+    RetryQueued(now, !attempted);
     std::time_t day = 0;
     if (m_job || !m_settings.bTimelapse ||
         !TimelapseDue(now, qBound(0, m_settings.nTimelapseAt, 86399), m_timeLastTried, &day))
@@ -267,9 +274,9 @@ void Archive::FinishJob()
     }
 }
 
-// A failed upload leaves the video in the archive; it is not tried again by
-// itself (the command line publishes it on request).
-bool Archive::Publish(const QString& video, std::time_t day, int frames)
+// A failed upload leaves the video in the archive and queues it; one that
+// cannot succeed (no remote name, a damaged file) is not queued.
+bool Archive::Publish(const QString& video, std::time_t day, int frames, std::time_t now)
 {
     const QString remote = RemoteName(day);
     const QString dayText = DayText(day);
@@ -286,13 +293,21 @@ bool Archive::Publish(const QString& video, std::time_t day, int frames)
         return false;
     }
     const bool ok = m_ports.Publish(video, remote);
-    if (ok)
+    if (ok) {
         Status(QStringLiteral("Timelapse of %1 published as %2").arg(dayText, remote));
-    else if (m_bInterrupted)
+        Dequeue(video); // sent by hand while it waited in the queue
+    } else if (m_bInterrupted) {
+        // Stopped on purpose: the user decides whether to send it again.
         Status(QStringLiteral("Timelapse of %1 interrupted while publishing; kept at %2")
                    .arg(dayText, video));
-    else
+    } else {
         Status(QStringLiteral("Timelapse of %1 not published; kept at %2").arg(dayText, video));
+        QueuedVideo queued;
+        queued.local = video;
+        queued.remote = remote;
+        queued.day = StartOfDay(day);
+        QueueFailed(queued, now);
+    }
     return ok;
 }
 
@@ -342,5 +357,5 @@ int Archive::RunCommand(const QString& dayText)
     }
     if (!m_ports.UploadsOn())
         return 0;
-    return Publish(b.video, day, b.encoded.frames) ? 0 : 1;
+    return Publish(b.video, day, b.encoded.frames, m_ports.Now()) ? 0 : 1;
 }

@@ -11,6 +11,8 @@
 #include <memory>
 
 class ArchivePorts;
+class PublishQueue;
+struct QueuedVideo;
 class Profile;
 class TimelapseJob;
 struct DayBuild;
@@ -44,7 +46,8 @@ public:
     QString ForeignNotice() const;
 
     // The main window's timer: starts the day's video when due, shows its
-    // progress, and publishes it once the engine is free.
+    // progress, and publishes it once the engine is free; a video that did
+    // not arrive is queued and tried again, one attempt per tick at most.
     void Tick(std::time_t now);
     bool Building() const { return m_job != nullptr; }
 
@@ -68,8 +71,15 @@ private:
     void ReportRetention(const RetentionResult& r);
     void ReportBuild(const DayBuild& b);
     void FinishJob();
-    bool Publish(const QString& video, std::time_t day, int frames);
+    bool Publish(const QString& video, std::time_t day, int frames, std::time_t now);
     QString RemoteName(std::time_t day) const;
+    // The upload queue (ArchiveQueue.cpp).
+    PublishQueue& Queue();
+    void QueueFailed(const QueuedVideo& video, std::time_t now);
+    void Dequeue(const QString& local);
+    void RetryQueued(std::time_t now, bool mayAttempt);
+    void Retry(const QueuedVideo& video, std::time_t now);
+    void ReportQueue();
 
     ArchivePorts& m_ports;
     bool m_bStateOk = true;
@@ -88,4 +98,7 @@ private:
     QString m_strPendingVideo; // built, waiting for the engine
     std::time_t m_pendingDay = 0;
     int m_pendingFrames = 0;
+    std::unique_ptr<PublishQueue> m_queue; // made on first use
+    int m_reportedQueueLength = -1;
+    std::time_t m_reportedQueueOldest = 0;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <ctime>
 
 class ArchivePorts
 {
@@ -23,4 +24,10 @@ public:
     virtual bool Publish(const QString& local, const QString& remote) = 0;
     // The archive's own health, apart from uploads; called on changes only.
     virtual void ArchiveStateChanged(bool ok, const QString& reason) = 0;
+    // Videos still waiting to reach the server, and since when the oldest
+    // waits (0: none); called on changes only.
+    virtual void QueueChanged(int length, std::time_t oldest) = 0;
+    // The folder for state that outlives the process (the upload queue).
+    virtual QString StateFolder() const = 0;
+    virtual std::time_t Now() const = 0;
 };

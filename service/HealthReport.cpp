@@ -87,6 +87,8 @@ QByteArray HealthToJson(const HealthState& s)
         s.archiveState.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(s.archiveState);
     o[QLatin1String("archive_reason")] =
         s.archiveReason.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(s.archiveReason);
+    o[QLatin1String("queue_length")] = s.queueLength;
+    o[QLatin1String("oldest_queued")] = TimeValue(s.queueLength > 0 ? s.oldestQueued : 0);
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
 }
 
@@ -120,6 +122,8 @@ bool HealthFromJson(const QByteArray& json, HealthState* s, QString* error)
     r.schedule.uploadMode = o.value(QLatin1String("upload_mode")).toInt();
     r.archiveState = o.value(QLatin1String("archive_state")).toString();
     r.archiveReason = o.value(QLatin1String("archive_reason")).toString();
+    r.queueLength = qMax(0, o.value(QLatin1String("queue_length")).toInt());
+    r.oldestQueued = TimeFrom(o, "oldest_queued");
     const QJsonValue period = o.value(QLatin1String("upload_period"));
     r.schedule.b24Hours = period.isObject() ? 0 : 1;
     if (period.isObject()) {
@@ -185,6 +189,12 @@ QString HealthSummary(const HealthState& s, std::time_t now)
         lines << QStringLiteral("Archive: ok");
     else if (!s.archiveState.isEmpty())
         lines << QStringLiteral("Archive: FAILING (%1)").arg(s.archiveReason);
+    if (s.queueLength > 0)
+        lines << QStringLiteral("Queued for upload: %1 video(s), the oldest since %2")
+                     .arg(s.queueLength)
+                     .arg(When(s.oldestQueued, now));
+    else
+        lines << QStringLiteral("Queued for upload: none");
     lines << (IsHealthy(s, now) ? QStringLiteral("Health: ok")
                                 : QStringLiteral("Health: FAILING (no recent successful upload)"));
     for (QString& line : lines)

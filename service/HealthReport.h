@@ -24,6 +24,9 @@ struct HealthState {
     // then "ok" or "failing".
     QString archiveState;
     QString archiveReason;
+    // Videos waiting to reach the server, and when the oldest was queued.
+    int queueLength = 0;
+    std::time_t oldestQueued = 0;
 };
 
 // ISO 8601 local time with its offset ("2026-12-07T18:40:05+01:00").

@@ -68,6 +68,8 @@ void Service::Start(const StartInfo& info)
     // Only what the archive said in this run (it may have said it before Start).
     m.state.archiveState = m_archiveState;
     m.state.archiveReason = m_archiveReason;
+    m.state.queueLength = m_queueLength;
+    m.state.oldestQueued = m_queueOldest;
     m.state.schedule = info.schedule;
     m.state.nextUpload = info.nextUpload;
     m.notifyCommand = info.notifyCommand;
@@ -142,5 +144,18 @@ void Service::SetArchiveState(bool ok, const QString& reason)
         return;
     m_monitor->state.archiveState = state;
     m_monitor->state.archiveReason = why;
+    Write();
+}
+
+void Service::SetQueueState(int length, std::time_t oldest)
+{
+    if (length == m_queueLength && oldest == m_queueOldest)
+        return;
+    m_queueLength = length;
+    m_queueOldest = oldest;
+    if (!m_monitor)
+        return;
+    m_monitor->state.queueLength = length;
+    m_monitor->state.oldestQueued = oldest;
     Write();
 }

@@ -59,6 +59,9 @@ public:
     // before Start. Safe from any thread: the report is written on the
     // monitor's.
     void SetArchiveState(bool ok, const QString& reason);
+    // Videos waiting to reach the server and since when the oldest waits (0:
+    // none). Kept when said before Start; from the GUI thread.
+    void SetQueueState(int length, std::time_t oldest);
 
 private:
     struct Monitor;
@@ -68,5 +71,7 @@ private:
     std::unique_ptr<Monitor> m_monitor;
     QString m_archiveState;
     QString m_archiveReason;
+    int m_queueLength = 0;
+    std::time_t m_queueOldest = 0;
     QObject m_thread; // lives on the thread that writes the report
 };

@@ -39,13 +39,16 @@ bool ReadVideo(const QString& path, VideoInfo* info);
 // A layout with the default name pattern below dir/%Y-%m-%d.
 ArchiveLayout LayoutIn(const QString& dir);
 
-// The archive's ports, recorded; publishing answers as told.
+// The archive's ports, recorded; publishing answers as told, the clock and
+// the state folder are the test's.
 class RecordingPorts : public ArchivePorts
 {
 public:
-    QStringList lines, published, states;
+    QStringList lines, published, states, queue;
     bool uploadsOn = false, busy = false, publishOk = true;
     std::function<void()> onPublish;
+    QTemporaryDir state;
+    std::time_t now = 0;
 
     void Status(const QString& text) override { lines << text; }
     void Log(const QString& text) override { lines << text; }
@@ -62,4 +65,10 @@ public:
     {
         states << (ok ? QStringLiteral("ok") : QStringLiteral("failing: ") + reason);
     }
+    void QueueChanged(int length, std::time_t oldest) override
+    {
+        queue << QStringLiteral("%1 since %2").arg(length).arg(qint64(oldest));
+    }
+    QString StateFolder() const override { return state.path(); }
+    std::time_t Now() const override { return now; }
 };

@@ -4,6 +4,7 @@
 #include "service/ServiceRun.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QRegularExpression>
 
 namespace
@@ -90,6 +91,8 @@ TEST_F(TimelapseCommand, InterruptedUploadLeavesNothingOnTheServer)
         << server.ListFiles().join(" ").toStdString();
     // The built video is complete and stays in the archive; no temporaries.
     EXPECT_EQ(Leftovers(), QStringList({"timelapse-2026-12-06.mp4"}));
+    // Stopped on purpose: not queued to go later behind the user's back.
+    EXPECT_FALSE(QFile::exists(run.Dir() + "/state/vizo/upload-queue.json"));
 }
 
 TEST_F(TimelapseCommand, TwoCommandsForOneDayBuildItOnceAndWhole)
@@ -111,4 +114,63 @@ TEST_F(TimelapseCommand, TwoCommandsForOneDayBuildItOnceAndWhole)
     ASSERT_TRUE(ReadVideo(dayFolder + "/timelapse-2026-12-06.mp4", &info));
     EXPECT_EQ(info.frames, 600);
     EXPECT_EQ(Leftovers(), QStringList({"timelapse-2026-12-06.mp4"}));
+}
+
+// What the command could not send waits in the state folder for the service.
+TEST(TimelapseQueue, AVideoTheCommandCouldNotSendIsSentByTheService)
+{
+    FtpTestServer server;
+    ASSERT_TRUE(server.Start()) << server.ErrorText().toStdString();
+    ASSERT_TRUE(server.MakeDir("timelapse"));
+    ScopedTimeZone tz("UTC");
+    ServiceRun run;
+    run.SetEnv("TZ", "UTC");
+    const std::time_t day = LocalTime(2026, 12, 6, 0, 0, 0);
+    const QString folder = run.Dir() + "/archive/2026-12-06";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    for (int i = 0; i < 4; ++i) {
+        const QString path = folder + QString::asprintf("/%06d.jpg", 80000 + i);
+        ASSERT_TRUE(QFile::copy(TestPicture(i), path));
+        ASSERT_TRUE(SetModified(path, day + 8 * 3600 + i));
+    }
+    run.Configure(server, 600);
+    Profile p = run.Store();
+    p.WriteInt(Keys::UseArchive.section, Keys::UseArchive.entry, 1);
+    p.WriteString(Keys::ArchiveFolder.section, Keys::ArchiveFolder.entry,
+                  run.Dir() + "/archive/%Y-%m-%d");
+    // The test's day stays in the queue whatever today's date.
+    p.WriteInt(Keys::ArchiveKeepDays.section, Keys::ArchiveKeepDays.entry, 0);
+
+    server.Refuse("STOR");
+    QString out;
+    EXPECT_EQ(run.Another({"-timelapse", "2026-12-06"}, &out, 60000), 1);
+    EXPECT_TRUE(out.contains("status: Timelapse of 2026-12-06 queued for upload; next try at "))
+        << out.toStdString();
+    const QString queue = run.Dir() + "/state/vizo/upload-queue.json";
+    QFile file(queue);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QJsonObject top = QJsonDocument::fromJson(file.readAll()).object();
+    file.close();
+    // Its minute's wait over, as far as the queue knows.
+    QJsonArray videos = top["videos"].toArray();
+    ASSERT_EQ(videos.size(), 1);
+    QJsonObject entry = videos[0].toObject();
+    entry["next_try"] = "2026-01-01T00:00:00+00:00";
+    videos[0] = entry;
+    top["videos"] = videos;
+    ASSERT_TRUE(WriteFile(queue, QJsonDocument(top).toJson()));
+
+    server.ClearFaults();
+    run.Start();
+    EXPECT_TRUE(run.WaitForLog(
+        "status: Timelapse of 2026-12-06 published as timelapse/2026-12-06.mp4", 1, 30000))
+        << run.Log().toStdString();
+    QFile video(folder + "/timelapse-2026-12-06.mp4");
+    ASSERT_TRUE(video.open(QIODevice::ReadOnly));
+    EXPECT_EQ(server.ReadFile("timelapse/2026-12-06.mp4"), video.readAll());
+    EXPECT_TRUE(WaitFor([&] { return run.Status().value("queue_length") == 0; }, 5000))
+        << QJsonDocument(run.Status()).toJson().toStdString();
+    EXPECT_FALSE(QFile::exists(queue));
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.Exit(20000), 0);
 }

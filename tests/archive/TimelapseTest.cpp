@@ -80,6 +80,7 @@ protected:
     }
     void TearDown() override { app.m_upload.FreeInternetLibrary(); }
 
+    ScopedConfigHome home; // a failed upload is queued in the state folder
     ScopedEnv timeout{"VIZO_INET_TIMEOUT", "2"};
     NoProxyEnvironment noProxy;
     CCameraApp app;
@@ -167,8 +168,7 @@ TEST_F(TimelapsePublish, AFailedUploadKeepsTheVideoAndSaysSo)
     EXPECT_EQ(app.m_archive.RunCommand("2026-12-06"), 1);
     EXPECT_TRUE(QFile::exists(video));
     EXPECT_TRUE(server.ListFiles().isEmpty());
-    ASSERT_FALSE(status.lines.isEmpty());
-    EXPECT_EQ(status.lines.last(), "Timelapse of 2026-12-06 not published; kept at " + video);
+    EXPECT_TRUE(status.lines.contains("Timelapse of 2026-12-06 not published; kept at " + video));
     EXPECT_TRUE(status.lines.filter("FTP transfer failed").size() == 1)
         << status.lines.join("\n").toStdString();
 }
