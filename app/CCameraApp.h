@@ -5,6 +5,7 @@
 #include "app/Profile.h"
 #include "archive/Archive.h"
 #include "net/CUpload.h"
+#include "service/Watchdog.h"
 
 #include <QObject>
 #include <QString>
@@ -112,6 +113,7 @@ private:
     void OnTerminate(int signal);
 
     std::unique_ptr<Profile> m_profile;
+    Watchdog m_watchdog;
 };
 
 // The one application object of the running program (the last constructed).

@@ -71,12 +71,14 @@ void CCameraApp::StartUnattended(CCameraDlg& dlg)
     info.schedule = Service::ScheduleOf(m_upload);
     info.nextUpload = m_timeNextUpload;
     Service::Start(info);
+    m_watchdog.Ready();
     QObject::connect(&dlg, &CCameraDlg::CameraStateChanged, &dlg,
                      [](const QString& source, bool ok) { Service::SetCameraState(source, ok); });
 }
 
 void CCameraApp::StopUnattended()
 {
+    m_watchdog.Stopping();
     Service::Stop();
 }
 

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config ccache
     qt6-base-dev qt6-qpa-plugins libqt6dbus6 libcurl4-openssl-dev libturbojpeg0-dev libjpeg62-turbo-dev
-    libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+    libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libsystemd-dev systemd
     fonts-liberation2 libgtest-dev qt6-base-private-dev tzdata
     python3 python3-pyftpdlib python3-dbusmock dbus dbus-x11 xvfb xauth imagemagick curl
     ffmpeg python3-openssl openssh-server openssh-client

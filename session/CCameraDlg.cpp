@@ -227,8 +227,13 @@ bool CCameraDlg::OnInitDialog()
 
 void CCameraDlg::SetStatus(const QString& text)
 {
-    m_strStatus = text;
     LogStatus(text);
+    ShowStatusUnlogged(text);
+}
+
+void CCameraDlg::ShowStatusUnlogged(const QString& text)
+{
+    m_strStatus = text;
     RefreshStatusLine(CCameraApp::Now());
 }
 

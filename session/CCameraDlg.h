@@ -32,6 +32,8 @@ public:
 
     // Main window.
     void SetStatus(const QString& text);
+    // The status bar only: a line the log has no room for (a stream's frames).
+    void ShowStatusUnlogged(const QString& text);
     void RefreshStatusLine(std::time_t t);
     void ShowNextUpload(std::time_t t);
     void UpdatePauseState();

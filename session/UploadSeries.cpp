@@ -1,8 +1,10 @@
 // The series and continuous-stream modes of an upload session.
 #include "Schedule.h"
 #include "SeriesNames.h"
+#include "StreamLog.h"
 #include "UploadSession.h"
 #include "app/CCameraApp.h"
+#include "platform/afx/log.h"
 #include "platform/win/ownfile.h"
 #include "session/CCameraDlg.h"
 
@@ -130,6 +132,7 @@ void UploadSession::Stream()
     unsigned count = 0;
     qint64 start = MillisecondClock(), prev = start, now = start;
     bool ok = true;
+    StreamLogRule streamLog;
     m_u.m_bQuietTransfer = 1;
     while (!m_u.m_bAbort && m_app.IsWithinUploadPeriod()) {
         ok = m_wnd && m_wnd->GrabFrame(m_u.m_strLocalPath);
@@ -146,8 +149,15 @@ void UploadSession::Stream()
         m_app.m_archive.Keep(m_u.m_strLocalPath, CCameraApp::Now(), true);
         FrameRateWait(start, prev, now);
         const double rate = count * 1000.0 / double(qMax<qint64>(now - start, 1));
-        SetStatus(QString::asprintf("Succesful upload at %s (%.2f fps)",
-                                    NowText().toLatin1().constData(), rate));
+        const QString line = QString::asprintf("Succesful upload at %s (%.2f fps)",
+                                               NowText().toLatin1().constData(), rate);
+        const StreamLogRule::Frame logged = streamLog.Published(now);
+        if (logged.logLine || !m_wnd)
+            SetStatus(line);
+        else
+            m_wnd->ShowStatusUnlogged(line);
+        if (!logged.summary.isEmpty())
+            LogStatus(logged.summary);
     }
     if (m_u.m_bUseFtp)
         m_u.Disconnect();

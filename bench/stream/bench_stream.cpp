@@ -92,7 +92,8 @@ Child StartVizo(const Size& size, const std::string& dir)
     conf.close();
     chmod((dir + "/config/Brindlecote/vizo.conf").c_str(), 0600);
     return Spawn({SelfDir() + "/vizo"},
-                 {"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + dir + "/config",
+                 {"QT_QPA_PLATFORM=offscreen", "VIZO_LOG_EVERY_FRAME=1",
+                  "XDG_CONFIG_HOME=" + dir + "/config",
                   "VIZO_VIDEO_DEVICE_DIR=" + dir + "/devices",
                   "VIZO_VIDEO_SOURCES=Bench=lavfi:" + Source(size)},
                  2, dir + "/vizo.out");

@@ -28,6 +28,7 @@ public:
         env.insert("XDG_CONFIG_HOME", m_dir.path() + "/config");
         env.insert("XDG_STATE_HOME", m_dir.path() + "/state");
         env.insert("VIZO_VIDEO_SOURCES", source);
+        env.insert("VIZO_LOG_EVERY_FRAME", "1"); // stream tests wait for frames in the log
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.setWorkingDirectory(m_dir.path());

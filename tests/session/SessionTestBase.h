@@ -41,6 +41,7 @@ protected:
     static bool IsJpeg(const QByteArray& bytes);
 
     ScopedEnv timeout{"VIZO_INET_TIMEOUT", "3"};
+    ScopedEnv everyFrame{"VIZO_LOG_EVERY_FRAME", "1"}; // the tests count frames in the log
     NoProxyEnvironment noProxy;
     ScopedConfigHome config;
     ScopedTimeZone tz{"UTC0"};

@@ -1,6 +1,7 @@
 #include "SessionTestBase.h"
 
 #include "platform/afx/precisewake.h"
+#include "session/StreamLog.h"
 #include "session/UploadSession.h"
 
 #include <QCoreApplication>
@@ -141,3 +142,54 @@ TEST(FramePeriod, ExactWakeEndsTheEventLoopsWaitOnTheTick)
 }
 
 } // namespace
+
+// A day of streaming must fit in a journal: one success line at the start,
+// then a summary a minute; the status bar still shows every frame.
+TEST(StreamLogRule, FirstFrameThenASummaryAMinute)
+{
+    StreamLogRule rule(60000, false);
+    EXPECT_TRUE(rule.Published(1000).logLine);
+    int logged = 0;
+    QStringList summaries;
+    // Ten frames a second for three minutes.
+    for (qint64 t = 1100; t <= 181000; t += 100) {
+        const StreamLogRule::Frame f = rule.Published(t);
+        logged += f.logLine;
+        if (!f.summary.isEmpty())
+            summaries << f.summary;
+    }
+    EXPECT_EQ(logged, 0);
+    EXPECT_EQ(summaries, QStringList({"Stream running: 600 frames in the last 60 s (10.00 fps)",
+                                      "Stream running: 600 frames in the last 60 s (10.00 fps)",
+                                      "Stream running: 600 frames in the last 60 s (10.00 fps)"}));
+    // A stall is said at the next frame, with the rate it really had.
+    const StreamLogRule::Frame late = rule.Published(301000);
+    EXPECT_EQ(late.summary, "Stream running: 1 frames in the last 120 s (0.01 fps)");
+}
+
+TEST(StreamLogRule, EveryFrameWhenAsked)
+{
+    StreamLogRule rule(60000, true);
+    for (qint64 t = 0; t < 2000; t += 100)
+        EXPECT_TRUE(rule.Published(t).logLine) << t;
+}
+
+TEST_F(StreamTest, OnlyTheFirstFrameIsLoggedTheStatusBarShowsEach)
+{
+    ScopedEnv defaultLog("VIZO_LOG_EVERY_FRAME", nullptr);
+    QStringList shown;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!shown.contains(wnd.StatusText()))
+            shown << wnd.StatusText();
+    });
+    OnStatus("Succesful upload at", [this, &watch] {
+        watch.start(20);
+        QTimer::singleShot(1200, [this] { PostClick(1002); });
+    });
+    RunSession();
+    EXPECT_EQ(FrameLines(), 1) << SessionLines().join("\n").toStdString();
+    EXPECT_EQ(SessionLines().last(), "Uploaded stream at " + StartText());
+    // About 12 frames, each on the status bar in its turn.
+    EXPECT_GE(shown.filter(QRegularExpression("^Succesful upload at .* fps\\)\\t")).size(), 4);
+}
