@@ -76,4 +76,8 @@ inline constexpr IntKey TimelapseAt{"Archive", "Timelapse At", 300};
 inline constexpr IntKey TimelapseFps{"Archive", "Timelapse Fps", 25};
 inline constexpr StrKey TimelapseRemote{"Archive", "Timelapse Remote", "timelapse/%Y-%m-%d.mp4"};
 
+// HTTP destinations ([FTP] Protocol 4 WebDAV, 5 S3-compatible, 6 HTTP POST).
+inline constexpr StrKey FtpRegion{"FTP", "Region", ""}; // empty: us-east-1
+inline constexpr StrKey FtpFormField{"FTP", "Form Field", "file"};
+
 } // namespace Keys

@@ -201,6 +201,26 @@ void RemoveLeftovers(CUpload& u, HINTERNET session, const Leftovers& left)
     SetLastError(code);
 }
 
+// The store replaces the picture whole by itself, and drops an upload it did
+// not get whole: no temporary, no rename, nothing to tidy.
+bool PutInPlace(CUpload& u, HINTERNET session, const QString& localPath, const QByteArray& remote,
+                DWORD transferType)
+{
+    if (!u.m_bQuietTransfer)
+        u.ShowStatus(
+            QStringLiteral("Starting FTP transfer of %1...").arg(QString::fromUtf8(remote)));
+    const bool sent = u.m_inet.FtpPutFileA(session, QFile::encodeName(localPath).constData(),
+                                           remote.constData(), transferType, kContext);
+    ShowLayerNote(u);
+    if (!sent) {
+        u.ReportFailure(QStringLiteral("FTP transfer failed"));
+        return false;
+    }
+    if (!u.m_bQuietTransfer)
+        u.ShowStatus(QStringLiteral("FTP transfer completed."));
+    return true;
+}
+
 } // namespace
 
 HINTERNET CUpload::OpenInternet()
@@ -263,6 +283,8 @@ bool CUpload::PutFile(HINTERNET session, const QString& localPath, const QString
         return false;
     }
     const QByteArray remote = remoteName.toUtf8();
+    if (PublishesInPlace(m_ftpTransport.nProtocol))
+        return PutInPlace(*this, session, localPath, remote, transferType);
     const QByteArray temporary = Suffixed(remoteName, ".t%02d", s_nFtpSwapIndex).toUtf8();
     const QByteArray aside = Suffixed(remoteName, ".d%02d", s_nFtpSwapIndex).toUtf8();
     s_nFtpSwapIndex = s_nFtpSwapIndex >= 99 ? 0 : s_nFtpSwapIndex + 1;

@@ -8,7 +8,7 @@ packages=(
     libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libsystemd-dev systemd
     fonts-liberation2 libgtest-dev qt6-base-private-dev tzdata
     python3 python3-pyftpdlib python3-dbusmock dbus dbus-x11 xvfb xauth imagemagick curl
-    ffmpeg python3-openssl openssh-server openssh-client
+    ffmpeg python3-openssl openssh-server openssh-client apache2
 )
 
 missing=()

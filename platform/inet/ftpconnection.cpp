@@ -1,55 +1,15 @@
 #include "ftpconnection.h"
 
 #include "localfile.h"
-#include "pump.h"
 #include "wininet.h"
 
-#include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 
 namespace
 {
-
-// Short enough that painting never waits visibly.
-constexpr int kPumpMs = 20;
-
-// libcurl waits for the server's final reply to an upload inside one call.
-// Whatever still sits unsent in the socket then drains inside that wait, so
-// keep it small; data already on its way is not limited.
-constexpr int kUnsentBytes = 128 * 1024;
-
-int LimitUnsentData(void*, curl_socket_t socket, curlsocktype)
-{
-    int bytes = kUnsentBytes;
-    ::setsockopt(socket, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &bytes, sizeof bytes);
-    return CURL_SOCKOPT_OK;
-}
-
-// Flags the connection busy for one call, refusing a nested call on it.
-class BusyScope
-{
-public:
-    explicit BusyScope(std::atomic<bool>& busy) : m_busy(busy), m_owned(!busy.exchange(true)) {}
-    ~BusyScope()
-    {
-        if (m_owned)
-            m_busy = false;
-    }
-    bool Owned() const { return m_owned; }
-
-private:
-    std::atomic<bool>& m_busy;
-    bool m_owned;
-};
 
 void LogLine(const std::string& text)
 {
@@ -95,35 +55,17 @@ std::string SftpArgument(const std::string& name)
 } // namespace
 
 FtpConnection::FtpConnection(const ConnectionOptions& options)
-    : m_base(ServerUrl(options.server, options.transport.protocol)), m_transport(options.transport)
+    : CurlSession(options.timeoutSeconds),
+      m_base(ServerUrl(options.server, options.transport.protocol)), m_transport(options.transport)
 {
-    m_easy = curl_easy_init();
     if (!m_easy)
         return;
-    curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_errorText);
-    curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_SOCKOPTFUNCTION, &LimitUnsentData);
-    curl_easy_setopt(m_easy, CURLOPT_OPENSOCKETFUNCTION, &FtpConnection::OpenSocket);
-    curl_easy_setopt(m_easy, CURLOPT_OPENSOCKETDATA, this);
-    curl_easy_setopt(m_easy, CURLOPT_CLOSESOCKETFUNCTION, &FtpConnection::CloseSocket);
-    curl_easy_setopt(m_easy, CURLOPT_CLOSESOCKETDATA, this);
-    curl_easy_setopt(m_easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(m_easy, CURLOPT_XFERINFOFUNCTION, &FtpConnection::Progress);
-    curl_easy_setopt(m_easy, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &FtpConnection::KeepReply);
     curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &Discard);
-    const long timeout = options.timeoutSeconds;
-    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT, timeout);
-    curl_easy_setopt(m_easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
-    curl_easy_setopt(m_easy, CURLOPT_ACCEPTTIMEOUT_MS, timeout * 1000);
-    curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_TIME, timeout);
+    curl_easy_setopt(m_easy, CURLOPT_ACCEPTTIMEOUT_MS, options.timeoutSeconds * 1000);
     curl_easy_setopt(m_easy, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
     curl_easy_setopt(m_easy, CURLOPT_FTPPORT, options.passive ? nullptr : "-");
-    // Every command of one upload must name the same file: libcurl would
-    // resolve "a/../x" in the upload's path but not in the rename.
-    curl_easy_setopt(m_easy, CURLOPT_PATH_AS_IS, 1L);
     // Proxies only steer the passive decision; an HTTP proxy would turn FTP
     // into HTTP requests that cannot rename or delete.
     curl_easy_setopt(m_easy, CURLOPT_PROXY, "");
@@ -133,31 +75,6 @@ FtpConnection::FtpConnection(const ConnectionOptions& options)
         curl_easy_setopt(m_easy, CURLOPT_KEYPASSWD, options.password.c_str());
     }
     m_setupError = m_transport.Configure(m_easy, &m_failureText);
-}
-
-FtpConnection::~FtpConnection()
-{
-    // libcurl says goodbye on the way out and waits for the answer without
-    // returning to us, up to the whole reply time-out on a silent server. With
-    // our reading side shut it still says it but gives up the wait at once.
-    {
-        std::lock_guard<std::mutex> lock(m_socketsMutex);
-        for (curl_socket_t socket : m_sockets)
-            ::shutdown(socket, SHUT_RD);
-    }
-    if (m_easy)
-        curl_easy_cleanup(m_easy);
-}
-
-void FtpConnection::Cancel()
-{
-    m_cancelled = true;
-    if (!m_busy)
-        return; // idle: the goodbye on the way out still gets through
-    // Wakes libcurl from any wait on the server, also where it checks no flag.
-    std::lock_guard<std::mutex> lock(m_socketsMutex);
-    for (curl_socket_t socket : m_sockets)
-        ::shutdown(socket, SHUT_RDWR);
 }
 
 DWORD FtpConnection::Login()
@@ -357,35 +274,6 @@ DWORD FtpConnection::Quote(const std::vector<std::string>& commands)
     return error;
 }
 
-curl_socket_t FtpConnection::OpenSocket(void* self, curlsocktype, curl_sockaddr* address)
-{
-    auto* connection = static_cast<FtpConnection*>(self);
-    if (connection->m_cancelled)
-        return CURL_SOCKET_BAD;
-    curl_socket_t socket =
-        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    if (socket != CURL_SOCKET_BAD) {
-        std::lock_guard<std::mutex> lock(connection->m_socketsMutex);
-        connection->m_sockets.insert(socket);
-    }
-    return socket;
-}
-
-int FtpConnection::CloseSocket(void* self, curl_socket_t socket)
-{
-    auto* connection = static_cast<FtpConnection*>(self);
-    {
-        std::lock_guard<std::mutex> lock(connection->m_socketsMutex);
-        connection->m_sockets.erase(socket);
-    }
-    return ::close(socket);
-}
-
-int FtpConnection::Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-{
-    return static_cast<FtpConnection*>(self)->m_cancelled ? 1 : 0;
-}
-
 size_t FtpConnection::KeepReply(char* text, size_t size, size_t count, void* self)
 {
     auto* connection = static_cast<FtpConnection*>(self);
@@ -421,10 +309,10 @@ DWORD FtpConnection::Perform(bool retryOnDrop, const std::function<void()>& prep
     for (int attempt = 0;; ++attempt) {
         prepare();
         int osError = 0;
-        CURLcode result = m_cancelled ? CURLE_ABORTED_BY_CALLBACK : RunOnce(&osError);
+        CURLcode result = RunOnce(&osError);
         if (result == CURLE_OK)
             return 0;
-        if (m_cancelled)
+        if (Cancelled())
             return ERROR_FTP_DROPPED;
         long reply = 0;
         curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &reply);
@@ -435,38 +323,4 @@ DWORD FtpConnection::Perform(bool retryOnDrop, const std::function<void()>& prep
         DWORD code = MapCurlError(result, reply, osError, m_errorText);
         return m_transport.Explain(code, result, m_errorText, m_lastReply, &m_failureText);
     }
-}
-
-// libcurl runs on a worker thread while this thread keeps the window painted:
-// parts of its work (the wait for an upload's final reply, the goodbye) block
-// inside it without a call back to us.
-CURLcode FtpConnection::RunOnce(int* osError)
-{
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    CURLcode result = CURLE_FAILED_INIT;
-    int error = 0;
-    std::thread worker([&] {
-        CURLcode r = curl_easy_perform(m_easy);
-        int e = errno;
-        std::lock_guard<std::mutex> lock(mutex);
-        result = r;
-        error = e;
-        done = true;
-        finished.notify_one();
-    });
-    std::unique_lock<std::mutex> lock(mutex);
-    while (!done) {
-        finished.wait_for(lock, std::chrono::milliseconds(kPumpMs));
-        if (done)
-            break;
-        lock.unlock();
-        PumpWhileBlocked();
-        lock.lock();
-    }
-    lock.unlock();
-    worker.join();
-    *osError = error;
-    return result;
 }

@@ -1,19 +1,16 @@
 // One logged-in connection over libcurl (FTP, FTP over TLS or SFTP). Every
-// call keeps the GUI thread's window painted and fails within the time-out on
-// a silent server; Cancel cuts a running call at once.
+// call fails within the time-out on a silent server.
 #pragma once
 
+#include "curlsession.h"
 #include "inetrules.h"
 #include "transport.h"
 #include "wintypes.h"
 
-#include <atomic>
 #include <curl/curl.h>
 #include <functional>
-#include <mutex>
 #include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 struct ConnectionOptions {
@@ -25,35 +22,19 @@ struct ConnectionOptions {
     TransportOptions transport;
 };
 
-class FtpConnection
+class FtpConnection : public CurlSession
 {
 public:
     explicit FtpConnection(const ConnectionOptions& options);
-    ~FtpConnection();
-    FtpConnection(const FtpConnection&) = delete;
-    FtpConnection& operator=(const FtpConnection&) = delete;
 
-    // Each returns 0 or the platform error code of the failure; FailureText()
-    // then holds a reason of the layer's own wording, or nothing.
-    DWORD Login();
-    DWORD Put(const char* localPath, const char* remoteName, bool ascii);
-    DWORD Rename(const std::string& from, const std::string& to);
-    DWORD Delete(const std::string& name);
-    const std::string& FailureText() const { return m_failureText; }
-    // What the last call did that the log should tell (a remote folder made), once.
-    std::string TakeNote() { return std::exchange(m_note, std::string()); }
-
-    // The handle was closed while a call was running: that call fails at once.
-    void Cancel();
-    bool Busy() const { return m_busy; }
+    DWORD Login() override;
+    DWORD Put(const char* localPath, const char* remoteName, bool ascii) override;
+    DWORD Rename(const std::string& from, const std::string& to) override;
+    DWORD Delete(const std::string& name) override;
 
 private:
-    static curl_socket_t OpenSocket(void* self, curlsocktype purpose, curl_sockaddr* address);
-    static int CloseSocket(void* self, curl_socket_t socket);
-    static int Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
     static size_t KeepReply(char* text, size_t size, size_t count, void* self);
     DWORD Perform(bool retryOnDrop, const std::function<void()>& prepare);
-    CURLcode RunOnce(int* osError);
     void ResetRequest();
     DWORD Quote(const std::vector<std::string>& commands);
     DWORD RemoteSize(const std::string& name, curl_off_t* size);
@@ -64,21 +45,13 @@ private:
     DWORD SftpReplace(const std::string& from, const std::string& to);
     std::string MakeFolders(const std::string& remoteName, std::string* refusal);
 
-    CURL* m_easy = nullptr;
     std::string m_base;
     Transport m_transport;
     DWORD m_setupError = 0;
     bool m_sizeUnknownLogged = false;
-    std::string m_failureText;
     std::string m_lastReply;
     bool m_watchRefusals = false;    // set while commands of ours run
     int m_refusal = 0;               // the first refusing reply to them
     std::string m_refusalText;       // and its text
     std::set<std::string> m_folders; // known to exist on the server this session
-    std::string m_note;
-    char m_errorText[CURL_ERROR_SIZE] = {};
-    std::atomic<bool> m_busy{false};
-    std::atomic<bool> m_cancelled{false};
-    std::mutex m_socketsMutex;
-    std::set<curl_socket_t> m_sockets; // every socket libcurl holds open for us
 };
