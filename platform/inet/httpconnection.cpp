@@ -10,6 +10,8 @@
 namespace
 {
 
+const std::string kEmptySha256 = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+
 // An error page longer than this says nothing the log could use.
 constexpr size_t kBodyLimit = 16384;
 
@@ -65,9 +67,7 @@ HttpConnection::HttpConnection(const HttpOptions& options)
             m_setupError = ERROR_INVALID_PARAMETER;
             return;
         }
-        curl_easy_setopt(m_easy, CURLOPT_AWS_SIGV4, SigV4Provider(region).c_str());
-        curl_easy_setopt(m_easy, CURLOPT_USERNAME, options.user.c_str());
-        curl_easy_setopt(m_easy, CURLOPT_PASSWORD, options.password.c_str());
+        ConfigureSigV4(m_easy, options.user, options.password, region);
     } else if (IsPost() && options.user.empty() && !options.password.empty()) {
         curl_easy_setopt(m_easy, CURLOPT_HTTPAUTH, long(CURLAUTH_BEARER));
         curl_easy_setopt(m_easy, CURLOPT_XOAUTH2_BEARER, options.password.c_str());
@@ -90,8 +90,9 @@ DWORD HttpConnection::Login()
     // A form's script may act on any request: it is reached only to upload.
     if (IsPost())
         return 0;
+    // A listing of nothing: unlike HEAD, its refusal names the store's reason.
     if (IsS3())
-        return Expect2xx({"HEAD", "", {}});
+        return Expect2xx({"GET", "", {}, "?max-keys=0"});
     return Expect2xx({"PROPFIND", "", {"Depth: 0"}});
 }
 
@@ -260,15 +261,18 @@ DWORD HttpConnection::Perform(const Request& request, long* status,
         return ERROR_NOT_ENOUGH_MEMORY;
     ResetRequest();
     const std::string method = request.method;
-    const std::string url = HttpUrl(m_server, request.name);
+    const std::string url = HttpUrl(m_server, request.name) + request.query;
     curl_easy_setopt(m_easy, CURLOPT_URL, url.c_str());
     if (method == "HEAD")
         curl_easy_setopt(m_easy, CURLOPT_NOBODY, 1L);
-    else if (method != "PUT" && method != "POST")
+    else if (method != "GET")
         curl_easy_setopt(m_easy, CURLOPT_CUSTOMREQUEST, request.method);
     curl_slist* headers = nullptr;
     for (const std::string& header : request.headers)
         headers = curl_slist_append(headers, header.c_str());
+    // The store wants the payload's hash on every request, also of no body.
+    if (IsS3() && !prepare)
+        headers = curl_slist_append(headers, ("x-amz-content-sha256: " + kEmptySha256).c_str());
     curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, headers);
     if (prepare)
         prepare();

@@ -35,6 +35,7 @@ private:
         const char* method;
         std::string name;
         std::vector<std::string> headers;
+        const char* query = "";
     };
     // 0 once the server answered (its status in *status), or the code of a
     // request that got no answer.

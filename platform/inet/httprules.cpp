@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <curl/curl.h>
 #include <map>
 
 namespace
@@ -98,6 +99,15 @@ std::string S3ErrorCode(const std::string& body)
     return code;
 }
 
+void ConfigureSigV4(void* easy, const std::string& accessKey, const std::string& secret,
+                    const std::string& region, const std::string& service)
+{
+    const std::string provider = "aws:amz:" + region + ":" + service;
+    curl_easy_setopt(easy, CURLOPT_AWS_SIGV4, provider.c_str());
+    curl_easy_setopt(easy, CURLOPT_USERNAME, accessKey.c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, secret.c_str());
+}
+
 bool IsRegionName(const std::string& region)
 {
     if (region.empty() || region.size() > 64)
@@ -106,11 +116,6 @@ bool IsRegionName(const std::string& region)
         if (!(std::islower(c) || std::isdigit(c) || c == '-'))
             return false;
     return true;
-}
-
-std::string SigV4Provider(const std::string& region)
-{
-    return "aws:amz:" + region + ":s3";
 }
 
 std::string HexOf(const unsigned char* bytes, size_t length)

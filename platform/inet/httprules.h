@@ -26,10 +26,13 @@ std::string HttpStatusText(long status, const std::string& body = std::string())
 // The <Code> of an S3 error document, or empty.
 std::string S3ErrorCode(const std::string& body);
 
+// Requests signed as AWS Signature Version 4 for the service in the region;
+// libcurl adds the date and signs the request's headers.
+void ConfigureSigV4(void* easy, const std::string& accessKey, const std::string& secret,
+                    const std::string& region, const std::string& service = "s3");
+
 // A region as S3 signs it: lower-case letters, digits and dashes.
 bool IsRegionName(const std::string& region);
-// What libcurl's signing option takes for a region.
-std::string SigV4Provider(const std::string& region);
 
 // Lower-case hexadecimal of bytes.
 std::string HexOf(const unsigned char* bytes, size_t length);
