@@ -8,7 +8,7 @@ packages=(
     libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libsystemd-dev systemd
     fonts-liberation2 libgtest-dev qt6-base-private-dev tzdata
     python3 python3-pyftpdlib python3-dbusmock dbus dbus-x11 xvfb xauth imagemagick curl
-    ffmpeg python3-openssl openssh-server openssh-client apache2 nodejs npm
+    ffmpeg python3-openssl openssh-server openssh-client apache2 nodejs
 )
 
 # The S3-compatible test store, from the npm registry, in a fixed prefix of its
@@ -16,6 +16,8 @@ packages=(
 S3RVER_PREFIX=/opt/vizo/npm
 install_s3rver() {
     [ -x "$S3RVER_PREFIX/node_modules/.bin/s3rver" ] && return 0
+    # Some Node.js builds bring npm along; Debian's own is a package of its own.
+    command -v npm >/dev/null || $SUDO apt-get install -y -qq --no-install-recommends npm
     $SUDO mkdir -p "$S3RVER_PREFIX"
     $SUDO npm install --prefix "$S3RVER_PREFIX" --no-audit --no-fund s3rver@3.7.1
 }
