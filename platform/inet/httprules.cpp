@@ -39,8 +39,6 @@ bool ParseHttpServer(const std::string& text, HttpServer* out)
             return false;
     if (path.find("/../") != std::string::npos || path.find("/./") != std::string::npos)
         return false;
-    if (path.back() != '/')
-        path += '/';
     const std::string host = address.ipv6 ? "[" + address.host + "]" : address.host;
     out->origin = (https ? "https://" : "http://") + host + ":" + std::to_string(address.port);
     out->base = path;
@@ -49,10 +47,13 @@ bool ParseHttpServer(const std::string& text, HttpServer* out)
 
 std::string HttpUrl(const HttpServer& server, const std::string& name)
 {
-    // The base holds no "//": a leading slash of the name would make one.
-    size_t skip = name.find_first_not_of('/');
-    return server.origin + server.base +
-           EscapePath(skip == std::string::npos ? std::string() : name.substr(skip));
+    // The base as typed (a form's script is reached at exactly that URL), and
+    // no "//" between it and a name.
+    const size_t skip = name.find_first_not_of('/');
+    if (skip == std::string::npos)
+        return server.origin + server.base;
+    const char* slash = server.base.back() == '/' ? "" : "/";
+    return server.origin + server.base + slash + EscapePath(name.substr(skip));
 }
 
 std::string HttpStatusText(long status, const std::string& body)

@@ -10,7 +10,7 @@
 // The Server setting of an HTTP destination: "http(s)://host[:port][/base]".
 struct HttpServer {
     std::string origin; // "https://host:port", IPv6 hosts bracketed
-    std::string base;   // the path below it, "/" or "/a/b/" (always ends in "/")
+    std::string base;   // the path below it as typed, at least "/"
 };
 
 // False for anything that is not such a URL: another scheme, no host, a
