@@ -240,7 +240,8 @@ void CUpload::CloseInternet(HINTERNET internet)
 
 HINTERNET CUpload::OpenFtpSession(HINTERNET internet)
 {
-    ShowStatus(QStringLiteral("Opening FTP session to %1...").arg(m_strFtpServer));
+    ShowStatus(
+        QStringLiteral("Opening FTP session to %1...").arg(ServerForDisplay(m_strFtpServer)));
     const QString problem = TransportProblem(m_ftpTransport);
     if (!problem.isEmpty()) {
         ShowStatus(QStringLiteral("FTP session failed (%1)").arg(problem));
@@ -252,7 +253,7 @@ HINTERNET CUpload::OpenFtpSession(HINTERNET internet)
         ReportFailure(QStringLiteral("FTP session failed"));
         return nullptr;
     }
-    ShowStatus(QStringLiteral("FTP session to %1 opened.").arg(m_strFtpServer));
+    ShowStatus(QStringLiteral("FTP session to %1 opened.").arg(ServerForDisplay(m_strFtpServer)));
     return session;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QUrl>
 
 QString ProtocolName(int protocol)
 {
@@ -65,6 +66,28 @@ QString TransportProblem(const FtpTransportSettings& t)
     if (!key.isEmpty())
         return key;
     return QString();
+}
+
+QString ServerUrlProblem(int protocol, const QString& server)
+{
+    if (protocol < int(VIZO_PROTOCOL_WEBDAV))
+        return QString();
+    const QUrl url(server.trimmed(), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    const bool ok =
+        url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+        !url.host().isEmpty() && url.userInfo().isEmpty() && !url.hasQuery() && !url.hasFragment();
+    return ok ? QString()
+              : QStringLiteral("The server for %1 is an address such as "
+                               "https://host/folder (no password or query in it).")
+                    .arg(ProtocolName(protocol));
+}
+
+QString ServerForDisplay(const QString& server)
+{
+    static const QRegularExpression password(QStringLiteral("^([A-Za-z]+://[^/@:]*):[^/@]*@"));
+    QString shown = server;
+    return shown.replace(password, QStringLiteral("\\1:***@"));
 }
 
 bool PublishesInPlace(int protocol)

@@ -31,6 +31,11 @@ bool PublishesInPlace(int protocol);
 // What is wrong with the settings for a connection, or empty. Checked before
 // connecting, so a hand-edited value never picks another protocol by itself.
 QString TransportProblem(const FtpTransportSettings& t);
+// What is wrong with the Server of an HTTP destination (a URL), or empty;
+// always empty for the FTP family.
+QString ServerUrlProblem(int protocol, const QString& server);
+// The server as status lines show it: a password typed into a URL as ***.
+QString ServerForDisplay(const QString& server);
 // A server key that cannot be right for the protocol, or empty.
 QString ServerKeyProblem(int protocol, const QString& key);
 

@@ -53,5 +53,14 @@ TEST_F(FtpDavTest, RefusalsKeepTheStatusTextsAndNameTheHttpStatus)
     EXPECT_FALSE(upload().UploadFile());
     EXPECT_EQ(status.lines.last(),
               "FTP session failed (Server is not an http:// or https:// address)");
+
+    // A password typed into the address never reaches a status line or the log.
+    status.clear();
+    upload().m_strFtpServer = dav.Url().replace("http://", "http://cam:hunter2@");
+    EXPECT_FALSE(upload().UploadFile());
+    EXPECT_EQ(status.lines.first(),
+              "Opening FTP session to " + dav.Url().replace("http://", "http://cam:***@") + "...");
+    EXPECT_FALSE(status.lines.join("\n").contains("hunter2"))
+        << status.lines.join("\n").toStdString();
     EXPECT_EQ(dav.ListFiles(), QStringList());
 }
