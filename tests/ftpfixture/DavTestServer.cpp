@@ -50,7 +50,35 @@ DavTestServer::~DavTestServer()
 
 QString DavTestServer::Url() const
 {
-    return QStringLiteral("http://127.0.0.1:%1/dav").arg(m_port);
+    return QStringLiteral("%1://127.0.0.1:%2/dav")
+        .arg(m_tls ? QStringLiteral("https") : QStringLiteral("http"))
+        .arg(m_port);
+}
+
+QString DavTestServer::CertificatePath() const
+{
+    return m_dir.filePath(QStringLiteral("cert.pem"));
+}
+
+bool DavTestServer::MakeCertificate()
+{
+    const QString key = m_dir.filePath(QStringLiteral("key.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                   "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
+                   "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", CertificatePath()});
+    if (!openssl.waitForFinished(20000) || openssl.exitCode() != 0)
+        return false;
+    // The pin: SHA-256 of the public key's DER form, as libcurl takes it.
+    openssl.start(QStringLiteral("openssl"), {"pkey", "-in", key, "-pubout", "-outform", "DER"});
+    if (!openssl.waitForFinished(20000) || openssl.exitCode() != 0)
+        return false;
+    m_pin = QStringLiteral("sha256//") +
+            QString::fromLatin1(QCryptographicHash::hash(openssl.readAllStandardOutput(),
+                                                         QCryptographicHash::Sha256)
+                                    .toBase64());
+    return true;
 }
 
 QString DavTestServer::RootDir() const
@@ -67,6 +95,10 @@ bool DavTestServer::WriteConfiguration(quint16 port)
                     .arg(QLatin1String(module));
     if (::geteuid() == 0)
         conf += QStringLiteral("User www-data\nGroup www-data\n");
+    if (m_tls)
+        conf += QStringLiteral("LoadModule ssl_module /usr/lib/apache2/modules/mod_ssl.so\n"
+                               "SSLEngine on\nSSLCertificateFile %1\nSSLCertificateKeyFile %2\n")
+                    .arg(CertificatePath(), m_dir.filePath(QStringLiteral("key.pem")));
     conf += QStringLiteral("PidFile %1/httpd.pid\nErrorLog %1/error.log\nLogLevel warn\n"
                            "DefaultRuntimeDir %1\nDavLockDB %1/lock/DavLock\n"
                            "StartServers 1\nServerLimit 1\nThreadsPerChild 8\n"
@@ -84,8 +116,13 @@ bool DavTestServer::WriteConfiguration(quint16 port)
            GiveToWebUser(d);
 }
 
-bool DavTestServer::Start()
+bool DavTestServer::Start(bool tls)
 {
+    m_tls = tls;
+    if (tls && !MakeCertificate()) {
+        m_error = QStringLiteral("openssl cannot make a certificate");
+        return false;
+    }
     // The port is free when asked but may be taken before httpd binds it.
     for (int attempt = 0; attempt < 5; ++attempt) {
         m_port = FreePort();

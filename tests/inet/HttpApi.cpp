@@ -17,9 +17,9 @@ void HttpDestinationTest::TearDown()
 
 HINTERNET HttpDestinationTest::Connect(DWORD protocol, const QString& server, const QString& user,
                                        const QString& password, const char* region,
-                                       const char* formField)
+                                       const char* formField, const char* serverKey)
 {
-    VIZO_TRANSPORT transport{sizeof(VIZO_TRANSPORT), protocol, "", "", region, formField};
+    VIZO_TRANSPORT transport{sizeof(VIZO_TRANSPORT), protocol, serverKey, "", region, formField};
     return inet.Connect(internet, server.toUtf8().constData(), 0, user.toUtf8().constData(),
                         password.toUtf8().constData(), INTERNET_SERVICE_FTP,
                         INTERNET_FLAG_VIZO_TRANSPORT, reinterpret_cast<DWORD_PTR>(&transport));

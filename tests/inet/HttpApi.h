@@ -14,7 +14,8 @@ protected:
 
     // A session to server as protocol, or null with the code and text kept.
     HINTERNET Connect(DWORD protocol, const QString& server, const QString& user,
-                      const QString& password, const char* region = "", const char* formField = "");
+                      const QString& password, const char* region = "", const char* formField = "",
+                      const char* serverKey = "");
     QString LocalFile(const QString& name, const QByteArray& bytes);
     QString FailureText() const;
 

@@ -212,3 +212,37 @@ TEST_F(DavTest, ReplacingInPlaceNeverShowsAMissingOrPartialPicture)
     EXPECT_EQ(inPlaceFaults, 0);
     inet.Close(session);
 }
+
+TEST_F(HttpDestinationTest, HttpsTrustsAsFtpsDoes)
+{
+    DavTestServer dav;
+    ASSERT_TRUE(dav.Start(true)) << dav.ErrorText().toStdString();
+    const QByteArray pin = dav.Pin().toUtf8();
+    const QByteArray otherPin = "sha256//" + QByteArray(32, 'x').toBase64();
+    const QByteArray bundle = dav.CertificatePath().toUtf8();
+    const QByteArray path = LocalFile("x.jpg", RandomBytes(5000)).toUtf8();
+    struct Case {
+        const char* what;
+        const char* pin;
+        const char* caFile;
+        bool trusted;
+    } cases[] = {{"unknown issuer", "", nullptr, false},
+                 {"pinned key", pin.constData(), nullptr, true},
+                 {"another key pinned", otherPin.constData(), bundle.constData(), false},
+                 {"issuer in the bundle", "", bundle.constData(), true}};
+    for (const Case& c : cases) {
+        ScopedEnv ca("VIZO_INET_CA_FILE", c.caFile);
+        SetLastError(0);
+        HINTERNET session =
+            Connect(VIZO_PROTOCOL_WEBDAV, dav.Url(), dav.User(), dav.Password(), "", "", c.pin);
+        if (!c.trusted) {
+            EXPECT_EQ(session, nullptr) << c.what;
+            EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_INVALID_CA)) << c.what;
+            EXPECT_TRUE(FailureText().startsWith("Server certificate not trusted")) << c.what;
+            continue;
+        }
+        ASSERT_NE(session, nullptr) << c.what << ": " << FailureText().toStdString();
+        EXPECT_TRUE(inet.Put(session, path, "x.jpg", FTP_TRANSFER_TYPE_BINARY, 0)) << c.what;
+        inet.Close(session);
+    }
+}
