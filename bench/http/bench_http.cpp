@@ -4,10 +4,8 @@
 // straight to the final name, signed the same way), to the same local server,
 // and prints the median time per file of each and their ratio.
 #include "DavTestServer.h"
-#include "FtpTestUtil.h"
 #include "S3TestServer.h"
-#include "net/CUpload.h"
-#include "net/Ftp.h"
+#include "bench/uploadbench.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -22,9 +20,6 @@
 namespace
 {
 
-constexpr int kFiles = 200;
-constexpr int kFileBytes = 100 * 1024;
-
 struct Target {
     QString url, user, password;
     int protocol;
@@ -32,37 +27,6 @@ struct Target {
     std::function<QStringList(const QByteArray& content)> curlOptions;
     std::function<QByteArray(const QString&)> read; // the server's view
 };
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-bool SendWithTransfer(const Target& server, const QStringList& paths, std::vector<double>* ms)
-{
-    CUpload upload;
-    if (upload.LoadInternetLibrary() != 0) {
-        std::fprintf(stderr, "cannot load the Internet layer\n");
-        return false;
-    }
-    upload.m_strFtpServer = server.url;
-    upload.m_strFtpUsername = server.user;
-    upload.m_strFtpPassword = server.password;
-    upload.m_ftpTransport.nProtocol = server.protocol;
-    upload.m_bQuietTransfer = 1;
-    bool ok = upload.Connect();
-    for (int i = 0; ok && i < paths.size(); ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        ok = upload.Transfer(paths[i], QString::asprintf("t%03d.jpg", i), FTP_TRANSFER_TYPE_BINARY);
-        ms->push_back(clock.nsecsElapsed() / 1e6);
-    }
-    upload.Disconnect();
-    upload.FreeInternetLibrary();
-    return ok;
-}
 
 bool SendWithCurl(const Target& server, const QStringList& paths, const QList<QByteArray>& contents,
                   std::vector<double>* ms)
@@ -92,21 +56,20 @@ bool SendWithCurl(const Target& server, const QStringList& paths, const QList<QB
     return true;
 }
 
-bool AllStored(const Target& server, const QList<QByteArray>& contents, const char* format)
-{
-    for (int i = 0; i < contents.size(); ++i)
-        if (server.read(QString::asprintf(format, i)) != contents[i])
-            return false;
-    return true;
-}
-
 bool Measure(const char* title, const Target& server, const QStringList& paths,
              const QList<QByteArray>& contents, double* worst)
 {
     std::vector<double> ours, curl;
-    if (!SendWithTransfer(server, paths, &ours) || !SendWithCurl(server, paths, contents, &curl))
+    auto configure = [&server](CUpload& u) {
+        u.m_strFtpServer = server.url;
+        u.m_strFtpUsername = server.user;
+        u.m_strFtpPassword = server.password;
+        u.m_ftpTransport.nProtocol = server.protocol;
+    };
+    if (!SendWithTransfer(configure, paths, &ours) || !SendWithCurl(server, paths, contents, &curl))
         return false;
-    if (!AllStored(server, contents, "t%03d.jpg") || !AllStored(server, contents, "c%03d.jpg")) {
+    if (!AllStored(server.read, contents, "t%03d.jpg") ||
+        !AllStored(server.read, contents, "c%03d.jpg")) {
         std::fprintf(stderr, "%s: the server does not hold the files sent\n", title);
         return false;
     }
@@ -126,14 +89,10 @@ int main(int argc, char** argv)
     QTemporaryDir local;
     QStringList paths;
     QList<QByteArray> contents;
-    for (int i = 0; i < kFiles; ++i) {
-        contents << RandomBytes(kFileBytes, unsigned(i + 1));
-        paths << local.filePath(QString::asprintf("f%03d.jpg", i));
-        if (!WriteLocalFile(paths.last(), contents.last()))
-            return 1;
-    }
-    std::printf("%d files of %d KB to local servers, PUT to the final name\n", kFiles,
-                kFileBytes / 1024);
+    if (!MakeBenchFiles(local, &paths, &contents))
+        return 1;
+    std::printf("%d files of %d KB to local servers, PUT to the final name\n", kBenchFiles,
+                kBenchFileBytes / 1024);
     double worst = 0;
 
     DavTestServer dav;

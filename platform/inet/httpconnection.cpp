@@ -5,6 +5,7 @@
 #include "wininet.h"
 
 #include <QCryptographicHash>
+#include <strings.h>
 #include <sys/stat.h>
 
 namespace
@@ -25,20 +26,29 @@ int RewindBody(void* reader, curl_off_t offset, int origin)
     return CURL_SEEKFUNC_OK;
 }
 
-// The payload's hash, which S3 wants in a header of its own; the file is read
-// once more for it, then rewound.
-bool Sha256OfFile(std::FILE* file, std::string* hex)
+std::string Hex(const QCryptographicHash& hash)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const QByteArray digest = hash.result();
+    return HexOf(reinterpret_cast<const unsigned char*>(digest.constData()), digest.size());
+}
+
+// The payload's SHA-256, which S3 wants in a header of its own, and its MD5,
+// which a store names as the ETag of what it kept. The file is read once more
+// for them, then rewound.
+bool HashFile(std::FILE* file, std::string* sha256, std::string* md5)
+{
+    QCryptographicHash sha(QCryptographicHash::Sha256), digest(QCryptographicHash::Md5);
     char buffer[65536];
     size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        hash.addData(QByteArrayView(buffer, qsizetype(got)));
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        sha.addData(QByteArrayView(buffer, qsizetype(got)));
+        digest.addData(QByteArrayView(buffer, qsizetype(got)));
+    }
     if (std::ferror(file))
         return false;
     std::rewind(file);
-    const QByteArray digest = hash.result();
-    *hex = HexOf(reinterpret_cast<const unsigned char*>(digest.constData()), digest.size());
+    *sha256 = Hex(sha);
+    *md5 = Hex(digest);
     return true;
 }
 
@@ -56,6 +66,8 @@ HttpConnection::HttpConnection(const HttpOptions& options)
         return;
     curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &HttpConnection::KeepBody);
     curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &HttpConnection::KeepEtag);
+    curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
     // A redirect would send the picture, and the password, somewhere else.
     curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -115,21 +127,25 @@ DWORD HttpConnection::Put(const char* localPath, const char* remoteName, bool)
             std::fclose(file);
             return error;
         }
-    DWORD error = PutBody(file, remoteName, size);
-    if (!error && IsS3())
+    std::string md5;
+    DWORD error = PutBody(file, remoteName, size, &md5);
+    // An ETag naming the MD5 of what was sent says the whole file is kept;
+    // stores whose ETag is no MD5 (encrypted, say) are asked for the size.
+    if (!error && IsS3() && m_etag != md5)
         error = CheckStored(remoteName, size);
     return error;
 }
 
 // Bytes are sent as they are: HTTP has no text mode.
-DWORD HttpConnection::PutBody(std::FILE* file, const std::string& remoteName, curl_off_t size)
+DWORD HttpConnection::PutBody(std::FILE* file, const std::string& remoteName, curl_off_t size,
+                              std::string* md5)
 {
     LocalFileReader reader(file, false);
     Request put{"PUT", remoteName, {"Cache-Control: no-cache"}};
     put.headers.push_back(std::string("Content-Type: ") + ContentType(remoteName));
     if (IsS3()) {
         std::string hash;
-        if (!Sha256OfFile(file, &hash))
+        if (!HashFile(file, &hash, md5))
             return ERROR_ACCESS_DENIED;
         put.headers.push_back("x-amz-content-sha256: " + hash);
     }
@@ -295,6 +311,7 @@ void HttpConnection::ResetRequest()
     m_errorText[0] = '\0';
     m_failureText.clear();
     m_body.clear();
+    m_etag.clear();
     curl_easy_setopt(m_easy, CURLOPT_HTTPGET, 1L); // also ends upload, HEAD and form
     curl_easy_setopt(m_easy, CURLOPT_CUSTOMREQUEST, nullptr);
     curl_easy_setopt(m_easy, CURLOPT_INFILESIZE_LARGE, curl_off_t(-1));
@@ -304,5 +321,18 @@ size_t HttpConnection::KeepBody(char* text, size_t size, size_t count, void* sel
 {
     std::string& body = static_cast<HttpConnection*>(self)->m_body;
     body.append(text, std::min(size * count, kBodyLimit - std::min(kBodyLimit, body.size())));
+    return size * count;
+}
+
+size_t HttpConnection::KeepEtag(char* text, size_t size, size_t count, void* self)
+{
+    const std::string line(text, size * count);
+    if (line.size() > 5 && strncasecmp(line.c_str(), "etag:", 5) == 0) {
+        std::string& etag = static_cast<HttpConnection*>(self)->m_etag;
+        etag = line.substr(5);
+        const char* noise = " \t\r\n\"";
+        etag.erase(0, etag.find_first_not_of(noise));
+        etag.erase(etag.find_last_not_of(noise) + 1);
+    }
     return size * count;
 }

@@ -46,8 +46,10 @@ private:
     DWORD Refused(long status);
     void ResetRequest();
     static size_t KeepBody(char* text, size_t size, size_t count, void* self);
+    static size_t KeepEtag(char* text, size_t size, size_t count, void* self);
     DWORD MakeFolders(const std::string& remoteName);
-    DWORD PutBody(std::FILE* file, const std::string& remoteName, curl_off_t size);
+    DWORD PutBody(std::FILE* file, const std::string& remoteName, curl_off_t size,
+                  std::string* md5);
     DWORD PostForm(const char* localPath, const std::string& remoteName);
     DWORD CheckStored(const std::string& remoteName, curl_off_t size);
     DWORD Unsupported(const char* what);
@@ -58,5 +60,6 @@ private:
     Transport m_transport;
     DWORD m_setupError = 0;
     std::string m_body;              // the reply's body, kept short: the reason's S3 code
+    std::string m_etag;              // the reply's ETag, unquoted
     std::set<std::string> m_folders; // known to exist on the server this session
 };

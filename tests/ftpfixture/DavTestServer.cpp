@@ -165,10 +165,5 @@ QByteArray DavTestServer::ReadFile(const QString& name) const
 
 QStringList DavTestServer::ListFiles() const
 {
-    QStringList files;
-    QDirIterator it(RootDir(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(RootDir()).relativeFilePath(it.next());
-    files.sort();
-    return files;
+    return FilesBelow(RootDir());
 }
