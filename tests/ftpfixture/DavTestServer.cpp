@@ -165,5 +165,5 @@ QByteArray DavTestServer::ReadFile(const QString& name) const
 
 QStringList DavTestServer::ListFiles() const
 {
-    return FilesBelow(RootDir());
+    return SortedFilesBelow(RootDir());
 }

@@ -136,7 +136,7 @@ bool FtpTestServer::HasFile(const QString& name) const
 
 QStringList FtpTestServer::ListFiles() const
 {
-    return FilesBelow(RootDir());
+    return SortedFilesBelow(RootDir());
 }
 
 bool FtpTestServer::WriteFile(const QString& name, const QByteArray& bytes) const

@@ -21,7 +21,7 @@ QByteArray RandomBytes(int size, unsigned seed)
     return bytes;
 }
 
-QStringList FilesBelow(const QString& root)
+QStringList SortedFilesBelow(const QString& root)
 {
     QStringList names;
     QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);

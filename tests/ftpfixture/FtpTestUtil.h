@@ -25,7 +25,7 @@ QByteArray RandomBytes(int size, unsigned seed = 1);
 void StopServerProcess(QProcess& process);
 
 // Every file below root (hidden ones too) relative to it, sorted: a server's view.
-QStringList FilesBelow(const QString& root);
+QStringList SortedFilesBelow(const QString& root);
 
 // Writes a local file; false when it could not be written whole.
 bool WriteLocalFile(const QString& path, const QByteArray& bytes);

@@ -146,7 +146,7 @@ bool SshTestServer::WriteFile(const QString& name, const QByteArray& bytes) cons
 
 QStringList SshTestServer::ListFiles() const
 {
-    return FilesBelow(RootDir());
+    return SortedFilesBelow(RootDir());
 }
 
 QStringList SshTestServer::Log() const
