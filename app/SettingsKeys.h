@@ -99,4 +99,8 @@ inline constexpr StrKey DaylightLatitude{"Upload", "Latitude", ""};
 inline constexpr StrKey DaylightLongitude{"Upload", "Longitude", ""};
 inline constexpr StrKey DaylightSunAltitude{"Upload", "Sun Altitude", "-6"};
 
+// HTTP destinations ([FTP] Protocol 4 WebDAV, 5 S3-compatible, 6 HTTP POST).
+inline constexpr StrKey FtpRegion{"FTP", "Region", ""}; // empty: us-east-1
+inline constexpr StrKey FtpFormField{"FTP", "Form Field", "file"};
+
 } // namespace Keys

@@ -32,6 +32,8 @@ void LoadRemainingSettings(CUpload& u, const Profile* store, const QString& appD
     u.m_ftpTransport.nTransferMode = ReadInt(store, Keys::FtpTransferMode);
     u.m_ftpTransport.strServerKey = ReadString(store, Keys::FtpServerKey);
     u.m_ftpTransport.strPrivateKey = ReadString(store, Keys::FtpPrivateKey);
+    u.m_ftpTransport.strRegion = ReadString(store, Keys::FtpRegion);
+    u.m_ftpTransport.strFormField = ReadString(store, Keys::FtpFormField);
 
     u.m_strRemotePath = ReadString(store, Keys::RemotePath);
     u.m_nQuality = ReadInt(store, Keys::Quality);
@@ -187,6 +189,8 @@ void SaveConfirmedSettings(CUpload& u, const SettingsEdit& e, Profile& store)
     WriteIfChanged(store, Keys::FtpTransferMode, t.nTransferMode, e.ftpTransport.nTransferMode);
     WriteIfChanged(store, Keys::FtpServerKey, t.strServerKey, e.ftpTransport.strServerKey);
     WriteIfChanged(store, Keys::FtpPrivateKey, t.strPrivateKey, e.ftpTransport.strPrivateKey);
+    WriteIfChanged(store, Keys::FtpRegion, t.strRegion, e.ftpTransport.strRegion);
+    WriteIfChanged(store, Keys::FtpFormField, t.strFormField, e.ftpTransport.strFormField);
     WriteIfChanged(store, Keys::RemotePath, u.m_strRemotePath, e.strRemotePath);
     WriteIfChanged(store, Keys::LocalPath, u.m_strLocalPath, e.strLocalPath);
     WriteIfChanged(store, Keys::Quality, u.m_nQuality, e.nQuality);

@@ -101,6 +101,30 @@ HINTERNET ftpcleanup::ConnectSession(CUpload& u, HINTERNET internet)
         u.m_strFtpPassword.toUtf8().constData(), INTERNET_SERVICE_FTP, flags, context);
 }
 
+namespace
+{
+// The store replaces the picture whole by itself, and drops an upload it did
+// not get whole: no temporary, no rename, nothing to tidy.
+bool PutInPlace(CUpload& u, HINTERNET session, const QString& localPath, const QByteArray& remote,
+                DWORD transferType)
+{
+    if (!u.m_bQuietTransfer)
+        u.ShowStatus(
+            QStringLiteral("Starting FTP transfer of %1...").arg(QString::fromUtf8(remote)));
+    const bool sent = u.m_inet.FtpPutFileA(session, QFile::encodeName(localPath).constData(),
+                                           remote.constData(), transferType, kContext);
+    ShowLayerNote(u);
+    if (!sent) {
+        u.ReportFailure(QStringLiteral("FTP transfer failed"));
+        return false;
+    }
+    if (!u.m_bQuietTransfer)
+        u.ShowStatus(QStringLiteral("FTP transfer completed."));
+    return true;
+}
+
+} // namespace
+
 HINTERNET CUpload::OpenInternet()
 {
     HINTERNET internet =
@@ -118,7 +142,8 @@ void CUpload::CloseInternet(HINTERNET internet)
 
 HINTERNET CUpload::OpenFtpSession(HINTERNET internet)
 {
-    ShowStatus(QStringLiteral("Opening FTP session to %1...").arg(m_strFtpServer));
+    ShowStatus(
+        QStringLiteral("Opening FTP session to %1...").arg(ServerForDisplay(m_strFtpServer)));
     const QString problem = TransportProblem(m_ftpTransport);
     if (!problem.isEmpty()) {
         ShowStatus(QStringLiteral("FTP session failed (%1)").arg(problem));
@@ -130,7 +155,7 @@ HINTERNET CUpload::OpenFtpSession(HINTERNET internet)
         ReportFailure(QStringLiteral("FTP session failed"));
         return nullptr;
     }
-    ShowStatus(QStringLiteral("FTP session to %1 opened.").arg(m_strFtpServer));
+    ShowStatus(QStringLiteral("FTP session to %1 opened.").arg(ServerForDisplay(m_strFtpServer)));
     return session;
 }
 
@@ -161,6 +186,8 @@ bool CUpload::PutFile(HINTERNET session, const QString& localPath, const QString
         return false;
     }
     const QByteArray remote = remoteName.toUtf8();
+    if (PublishesInPlace(m_ftpTransport.nProtocol))
+        return PutInPlace(*this, session, localPath, remote, transferType);
     const QByteArray temporary = Suffixed(remoteName, ".t%02d", s_nFtpSwapIndex).toUtf8();
     const QByteArray aside = Suffixed(remoteName, ".d%02d", s_nFtpSwapIndex).toUtf8();
     s_nFtpSwapIndex = s_nFtpSwapIndex >= 99 ? 0 : s_nFtpSwapIndex + 1;

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QUrl>
 
 QString ProtocolName(int protocol)
 {
@@ -14,6 +15,12 @@ QString ProtocolName(int protocol)
         return QStringLiteral("FTPS (implicit TLS)");
     case VIZO_PROTOCOL_SFTP:
         return QStringLiteral("SFTP (SSH)");
+    case VIZO_PROTOCOL_WEBDAV:
+        return QStringLiteral("WebDAV (HTTP/HTTPS)");
+    case VIZO_PROTOCOL_S3:
+        return QStringLiteral("S3-compatible storage");
+    case VIZO_PROTOCOL_HTTP_POST:
+        return QStringLiteral("HTTP POST (form upload)");
     default:
         return QString();
     }
@@ -46,10 +53,48 @@ QString TransportProblem(const FtpTransportSettings& t)
         return QStringLiteral("unknown Protocol %1 in the settings").arg(t.nProtocol);
     if (t.nTransferMode < kTransferAutomatic || t.nTransferMode > kTransferActive)
         return QStringLiteral("unknown Transfer Mode %1 in the settings").arg(t.nTransferMode);
+    if (t.nProtocol == VIZO_PROTOCOL_S3 && !t.strRegion.trimmed().isEmpty() &&
+        !QRegularExpression(QStringLiteral("^[a-z0-9-]{1,64}$"))
+             .match(t.strRegion.trimmed())
+             .hasMatch())
+        return QStringLiteral("Region \"%1\" is not a region name (such as us-east-1)")
+            .arg(t.strRegion.trimmed());
+    if (t.nProtocol == VIZO_PROTOCOL_HTTP_POST &&
+        t.strFormField.contains(QRegularExpression(QStringLiteral("[\"\\r\\n]"))))
+        return QStringLiteral("The form field name cannot hold quotes or line breaks");
     QString key = ServerKeyProblem(t.nProtocol, t.strServerKey);
     if (!key.isEmpty())
         return key;
     return QString();
+}
+
+QString ServerUrlProblem(int protocol, const QString& server)
+{
+    if (protocol < int(VIZO_PROTOCOL_WEBDAV))
+        return QString();
+    const QUrl url(server.trimmed(), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    const bool ok =
+        url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+        !url.host().isEmpty() && url.userInfo().isEmpty() && !url.hasQuery() && !url.hasFragment();
+    return ok ? QString()
+              : QStringLiteral("The server for %1 is an address such as "
+                               "https://host/folder (no password or query in it).")
+                    .arg(ProtocolName(protocol));
+}
+
+QString ServerForDisplay(const QString& server)
+{
+    static const QRegularExpression password(QStringLiteral("^([A-Za-z]+://[^/@:]*):[^/@]*@"));
+    QString shown = server;
+    return shown.replace(password, QStringLiteral("\\1:***@"));
+}
+
+bool PublishesInPlace(int protocol)
+{
+    // WebDAV servers write a PUT through a temporary of their own (measured on
+    // Apache: a reader saw no gap), while MOVE removes the old file first.
+    return protocol >= int(VIZO_PROTOCOL_WEBDAV);
 }
 
 DWORD TransferModeFlag(int protocol, int transferMode, DWORD automaticFlag)
@@ -70,10 +115,13 @@ DWORD TransferModeFlag(int protocol, int transferMode, DWORD automaticFlag)
 }
 
 TransportArgument::TransportArgument(const FtpTransportSettings& t)
-    : m_key(t.strServerKey.trimmed().toUtf8()), m_privateKey(t.strPrivateKey.toUtf8())
+    : m_key(t.strServerKey.trimmed().toUtf8()), m_privateKey(t.strPrivateKey.toUtf8()),
+      m_region(t.strRegion.trimmed().toUtf8()), m_formField(t.strFormField.trimmed().toUtf8())
 {
     m_record.cbSize = sizeof m_record;
     m_record.dwProtocol = DWORD(t.nProtocol);
     m_record.lpszServerKey = m_key.constData();
     m_record.lpszPrivateKey = m_privateKey.constData();
+    m_record.lpszRegion = m_region.constData();
+    m_record.lpszFormField = m_formField.constData();
 }

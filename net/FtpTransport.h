@@ -13,17 +13,29 @@ struct FtpTransportSettings {
     int nTransferMode = 0; // FtpTransferMode
     QString strServerKey;  // TLS pin "sha256//..." or SSH host-key fingerprint
     QString strPrivateKey; // SFTP private-key file
+    QString strRegion;     // S3: the region signed for; empty: us-east-1
+    QString strFormField = QStringLiteral("file"); // HTTP POST: the file's form field
 };
 
 enum FtpTransferMode { kTransferAutomatic = 0, kTransferPassive = 1, kTransferActive = 2 };
 
 // Names of the protocols, in the order of their stored numbers.
 QString ProtocolName(int protocol);
-constexpr int kProtocolCount = 4;
+constexpr int kProtocolCount = 7;
+
+// Whether uploads go straight to the final name, with no temporary and rename:
+// the protocol's own store makes the replacement whole (and an HTTP form has
+// nothing to rename).
+bool PublishesInPlace(int protocol);
 
 // What is wrong with the settings for a connection, or empty. Checked before
 // connecting, so a hand-edited value never picks another protocol by itself.
 QString TransportProblem(const FtpTransportSettings& t);
+// What is wrong with the Server of an HTTP destination (a URL), or empty;
+// always empty for the FTP family.
+QString ServerUrlProblem(int protocol, const QString& server);
+// The server as status lines show it: a password typed into a URL as ***.
+QString ServerForDisplay(const QString& server);
 // A server key that cannot be right for the protocol, or empty.
 QString ServerKeyProblem(int protocol, const QString& key);
 
@@ -39,6 +51,6 @@ public:
     DWORD_PTR Context() const { return reinterpret_cast<DWORD_PTR>(&m_record); }
 
 private:
-    QByteArray m_key, m_privateKey;
+    QByteArray m_key, m_privateKey, m_region, m_formField;
     VIZO_TRANSPORT m_record{};
 };

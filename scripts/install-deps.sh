@@ -8,8 +8,22 @@ packages=(
     libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libsystemd-dev systemd
     fonts-liberation2 libgtest-dev qt6-base-private-dev tzdata
     python3 python3-pyftpdlib python3-dbusmock dbus dbus-x11 xvfb xauth imagemagick curl
-    ffmpeg python3-openssl openssh-server openssh-client
+    ffmpeg python3-openssl openssh-server openssh-client apache2 nodejs
 )
+
+# The S3-compatible test store, from the npm registry, in a fixed prefix of its
+# own (tests look for it there, or at $VIZO_S3RVER).
+S3RVER_PREFIX=/opt/vizo/npm
+install_s3rver() {
+    [ -x "$S3RVER_PREFIX/node_modules/.bin/s3rver" ] && return 0
+    # Some Node.js builds bring npm along; Debian's own is a package of its own.
+    command -v npm >/dev/null || $SUDO apt-get install -y -qq --no-install-recommends npm
+    $SUDO mkdir -p "$S3RVER_PREFIX"
+    $SUDO npm install --prefix "$S3RVER_PREFIX" --no-audit --no-fund s3rver@3.7.1
+}
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
 
 missing=()
 for p in "${packages[@]}"; do
@@ -17,10 +31,12 @@ for p in "${packages[@]}"; do
         missing+=("$p")
     fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+    install_s3rver
+    exit 0
+fi
 
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO=sudo
 echo "Installing: ${missing[*]}"
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+install_s3rver

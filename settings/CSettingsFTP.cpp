@@ -27,7 +27,16 @@ enum {
     kModeAutomatic, // the three modes in stored order
     kModePassive,
     kModeActive,
+    kRegion, // in the key file's row: each appears for its own protocol
+    kRegionLabel,
+    kFormField,
+    kFormFieldLabel,
 };
+
+bool IsHttp(int protocol)
+{
+    return protocol >= int(VIZO_PROTOCOL_WEBDAV);
+}
 } // namespace
 
 CSettingsFTP::CSettingsFTP()
@@ -64,6 +73,18 @@ void CSettingsFTP::CreateControls()
     Item<QLineEdit>(kServerKey)
         ->setPlaceholderText(QStringLiteral("optional: sha256//... or SHA256:..."));
     Add<QPushButton>(kBrowseKey, QStringLiteral("&Browse..."), QRect(186, y - 18, 34, 15));
+    static const struct {
+        int edit, label;
+        const char* text;
+        const char* hint;
+    } httpRows[] = {{kRegion, kRegionLabel, "Re&gion", "us-east-1"},
+                    {kFormField, kFormFieldLabel, "Form fi&eld", "file"}};
+    for (const auto& row : httpRows) {
+        QLineEdit* edit = Add<QLineEdit>(row.edit, QRect(62, y - 17, 158, 13));
+        edit->setPlaceholderText(QString::fromLatin1(row.hint));
+        Add<QLabel>(row.label, QString::fromLatin1(row.text), QRect(7, y - 15, 53, 9))
+            ->setBuddy(edit);
+    }
     CreateTransportControls();
     Add<QCheckBox>(1069, QStringLiteral("&Safe FTP mode"), QRect(62, y + 16, 150, 10));
 
@@ -107,6 +128,8 @@ void CSettingsFTP::ExchangeTransport(CDataExchange& dx)
     }
     DDX_Text(dx, kServerKey, m_transport.strServerKey);
     DDX_Text(dx, kPrivateKey, m_transport.strPrivateKey);
+    DDX_Text(dx, kRegion, m_transport.strRegion);
+    DDX_Text(dx, kFormField, m_transport.strFormField);
     if (!dx.m_bSaveAndValidate || dx.Failed())
         return;
     dx.PrepareCtrl(kProtocol);
@@ -120,6 +143,9 @@ void CSettingsFTP::ExchangeTransport(CDataExchange& dx)
             m_transport.nTransferMode = mode;
     if (!m_bUseFtp)
         return;
+    ValidateHttp(dx);
+    if (dx.Failed())
+        return;
     dx.PrepareCtrl(kServerKey);
     QString problem = ServerKeyProblem(m_transport.nProtocol, m_transport.strServerKey);
     if (!problem.isEmpty()) {
@@ -132,6 +158,24 @@ void CSettingsFTP::ExchangeTransport(CDataExchange& dx)
         if (!QFileInfo(key).isFile() || !QFileInfo(key).isReadable())
             dx.Fail(QStringLiteral("The private key file cannot be read:\n%1").arg(key));
     }
+}
+
+// Only the fields the chosen kind shows are checked.
+void CSettingsFTP::ValidateHttp(CDataExchange& dx)
+{
+    const int protocol = m_transport.nProtocol;
+    if (!IsHttp(protocol))
+        return;
+    dx.PrepareCtrl(1004);
+    QString problem = ServerUrlProblem(protocol, m_strFtpServer);
+    if (problem.isEmpty()) {
+        dx.PrepareCtrl(protocol == VIZO_PROTOCOL_S3 ? int(kRegion) : int(kFormField));
+        FtpTransportSettings t = m_transport;
+        t.strServerKey.clear(); // checked on its own, with its own focus
+        problem = TransportProblem(t);
+    }
+    if (!problem.isEmpty())
+        dx.Fail(problem);
 }
 
 void CSettingsFTP::OnInitDialog()
@@ -151,7 +195,22 @@ void CSettingsFTP::UpdateFtpControls()
     for (int id : {kPrivateKey, kPrivateKeyLabel, kBrowseKey})
         EnableItem(id, on && sftp);
     for (int id : {kModeLabel, kModeAutomatic, kModePassive, kModeActive})
-        EnableItem(id, on && !sftp);
+        EnableItem(id, on && !sftp && !IsHttp(protocol));
+    const struct {
+        std::initializer_list<int> ids;
+        bool shown;
+    } kinds[] = {{{kPrivateKey, kPrivateKeyLabel, kBrowseKey}, !IsHttp(protocol)},
+                 {{kRegion, kRegionLabel}, protocol == VIZO_PROTOCOL_S3},
+                 {{kFormField, kFormFieldLabel}, protocol == VIZO_PROTOCOL_HTTP_POST}};
+    for (const auto& kind : kinds)
+        for (int id : kind.ids) {
+            GetDlgItem(id)->setVisible(kind.shown);
+            EnableItem(id, on && kind.shown);
+        }
+    static const char* const hostLabels[] = {"FTP &host", "Server &URL"};
+    Item<QLabel>(1044)->setText(QString::fromLatin1(hostLabels[IsHttp(protocol) ? 1 : 0]));
+    Item<QLineEdit>(1004)->setPlaceholderText(
+        IsHttp(protocol) ? QStringLiteral("https://host/folder") : QString());
 }
 
 void CSettingsFTP::OnBrowseKey()

@@ -28,5 +28,6 @@ private:
     void CreateTransportControls();
     void ExchangeTransport(CDataExchange& dx);
     void UpdateFtpControls();
+    void ValidateHttp(CDataExchange& dx);
     void OnBrowseKey();
 };

@@ -4,10 +4,8 @@
 // temporary name and rename), to the same local server, and prints the median
 // time per file of each and their ratio.
 #include "FtpTestServer.h"
-#include "FtpTestUtil.h"
 #include "SshTestServer.h"
-#include "net/CUpload.h"
-#include "net/Ftp.h"
+#include "bench/uploadbench.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -21,9 +19,6 @@
 namespace
 {
 
-constexpr int kFiles = 200;
-constexpr int kFileBytes = 100 * 1024;
-
 // One server as both clients reach it.
 struct Target {
     QString address, user, password;
@@ -34,37 +29,6 @@ struct Target {
     std::function<QByteArray(QString)> read;                  // the server's view
     std::function<int()> logins;
 };
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-bool SendWithTransfer(const Target& server, const QStringList& paths, std::vector<double>* ms)
-{
-    CUpload upload;
-    if (upload.LoadInternetLibrary() != 0) {
-        std::fprintf(stderr, "cannot load the Internet layer\n");
-        return false;
-    }
-    upload.m_strFtpServer = server.address;
-    upload.m_strFtpUsername = server.user;
-    upload.m_strFtpPassword = server.password;
-    upload.m_ftpTransport = server.transport;
-    upload.m_bQuietTransfer = 1;
-    bool ok = upload.Connect();
-    for (int i = 0; ok && i < paths.size(); ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        ok = upload.Transfer(paths[i], QString::asprintf("t%03d.jpg", i), FTP_TRANSFER_TYPE_BINARY);
-        ms->push_back(clock.nsecsElapsed() / 1e6);
-    }
-    upload.Disconnect();
-    upload.FreeInternetLibrary();
-    return ok;
-}
 
 bool SendWithCurl(const Target& server, const QStringList& paths, std::vector<double>* ms)
 {
@@ -92,13 +56,6 @@ bool SendWithCurl(const Target& server, const QStringList& paths, std::vector<do
     return true;
 }
 
-bool AllStored(const Target& server, const QList<QByteArray>& contents, const char* format)
-{
-    for (int i = 0; i < contents.size(); ++i)
-        if (server.read(QString::asprintf(format, i)) != contents[i])
-            return false;
-    return true;
-}
 void Report(const char* title, int logins, const std::vector<double>& ours,
             const std::vector<double>& curl, double* worst)
 {
@@ -113,12 +70,19 @@ bool Measure(const char* title, const Target& ours, const Target& viaCurl, const
              const QList<QByteArray>& contents, double* worst)
 {
     std::vector<double> transferMs, curlMs;
-    if (!SendWithTransfer(ours, paths, &transferMs))
+    auto configure = [&ours](CUpload& u) {
+        u.m_strFtpServer = ours.address;
+        u.m_strFtpUsername = ours.user;
+        u.m_strFtpPassword = ours.password;
+        u.m_ftpTransport = ours.transport;
+    };
+    if (!SendWithTransfer(configure, paths, &transferMs))
         return false;
     int logins = ours.logins();
     if (!SendWithCurl(viaCurl, paths, &curlMs))
         return false;
-    if (!AllStored(ours, contents, "t%03d.jpg") || !AllStored(ours, contents, "c%03d.jpg")) {
+    if (!AllStored(ours.read, contents, "t%03d.jpg") ||
+        !AllStored(ours.read, contents, "c%03d.jpg")) {
         std::fprintf(stderr, "%s: the server does not hold the files sent\n", title);
         return false;
     }
@@ -170,14 +134,10 @@ int main(int argc, char** argv)
     QTemporaryDir local;
     QStringList paths;
     QList<QByteArray> contents;
-    for (int i = 0; i < kFiles; ++i) {
-        contents << RandomBytes(kFileBytes, unsigned(i + 1));
-        paths << local.filePath(QString::asprintf("f%03d.jpg", i));
-        if (!WriteLocalFile(paths.last(), contents.last()))
-            return 1;
-    }
-    std::printf("%d files of %d KB to local servers, temporary name and rename\n", kFiles,
-                kFileBytes / 1024);
+    if (!MakeBenchFiles(local, &paths, &contents))
+        return 1;
+    std::printf("%d files of %d KB to local servers, temporary name and rename\n", kBenchFiles,
+                kBenchFileBytes / 1024);
     double worst = 0;
 
     FtpTestServer plain;

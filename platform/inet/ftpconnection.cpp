@@ -10,23 +10,6 @@
 namespace
 {
 
-// Flags the connection busy for one call, refusing a nested call on it.
-class BusyScope
-{
-public:
-    explicit BusyScope(std::atomic<bool>& busy) : m_busy(busy), m_owned(!busy.exchange(true)) {}
-    ~BusyScope()
-    {
-        if (m_owned)
-            m_busy = false;
-    }
-    bool Owned() const { return m_owned; }
-
-private:
-    std::atomic<bool>& m_busy;
-    bool m_owned;
-};
-
 void LogLine(const std::string& text)
 {
     std::time_t now = std::time(nullptr);
@@ -46,8 +29,9 @@ size_t Discard(char*, size_t size, size_t count, void*)
 } // namespace
 
 FtpConnection::FtpConnection(const ConnectionOptions& options)
-    : m_easy(m_runner.Easy()), m_base(ServerUrl(options.server, options.transport.protocol)),
-      m_transport(options.transport), m_dialect(m_transport.IsSftp())
+    : CurlSession(options.timeoutSeconds),
+      m_base(ServerUrl(options.server, options.transport.protocol)), m_transport(options.transport),
+      m_dialect(m_transport.IsSftp())
 {
     if (!m_easy)
         return;
@@ -55,16 +39,9 @@ FtpConnection::FtpConnection(const ConnectionOptions& options)
     curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &Discard);
     const long timeout = options.timeoutSeconds;
-    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT, timeout);
-    curl_easy_setopt(m_easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
     curl_easy_setopt(m_easy, CURLOPT_ACCEPTTIMEOUT_MS, timeout * 1000);
-    curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_TIME, timeout);
     curl_easy_setopt(m_easy, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
     curl_easy_setopt(m_easy, CURLOPT_FTPPORT, options.passive ? nullptr : "-");
-    // Every command of one upload must name the same file: libcurl would
-    // resolve "a/../x" in the upload's path but not in the rename.
-    curl_easy_setopt(m_easy, CURLOPT_PATH_AS_IS, 1L);
     // Proxies only steer the passive decision; an HTTP proxy would turn FTP
     // into HTTP requests that cannot rename or delete.
     curl_easy_setopt(m_easy, CURLOPT_PROXY, "");

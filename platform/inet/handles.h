@@ -19,7 +19,7 @@ struct InternetObject : InetObject {
 
 // From InternetConnectA: one logged-in server.
 struct SessionObject : InetObject {
-    std::unique_ptr<FtpConnection> connection;
+    std::unique_ptr<CurlSession> connection;
 };
 
 void* RegisterHandle(std::shared_ptr<InetObject> object);

@@ -83,16 +83,12 @@ DWORD Transport::Configure(CURL* easy, std::string* reason)
         }
         curl_easy_setopt(easy, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
         curl_easy_setopt(easy, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
-        if (const char* bundle = std::getenv("VIZO_INET_CA_FILE"); bundle && *bundle)
-            curl_easy_setopt(easy, CURLOPT_CAINFO, bundle);
-        if (!key.empty()) {
-            // The user vouched for this very key: it replaces the chain and name
-            // checks, so a self-signed server can be trusted without a CA.
-            curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, Trimmed(key).c_str());
-            curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
-            curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
-        }
-        return 0;
+        return ConfigureTls(easy, reason);
+    case VIZO_PROTOCOL_WEBDAV:
+    case VIZO_PROTOCOL_S3:
+    case VIZO_PROTOCOL_HTTP_POST:
+        // Plain http:// URLs never reach these settings.
+        return ConfigureTls(easy, reason);
     case VIZO_PROTOCOL_SFTP:
         break;
     default:
@@ -117,6 +113,21 @@ DWORD Transport::Configure(CURL* easy, std::string* reason)
         curl_easy_setopt(easy, CURLOPT_SSH_KNOWNHOSTS, knownHosts.c_str());
         curl_easy_setopt(easy, CURLOPT_SSH_KEYFUNCTION, &Transport::CheckKnownHost);
         curl_easy_setopt(easy, CURLOPT_SSH_KEYDATA, this);
+    }
+    return 0;
+}
+
+DWORD Transport::ConfigureTls(CURL* easy, std::string*)
+{
+    const std::string& key = m_options.serverKey;
+    if (const char* bundle = std::getenv("VIZO_INET_CA_FILE"); bundle && *bundle)
+        curl_easy_setopt(easy, CURLOPT_CAINFO, bundle);
+    if (!key.empty()) {
+        // The user vouched for this very key: it replaces the chain and name
+        // checks, so a self-signed server can be trusted without a CA.
+        curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, Trimmed(key).c_str());
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
     }
     return 0;
 }

@@ -12,6 +12,8 @@ struct TransportOptions {
     std::string serverKey;  // TLS pin or SSH host-key fingerprint; empty: the usual checks
     std::string privateKey; // SFTP only
     std::string home;       // where ~/.ssh/known_hosts is looked up
+    std::string region;     // S3
+    std::string formField;  // HTTP POST
     bool passive = true;
 };
 
@@ -28,8 +30,10 @@ public:
 
     // Sets the easy handle up; 0, or a failure code with *reason.
     DWORD Configure(CURL* easy, std::string* reason);
+    bool IsHttp() const { return m_options.protocol >= VIZO_PROTOCOL_WEBDAV; }
     bool IsSftp() const { return m_options.protocol == VIZO_PROTOCOL_SFTP; }
     DWORD Protocol() const { return m_options.protocol; }
+    const std::string& FormField() const { return m_options.formField; }
 
     // A failed call's code (from MapCurlError), refined for trust failures,
     // with the reason worded when the reason table's text would not say it.
@@ -37,6 +41,7 @@ public:
                   std::string* reason) const;
 
 private:
+    DWORD ConfigureTls(CURL* easy, std::string* reason);
     static int CheckHostKey(void* self, int type, const char* key, size_t length);
     static int CheckKnownHost(CURL*, const curl_khkey* known, const curl_khkey* found,
                               curl_khmatch match, void* self);

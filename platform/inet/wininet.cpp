@@ -2,8 +2,10 @@
 #include "wininet.h"
 
 #include "handles.h"
+#include "httpconnection.h"
 #include "lasterror.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -36,7 +38,7 @@ HINTERNET FailHandle(DWORD code, const std::string& text = std::string())
     return nullptr;
 }
 
-BOOL Outcome(DWORD code, const FtpConnection& connection)
+BOOL Outcome(DWORD code, const CurlSession& connection)
 {
     return code == 0 ? TRUE : Fail(code, connection.FailureText());
 }
@@ -47,13 +49,46 @@ bool ReadTransport(DWORD flags, DWORD_PTR context, TransportOptions* out)
     if (!(flags & INTERNET_FLAG_VIZO_TRANSPORT))
         return true;
     const auto* t = reinterpret_cast<const VIZO_TRANSPORT*>(context);
-    if (!t || t->cbSize < sizeof(VIZO_TRANSPORT) || t->dwProtocol > VIZO_PROTOCOL_SFTP)
+    const DWORD withKeys = offsetof(VIZO_TRANSPORT, lpszRegion);
+    if (!t || t->cbSize < withKeys || t->dwProtocol > VIZO_PROTOCOL_HTTP_POST)
         return false;
     out->protocol = t->dwProtocol;
     out->serverKey = t->lpszServerKey ? t->lpszServerKey : "";
     out->privateKey = t->lpszPrivateKey ? t->lpszPrivateKey : "";
     out->home = ReadEnvironment("HOME");
+    if (t->cbSize >= sizeof(VIZO_TRANSPORT)) {
+        out->region = t->lpszRegion ? t->lpszRegion : "";
+        out->formField = t->lpszFormField ? t->lpszFormField : "";
+    }
     return true;
+}
+
+// The connection a protocol speaks; the server text was checked already.
+std::unique_ptr<CurlSession> MakeConnection(const ConnectionOptions& options, const HttpServer& url)
+{
+    if (options.transport.protocol < VIZO_PROTOCOL_WEBDAV)
+        return std::make_unique<FtpConnection>(options);
+    HttpOptions http{url, options.user, options.password, options.timeoutSeconds,
+                     options.transport};
+    return std::make_unique<HttpConnection>(http);
+}
+
+// Over HTTP the server is a URL, longer than a host name may be.
+DWORD CheckServer(const char* serverName, INTERNET_PORT serverPort, ConnectionOptions* options,
+                  HttpServer* url, std::string* reason)
+{
+    if (!serverName || HasLineBreak(serverName))
+        return ERROR_INTERNET_NAME_NOT_RESOLVED;
+    const DWORD protocol = options->transport.protocol;
+    if (protocol < VIZO_PROTOCOL_WEBDAV)
+        return ParseServer(serverName, serverPort, &options->server, DefaultPort(protocol))
+                   ? 0
+                   : ERROR_INTERNET_NAME_NOT_RESOLVED;
+    if (std::strlen(serverName) > 2000 || !ParseHttpServer(serverName, url)) {
+        *reason = "Server is not an http:// or https:// address";
+        return ERROR_VIZO_SERVER_URL;
+    }
+    return 0;
 }
 
 BOOL CopyText(const std::string& text, LPVOID buffer, LPDWORD bufferLength)
@@ -115,12 +150,13 @@ EXPORT HINTERNET InternetConnectA(HINTERNET internetHandle, LPCSTR serverName,
     ConnectionOptions options;
     if (!ReadTransport(flags, context, &options.transport))
         return FailHandle(ERROR_INVALID_PARAMETER);
-    if (const char* what = TooLongLoginText(serverName, userName, password))
+    HttpServer url;
+    std::string reason;
+    if (DWORD error = CheckServer(serverName, serverPort, &options, &url, &reason))
+        return FailHandle(error, reason);
+    if (const char* what =
+            TooLongLoginText(url.origin.empty() ? serverName : "", userName, password))
         return FailHandle(ERROR_VIZO_TEXT_TOO_LONG, what);
-    if (!serverName || HasLineBreak(serverName) ||
-        !ParseServer(serverName, serverPort, &options.server,
-                     DefaultPort(options.transport.protocol)))
-        return FailHandle(ERROR_INTERNET_NAME_NOT_RESOLVED);
     if (HasLineBreak(userName) || HasLineBreak(password))
         return FailHandle(ERROR_INTERNET_INCORRECT_PASSWORD);
     options.user = userName ? userName : "";
@@ -132,7 +168,7 @@ EXPORT HINTERNET InternetConnectA(HINTERNET internetHandle, LPCSTR serverName,
     auto session = std::make_shared<SessionObject>();
     session->parent = internetHandle;
     session->proxy = internet->proxy;
-    session->connection = std::make_unique<FtpConnection>(options);
+    session->connection = MakeConnection(options, url);
     // Registered before the login so that closing the parent cancels it.
     HINTERNET handle = RegisterHandle(session);
     if (DWORD error = session->connection->Login()) {

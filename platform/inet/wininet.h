@@ -48,6 +48,10 @@ using DWORD_PTR = UINT_PTR;
 #define ERROR_VIZO_TLS_REQUIRED 12205
 #define ERROR_VIZO_UNSUPPORTED 12206
 #define ERROR_VIZO_REMOTE_FOLDER 12207
+// An HTTP server refused a request; the text names its status.
+#define ERROR_VIZO_HTTP_STATUS 12208
+// The Server of an HTTP destination is not an http:// or https:// URL.
+#define ERROR_VIZO_SERVER_URL 12209
 #ifndef ERROR_FILE_NOT_FOUND
 #define ERROR_FILE_NOT_FOUND 2
 #endif
@@ -66,6 +70,10 @@ enum VizoProtocol : DWORD {
     VIZO_PROTOCOL_FTP_EXPLICIT_TLS = 1,
     VIZO_PROTOCOL_FTPS_IMPLICIT = 2,
     VIZO_PROTOCOL_SFTP = 3,
+    // Server holds a URL for these.
+    VIZO_PROTOCOL_WEBDAV = 4,
+    VIZO_PROTOCOL_S3 = 5,
+    VIZO_PROTOCOL_HTTP_POST = 6,
 };
 
 struct VIZO_TRANSPORT {
@@ -73,6 +81,9 @@ struct VIZO_TRANSPORT {
     DWORD dwProtocol;
     LPCSTR lpszServerKey;  // TLS: "sha256//..." pin; SFTP: SHA-256 host-key fingerprint
     LPCSTR lpszPrivateKey; // SFTP: private-key file tried before the password
+    // Read only when cbSize covers them.
+    LPCSTR lpszRegion;    // S3: the region signed for; empty: us-east-1
+    LPCSTR lpszFormField; // HTTP POST: the form field of the file; empty: "file"
 };
 
 extern "C" {

@@ -33,8 +33,8 @@ TEST(FtpTransportRules, HandEditedValuesAreRefusedNotGuessed)
 {
     FtpTransportSettings t;
     EXPECT_TRUE(TransportProblem(t).isEmpty()) << "the defaults are plain FTP";
-    t.nProtocol = 4;
-    EXPECT_EQ(TransportProblem(t), "unknown Protocol 4 in the settings");
+    t.nProtocol = kProtocolCount; // the first number without a protocol
+    EXPECT_EQ(TransportProblem(t), "unknown Protocol 7 in the settings");
     t.nProtocol = -1;
     EXPECT_FALSE(TransportProblem(t).isEmpty());
     t.nProtocol = VIZO_PROTOCOL_SFTP;

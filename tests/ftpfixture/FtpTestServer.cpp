@@ -136,13 +136,7 @@ bool FtpTestServer::HasFile(const QString& name) const
 
 QStringList FtpTestServer::ListFiles() const
 {
-    QStringList names;
-    QDir root(RootDir());
-    QDirIterator it(RootDir(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        names << root.relativeFilePath(it.next());
-    names.sort();
-    return names;
+    return SortedFilesBelow(RootDir());
 }
 
 bool FtpTestServer::WriteFile(const QString& name, const QByteArray& bytes) const

@@ -1,5 +1,7 @@
 #include "FtpTestUtil.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <random>
 
@@ -17,6 +19,16 @@ QByteArray RandomBytes(int size, unsigned seed)
     for (char& c : bytes)
         c = char(generator() & 0xff);
     return bytes;
+}
+
+QStringList SortedFilesBelow(const QString& root)
+{
+    QStringList names;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names << QDir(root).relativeFilePath(it.next());
+    names.sort();
+    return names;
 }
 
 bool WriteLocalFile(const QString& path, const QByteArray& bytes)

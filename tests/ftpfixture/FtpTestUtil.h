@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 // Clears every proxy variable the Internet layer reads, for the scope.
 class NoProxyEnvironment
@@ -22,6 +23,9 @@ QByteArray RandomBytes(int size, unsigned seed = 1);
 
 // Asks a test server to end, then makes it; returns once it has.
 void StopServerProcess(QProcess& process);
+
+// Every file below root (hidden ones too) relative to it, sorted: a server's view.
+QStringList SortedFilesBelow(const QString& root);
 
 // Writes a local file; false when it could not be written whole.
 bool WriteLocalFile(const QString& path, const QByteArray& bytes);

@@ -146,12 +146,7 @@ bool SshTestServer::WriteFile(const QString& name, const QByteArray& bytes) cons
 
 QStringList SshTestServer::ListFiles() const
 {
-    QStringList files;
-    QDirIterator it(RootDir(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(RootDir()).relativeFilePath(it.next());
-    files.sort();
-    return files;
+    return SortedFilesBelow(RootDir());
 }
 
 QStringList SshTestServer::Log() const

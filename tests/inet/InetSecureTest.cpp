@@ -29,7 +29,8 @@ struct Endpoint {
 HINTERNET ConnectTo(const InetApi& inet, HINTERNET internet, const Endpoint& e,
                     DWORD flags = INTERNET_FLAG_PASSIVE)
 {
-    VIZO_TRANSPORT t{sizeof t, e.protocol, e.key.constData(), e.privateKey.constData()};
+    VIZO_TRANSPORT t{sizeof t, e.protocol, e.key.constData(), e.privateKey.constData(),
+                     nullptr,  nullptr};
     return inet.Connect(internet, e.address.toUtf8(), 0, e.user.toUtf8(), e.password.toUtf8(),
                         INTERNET_SERVICE_FTP, flags | INTERNET_FLAG_VIZO_TRANSPORT,
                         reinterpret_cast<DWORD_PTR>(&t));
