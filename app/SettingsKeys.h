@@ -92,4 +92,8 @@ inline constexpr StrKey DaylightLatitude{"Upload", "Latitude", ""};
 inline constexpr StrKey DaylightLongitude{"Upload", "Longitude", ""};
 inline constexpr StrKey DaylightSunAltitude{"Upload", "Sun Altitude", "-6"};
 
+// A failed single shot or series is tried again before the next regular
+// upload; 0 waits for that one.
+inline constexpr IntKey RetryFailed{"Upload", "Retry Failed", 1};
+
 } // namespace Keys
