@@ -149,6 +149,7 @@ bool g_reportedNone = false;
 // The back-off after failed uploads. While base is set the regular upload
 // time counts from that session's start, so tries in between never move it.
 struct RetryState {
+    const CCameraApp* app = nullptr;
     bool enabled = true;
     int failures = 0;     // in a row within this back-off
     std::time_t base = 0; // start of the session that failed first; 0: none
@@ -163,13 +164,31 @@ double RetryJitter()
     return g_retryJitter ? g_retryJitter() : QRandomGenerator::global()->generateDouble() * 2 - 1;
 }
 
-std::time_t RegularBase(std::time_t now, std::time_t lastStart)
+void EndBackOff()
 {
-    if (g_retry.base && now < g_retry.regular)
-        return g_retry.base;
     g_retry.failures = 0;
     g_retry.base = g_retry.regular = g_retry.at = 0;
-    return lastStart;
+}
+
+// The back-off holds while the application's next upload time is one it knows
+// of; another application object, or a time set elsewhere, starts afresh.
+RetryState& BackOffOf(const CCameraApp& app)
+{
+    const std::time_t next = app.m_timeNextUpload;
+    if (g_retry.app != &app ||
+        (next != g_retry.at && next != g_retry.regular && next != g_requested))
+        EndBackOff();
+    g_retry.app = &app;
+    return g_retry;
+}
+
+std::time_t RegularBase(const CCameraApp& app, std::time_t now)
+{
+    const RetryState& r = BackOffOf(app);
+    if (r.enabled && r.base && now < r.regular)
+        return r.base;
+    EndBackOff();
+    return app.m_timeLastStart;
 }
 } // namespace
 
@@ -236,7 +255,7 @@ void CCameraApp::ScheduleNextUpload()
 {
     const ScheduleSettings s = ScheduleFor(m_upload);
     const std::time_t now = Now();
-    const UploadTime next = PlanNextUpload(now, RegularBase(now, m_timeLastStart), s);
+    const UploadTime next = PlanNextUpload(now, RegularBase(*this, now), s);
     if (s.daylight.enabled && next.at != m_timeNextUpload)
         ReportPlan(*this, next, s, now);
     m_timeNextUpload = g_placed = next.at;
@@ -271,7 +290,7 @@ void CCameraApp::OnScheduleTick(std::time_t t)
     if (t > m_timeNextUpload)
         ScheduleNextUpload();
     const bool paused = m_pMainWnd && m_pMainWnd->m_bPaused;
-    if (paused && g_retry.at && m_timeNextUpload == g_retry.at) {
+    if (paused && BackOffOf(*this).at && m_timeNextUpload == g_retry.at) {
         // Pausing gives up the tries; the regular time stands.
         g_retry.failures = 0;
         ScheduleNextUpload();
@@ -289,21 +308,22 @@ void CCameraApp::OnUploadNow()
 
 void PlanAfterSession(CCameraApp& app, SessionOutcome outcome)
 {
+    RetryState& r = BackOffOf(app);
     const int mode = app.m_upload.m_nUploadMode;
     // A stream starts again within seconds by itself.
-    if (outcome != SessionOutcome::Failure || !g_retry.enabled || (mode != 0 && mode != 1)) {
-        g_retry.failures = 0;
+    if (outcome != SessionOutcome::Failure || !r.enabled || (mode != 0 && mode != 1)) {
+        r.failures = 0;
         return;
     }
-    if (!g_retry.base) {
-        g_retry.base = app.m_timeLastStart;
-        g_retry.regular = app.m_timeNextUpload;
+    if (!r.base) {
+        r.base = app.m_timeLastStart;
+        r.regular = app.m_timeNextUpload;
     }
     const std::time_t now = CCameraApp::Now();
-    const auto at = NextRetry(++g_retry.failures, now, g_retry.regular, RetryJitter());
+    const auto at = NextRetry(++r.failures, now, r.regular, RetryJitter());
     if (!at || !WithinUploadPeriod(*at, ScheduleFor(app.m_upload)))
         return;
-    app.m_timeNextUpload = g_placed = g_retry.at = *at;
+    app.m_timeNextUpload = g_placed = r.at = *at;
     LogLine("schedule", QStringLiteral("Upload failed; trying again at ") + FormatTimeOfDay(*at));
     if (app.m_pMainWnd)
         app.m_pMainWnd->ShowNextUpload(*at);
