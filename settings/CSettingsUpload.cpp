@@ -173,7 +173,8 @@ void CSettingsUpload::SetMode(int mode)
 
 void CSettingsUpload::EnableIntervalControls(bool enable)
 {
-    for (int id : {1053, 1006, 1040, 1041, 1042})
+    // A stream restarts within seconds after a failure: no tries in between.
+    for (int id : {1053, 1006, 1040, 1041, 1042, int(IDC_RETRY_FAILED)})
         EnableItem(id, enable);
 }
 
