@@ -84,6 +84,6 @@ void SetRetryJitterSource(std::function<double()> source);
 class CCameraApp;
 enum class SessionOutcome;
 // Called as a session closes, before its next upload time is reported: a
-// failure of a single shot or a series plans the next try; anything else ends
-// the back-off.
+// failure of a single shot or a series plans the next try; a success or an
+// abort starts the waits from 30 s again (the regular time still stands).
 void PlanAfterSession(CCameraApp& app, SessionOutcome outcome);
