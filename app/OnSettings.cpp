@@ -47,6 +47,7 @@ void CopyIn(const SettingsEdit& e, SettingsPages& p)
     p.upload.m_nUploadMode = e.nUploadMode;
     p.upload.m_nNumSeries = e.nNumSeries;
     p.upload.m_fMaxFps = e.fMaxFps;
+    p.upload.m_bRetryFailed = e.bRetryFailed;
     p.time.m_bShowTime = e.bShowTime;
     p.time.m_nCaptionHorzPos = e.nCaptionHorzPos;
     p.time.m_nCaptionVertPos = e.nCaptionVertPos;
@@ -79,6 +80,7 @@ SettingsEdit CopyOut(const SettingsPages& p)
     e.nUploadMode = p.upload.m_nUploadMode;
     e.nNumSeries = p.upload.m_nNumSeries;
     e.fMaxFps = p.upload.m_fMaxFps;
+    e.bRetryFailed = p.upload.m_bRetryFailed;
     e.bShowTime = p.time.m_bShowTime;
     e.nCaptionHorzPos = p.time.m_nCaptionHorzPos;
     e.nCaptionVertPos = p.time.m_nCaptionVertPos;

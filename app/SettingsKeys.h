@@ -102,5 +102,8 @@ inline constexpr StrKey DaylightSunAltitude{"Upload", "Sun Altitude", "-6"};
 // HTTP destinations ([FTP] Protocol 4 WebDAV, 5 S3-compatible, 6 HTTP POST).
 inline constexpr StrKey FtpRegion{"FTP", "Region", ""}; // empty: us-east-1
 inline constexpr StrKey FtpFormField{"FTP", "Form Field", "file"};
+// A failed single shot or series is tried again before the next regular
+// upload; 0 waits for that one.
+inline constexpr IntKey RetryFailed{"Upload", "Retry Failed", 1};
 
 } // namespace Keys

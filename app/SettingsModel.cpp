@@ -56,6 +56,7 @@ void LoadRemainingSettings(CUpload& u, const Profile* store, const QString& appD
     u.m_nUploadMode = ReadInt(store, Keys::UploadMode);
     u.m_nNumSeries = ReadInt(store, Keys::NumSeries);
     u.m_fMaxFps = ParseMaxFps(ReadString(store, Keys::MaxFps));
+    SetRetryFailed(ReadInt(store, Keys::RetryFailed) != 0);
     LoadDaylightRule(store);
 }
 
@@ -167,6 +168,7 @@ SettingsEdit EditFromSettings(const CUpload& u)
     e.strFontName = u.m_strFontName;
     e.nFontPointSize = u.m_nFontPointSize;
     e.crCaptionColor = u.m_crCaptionColor;
+    e.bRetryFailed = RetryFailedInForce() ? 1 : 0;
     return e;
 }
 
@@ -212,4 +214,7 @@ void SaveConfirmedSettings(CUpload& u, const SettingsEdit& e, Profile& store)
         u.m_fMaxFps = e.fMaxFps;
         store.WriteString(Keys::MaxFps.section, Keys::MaxFps.entry, FormatMaxFps(e.fMaxFps));
     }
+    int retry = RetryFailedInForce() ? 1 : 0;
+    WriteIfChanged(store, Keys::RetryFailed, retry, e.bRetryFailed);
+    SetRetryFailed(retry != 0);
 }

@@ -60,6 +60,7 @@ struct SettingsEdit {
     QString strTimeFormat, strFontName;
     int nFontPointSize = 0;
     COLORREF crCaptionColor = 0;
+    int bRetryFailed = 1;
 };
 
 SettingsEdit EditFromSettings(const CUpload& u);

@@ -6,6 +6,8 @@
 
 #include <QString>
 #include <ctime>
+#include <functional>
+#include <optional>
 
 struct ScheduleSettings {
     ScheduleSettings() = default;
@@ -54,6 +56,15 @@ UploadTime FirstAllowedFrom(std::time_t t, const ScheduleSettings& s);
 // the coming day.
 QString FormatNextUpload(std::time_t t, std::time_t now);
 
+// A failed upload is tried again kRetryFirstSecs later, the wait doubling
+// with each failure in a row and spread by up to a tenth either way (jitter
+// in -1..1), so that cameras that failed together do not retry together.
+// None when the try would not come before the next regular upload: that one
+// stands.
+constexpr int kRetryFirstSecs = 30;
+std::optional<std::time_t> NextRetry(int failures, std::time_t failedAt, std::time_t nextRegular,
+                                     double jitter);
+
 class CUpload;
 // The record's schedule with the daylight rule in force.
 ScheduleSettings ScheduleFor(const CUpload& u);
@@ -62,3 +73,17 @@ ScheduleSettings ScheduleFor(const CUpload& u);
 // replaced when they are confirmed.
 void SetDaylightRule(const DaylightRule& rule);
 const DaylightRule& CurrentDaylightRule();
+
+// Retry Failed for this run: loaded with the settings, replaced when they are
+// confirmed.
+void SetRetryFailed(bool on);
+bool RetryFailedInForce();
+// Seam: where the retry's jitter comes from (uniform in -1..1 by default).
+void SetRetryJitterSource(std::function<double()> source);
+
+class CCameraApp;
+enum class SessionOutcome;
+// Called as a session closes, before its next upload time is reported: a
+// failure of a single shot or a series plans the next try; a success or an
+// abort starts the waits from 30 s again (the regular time still stands).
+void PlanAfterSession(CCameraApp& app, SessionOutcome outcome);

@@ -141,6 +141,7 @@ void UploadSession::Close()
     result.outcome = m_u.m_bAbort ? SessionOutcome::Aborted : m_outcome;
     if (result.outcome == SessionOutcome::Failure)
         Failed(); // a path that said nothing of its own: its last line
+    PlanAfterSession(m_app, result.outcome);
     result.reason = m_reason;
     result.nextUpload = m_app.m_timeNextUpload;
     result.schedule = ScheduleFor(m_u);

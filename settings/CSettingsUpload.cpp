@@ -57,7 +57,9 @@ void CSettingsUpload::CreateModeAndSpeed()
     for (int m = 0; m < 3; ++m)
         OnClicked(1049 + m, [this, m] { SetMode(m); });
 
-    Add<QGroupBox>(1067, QStringLiteral("Speed"), QRect(7, 119, 213, 27));
+    Add<QGroupBox>(1067, QStringLiteral("Speed"), QRect(7, 119, 103, 27));
+    Add<QCheckBox>(IDC_RETRY_FAILED, QStringLiteral("Retry &failed uploads"),
+                   QRect(124, 131, 96, 10));
     QLineEdit* fps = Add<QLineEdit>(1065, QRect(50, 129, 40, 13));
     Add<QLabel>(1066, QStringLiteral("&Max fps:"), QRect(14, 131, 34, 9))->setBuddy(fps);
 
@@ -131,6 +133,7 @@ void CSettingsUpload::DoDataExchange(CDataExchange& dx)
     DDX_Text(dx, 1065, m_fMaxFps);
     DDV_MinMaxFloat(dx, m_fMaxFps, 0.01f, 30.0f);
     DDX_Text(dx, 1080, m_strNotifyCommand);
+    DDX_Check(dx, IDC_RETRY_FAILED, m_bRetryFailed);
     DDX_Check(dx, IDC_DAYLIGHT_ONLY, m_daylight.bDaylightOnly);
     DDX_Text(dx, IDC_LATITUDE, m_daylight.latitude);
     DDX_Text(dx, IDC_LONGITUDE, m_daylight.longitude);
@@ -170,7 +173,8 @@ void CSettingsUpload::SetMode(int mode)
 
 void CSettingsUpload::EnableIntervalControls(bool enable)
 {
-    for (int id : {1053, 1006, 1040, 1041, 1042})
+    // A stream restarts within seconds after a failure: no tries in between.
+    for (int id : {1053, 1006, 1040, 1041, 1042, int(IDC_RETRY_FAILED)})
         EnableItem(id, enable);
 }
 

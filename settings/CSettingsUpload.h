@@ -1,5 +1,6 @@
-// Upload page: the daily upload period, the interval, the mode, the speed and
-// daylight only, with today's daylight at the place shown as it is typed.
+// Upload page: the daily upload period, the interval, the mode, the speed,
+// retrying failed uploads and daylight only, with today's daylight at the place shown as it is
+// typed.
 #pragma once
 
 #include "PropertySheet.h"
@@ -12,6 +13,7 @@ enum UploadPageControl {
     IDC_SUN_ALTITUDE,
     IDC_DAYLIGHT_PREVIEW,
     IDC_DAYLIGHT_GROUP,
+    IDC_RETRY_FAILED,
 };
 
 class CSettingsUpload : public CPropertyPage
@@ -28,6 +30,7 @@ public:
     int m_nUploadMode = 0;
     int m_nNumSeries = 0;
     float m_fMaxFps = 0;
+    int m_bRetryFailed = 1;     // a failed upload is tried again within the interval
     QString m_strNotifyCommand; // run on failure and recovery; empty: none
     DaylightTexts m_daylight;
 

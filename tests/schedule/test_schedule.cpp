@@ -198,3 +198,37 @@ TEST_F(ScheduleTick, UploadNowStartsOneSecondLater)
 }
 
 } // namespace
+
+namespace
+{
+// The waits double from 30 s, each within a tenth either way, and the jitter's
+// ends are the bounds.
+TEST(RetryRule, WaitsDoubleWithinTheJitterBounds)
+{
+    const std::time_t failed = 1'000'000, regular = failed + 86400;
+    const int expected[] = {30, 60, 120, 240};
+    for (int n = 1; n <= 4; ++n) {
+        const int base = expected[n - 1];
+        EXPECT_EQ(NextRetry(n, failed, regular, 0.0), failed + base) << n;
+        EXPECT_EQ(NextRetry(n, failed, regular, -1.0), failed + base - base / 10) << n;
+        EXPECT_EQ(NextRetry(n, failed, regular, 1.0), failed + base + base / 10) << n;
+        // A source that strays is held to the bounds.
+        EXPECT_EQ(NextRetry(n, failed, regular, 7.0), failed + base + base / 10) << n;
+    }
+}
+
+TEST(RetryRule, NeverAtOrPastTheNextRegularUpload)
+{
+    const std::time_t failed = 1'000'000;
+    EXPECT_EQ(NextRetry(1, failed, failed + 31, 0.0), failed + 30);
+    EXPECT_EQ(NextRetry(1, failed, failed + 30, 0.0), std::nullopt);
+    EXPECT_EQ(NextRetry(2, failed, failed + 60, -0.5), failed + 57);
+    EXPECT_EQ(NextRetry(3, failed, failed + 100, -1.0), std::nullopt);
+    // No failure yet, and a count that would overflow a shift.
+    EXPECT_EQ(NextRetry(0, failed, failed + 900, 0.0), std::nullopt);
+    EXPECT_EQ(NextRetry(1000, failed, failed + 900, 0.0), std::nullopt);
+    const auto longest = NextRetry(1000, failed, failed + 100'000'000, 0.0);
+    ASSERT_TRUE(longest.has_value());
+    EXPECT_EQ(*longest, failed + 30 * (1 << 20));
+}
+} // namespace
