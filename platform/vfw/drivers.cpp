@@ -1,6 +1,7 @@
 #include "drivers.h"
 
 #include "address.h"
+#include "command.h"
 #include "ffmpeg.h"
 #include "log.h"
 #include "v4l2.h"
@@ -45,7 +46,10 @@ QString CheckEntry(const QString& name, const QString& format, const QString& in
         return QStringLiteral("name longer than %1 bytes").arg(kMaxDriverNameBytes);
     if (input.isEmpty())
         return QStringLiteral("no input after ':'");
-    if (!format.isEmpty() && !FindInputFormat(format))
+    if (format == QLatin1String(kCommandFormat)) {
+        if (CommandWords(input).isEmpty())
+            return QStringLiteral("no command after ':'");
+    } else if (!format.isEmpty() && !FindInputFormat(format))
         return QStringLiteral("unknown input format '%1'").arg(format);
     return {};
 }
@@ -54,6 +58,8 @@ QString CheckEntry(const QString& name, const QString& format, const QString& in
 
 bool IsSyntheticSource(const CaptureDriver& driver)
 {
+    if (driver.format == QLatin1String(kCommandFormat))
+        return false; // a command line naming a script is no recording
     return driver.format == QLatin1String("lavfi") || QFileInfo(driver.input).isFile();
 }
 

@@ -10,6 +10,9 @@
 inline constexpr int kMaxCaptureDrivers = 10;
 // Driver names travel in 80-byte buffers with their terminator.
 inline constexpr int kMaxDriverNameBytes = 79;
+// The format of a command source: its input is a command line whose standard
+// output carries the video.
+inline constexpr const char* kCommandFormat = "exec";
 
 struct CaptureDriver {
     QString name; // empty: no driver at this index

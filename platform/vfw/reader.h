@@ -58,6 +58,8 @@ public:
     bool IsDelivering() const;
     // True once reading has stopped for good (end of stream or read error).
     bool HasEnded() const;
+    // Why reading stopped, once it has: for the loss's status line.
+    QString EndReason() const;
     // Makes an Open running on another thread give up soon; the object is
     // then only fit for destruction.
     void Cancel() { m_stop = true; }
@@ -68,6 +70,9 @@ private:
     struct Av;
 
     bool OpenInput(const CaptureDriver& driver, const FrameFormat& wanted, QString* error);
+    bool StartCommand(const CaptureDriver& driver, QString* error);
+    QString CommandOpenError(int code);
+    static int ReadCommand(void* self, std::uint8_t* buffer, int size);
     void Run();
     void Deliver(AVFrame*& frame);
     void Pace(AVFrame* frame);
@@ -92,6 +97,7 @@ private:
     FrameConverter m_takerConverter;
     bool m_hasFrame = false;
     bool m_ended = false;
+    QString m_endReason;
     bool m_convertFailing = false;
     std::uint64_t m_sequence = 0;
     std::uint64_t m_frontSequence = 0;
