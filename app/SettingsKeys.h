@@ -63,6 +63,10 @@ inline constexpr IntKey WarmUpFrames{"General", "Warm-up Frames", 5};
 // (SourceFormatEntry); the value "WIDTHxHEIGHTxBITS".
 inline constexpr const char* VideoFormatSection = "Video Format";
 
+// Sources beyond the devices: the value name is the source's name
+// (SourceFormatEntry), the value "FORMAT:INPUT".
+inline constexpr const char* VideoSourcesSection = "Video Sources";
+
 // The picture archive and its daily timelapse; off by default.
 inline constexpr IntKey UseArchive{"Archive", "Use Archive", 0};
 // Empty means the user's pictures folder followed by /Vizo/%Y-%m-%d.

@@ -39,6 +39,8 @@ public:
     bool Open(const CaptureDriver& driver, const FrameFormat& wanted, QString* error);
 
     QSize NativeSize() const { return m_native; }
+    // The stream's encoding as FFmpeg names it ("mjpeg", "h264", "yuyv422").
+    QString Encoding() const { return m_encoding; }
     FrameFormat Format() const;
     // Frames from now on take this form; the frame in hand is dropped.
     void SetFormat(const FrameFormat& format);
@@ -107,6 +109,7 @@ private:
     FrameFormat m_format;
 
     QSize m_native;
+    QString m_encoding;
     std::chrono::milliseconds m_stallLimit{2000};
     int m_warmUp = 0; // read by the reading thread only once Open started it
     bool m_paced = false;

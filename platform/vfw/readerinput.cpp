@@ -3,6 +3,10 @@
 #include "ffmpeg.h"
 #include "readerav.h"
 
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
@@ -146,6 +150,10 @@ bool SourceReader::OpenInput(const CaptureDriver& driver, const FrameFormat& wan
         return false;
     }
     m_native = QSize(stream->codecpar->width, stream->codecpar->height);
+    // Raw video is told apart by its pixel layout.
+    const char* pixels = av_get_pix_fmt_name(AVPixelFormat(stream->codecpar->format));
+    m_encoding =
+        QString::fromLatin1(codec->id == AV_CODEC_ID_RAWVIDEO && pixels ? pixels : codec->name);
     if (m_native.isEmpty()) {
         *error = QStringLiteral("the picture size is unknown");
         return false;
