@@ -34,7 +34,7 @@ QString CheckCameraEntry(const QVector<VideoSourceEntry>& others, const QString&
                               "from the address, or use '%2' for a command.")
             .arg(f, QLatin1String(kCommandFormat));
     if (input.trimmed().isEmpty() ||
-        (f == QLatin1String(kCommandFormat) && CommandWords(input).isEmpty()))
+        (f == QLatin1String(kCommandFormat) && CommandWords(input).value(0).isEmpty()))
         return QStringLiteral("Please enter the source's address, device or command.");
     return {};
 }

@@ -48,7 +48,7 @@ QString CheckEntry(const QString& name, const QString& format, const QString& in
     if (input.isEmpty())
         return QStringLiteral("no input after ':'");
     if (format == QLatin1String(kCommandFormat)) {
-        if (CommandWords(input).isEmpty())
+        if (CommandWords(input).value(0).isEmpty())
             return QStringLiteral("no command after ':'");
     } else if (!format.isEmpty() && !FindInputFormat(format))
         return QStringLiteral("unknown input format '%1'").arg(format);
