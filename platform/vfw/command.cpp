@@ -212,9 +212,8 @@ bool CommandProcess::Start(const QString& commandLine, QString* error)
     const QString path =
         words[0].contains(QLatin1Char('/')) ? words[0] : QStandardPaths::findExecutable(words[0]);
     if (path.isEmpty() || access(path.toLocal8Bit().constData(), X_OK) != 0) {
-        *error = QStringLiteral("cannot run '%1': %2")
-                     .arg(MaskAddressPasswords(words[0]),
-                          path.isEmpty() ? QStringLiteral("not found") : qt_error_string(errno));
+        const QString why = path.isEmpty() ? QStringLiteral("not found") : qt_error_string(errno);
+        *error = QStringLiteral("cannot run '%1': %2").arg(MaskAddressPasswords(words[0]), why);
         return false;
     }
     // Everything the child needs is made before the fork.

@@ -113,7 +113,8 @@ QVector<CaptureDriver> ParseVideoSources(const QString& value, QStringList* prob
         const int eq = entry.indexOf(QLatin1Char('='));
         QString reason = QStringLiteral("not of the form NAME=FORMAT:INPUT");
         std::optional<CaptureDriver> d;
-        if (eq >= 0 && (d = ParseVideoSource(entry.left(eq), entry.mid(eq + 1), &reason)))
+        if (eq >= 0 && entry.indexOf(QLatin1Char(':'), eq + 1) >= 0 &&
+            (d = ParseVideoSource(entry.left(eq), entry.mid(eq + 1), &reason)))
             drivers.push_back(*d);
         else if (problems)
             *problems << QStringLiteral("Video source '%1' skipped: %2.")
