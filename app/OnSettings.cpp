@@ -5,9 +5,11 @@
 #include "capture/CaptionSettings.h"
 #include "platform/afx/afx.h"
 #include "service/Service.h"
+#include "session/CCameraDlg.h"
 #include "session/Schedule.h"
 #include "settings/CSettings.h"
 #include "settings/CSettingsArchive.h"
+#include "settings/CSettingsCameras.h"
 #include "settings/CSettingsDialup.h"
 #include "settings/CSettingsFTP.h"
 #include "settings/CSettingsPath.h"
@@ -23,6 +25,7 @@ struct SettingsPages {
     CSettingsUpload upload;
     CSettingsTime time;
     CSettingsArchive archive;
+    CSettingsCameras cameras;
 };
 
 void CopyIn(const SettingsEdit& e, SettingsPages& p)
@@ -117,8 +120,11 @@ void CCameraApp::OnSettings()
     pages.upload.m_daylight = daylight;
     pages.archive.SetFromSettings(m_archive.m_settings, m_archive.ForeignNotice(), &Now);
     pages.time.m_extras = CaptionExtrasInForce();
+    const QVector<VideoSourceEntry> sources = ReadVideoSources(profile());
+    pages.cameras.m_entries = sources;
     for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{
-             &pages.dialup, &pages.ftp, &pages.path, &pages.upload, &pages.time, &pages.archive})
+             &pages.dialup, &pages.ftp, &pages.path, &pages.upload, &pages.time, &pages.archive,
+             &pages.cameras})
         sheet.AddPage(page);
     if (AfxRunModal(sheet) == IDOK) {
         if (Profile* store = profile()) {
@@ -130,7 +136,13 @@ void CCameraApp::OnSettings()
                                    pages.upload.m_strNotifyCommand);
             SaveDaylightTexts(daylight, pages.upload.m_daylight, *store);
             SaveArchiveSettings(m_archive.m_settings, pages.archive.Settings(), *store);
+            SaveVideoSources(sources, pages.cameras.m_entries, *store);
             ReportUnstoredSettings(*store);
+        }
+        if (pages.cameras.m_entries != sources) {
+            SetSettingsVideoSources(pages.cameras.m_entries);
+            if (m_pMainWnd)
+                m_pMainWnd->RebuildDriverMenu();
         }
         if (pages.upload.m_strNotifyCommand != notify)
             m_service.SetNotifyCommand(pages.upload.m_strNotifyCommand);

@@ -76,6 +76,21 @@ bool Profile::WriteString(const char* section, const char* entry, const QString&
     return Finish(section, entry);
 }
 
+QStringList Profile::Entries(const char* section) const
+{
+    m_settings->beginGroup(QString::fromLatin1(section));
+    const QStringList keys = m_settings->childKeys();
+    m_settings->endGroup();
+    return keys;
+}
+
+bool Profile::RemoveEntry(const char* section, const char* entry)
+{
+    Reopen();
+    m_settings->remove(Key(section, entry));
+    return Finish(section, entry);
+}
+
 // A store that failed keeps failing, even once the cause is gone: the next
 // write starts from a fresh one.
 void Profile::Reopen()

@@ -25,6 +25,9 @@ public:
     // Each write reaches the file at once; false when it could not be stored.
     bool WriteInt(const char* section, const char* entry, int value);
     bool WriteString(const char* section, const char* entry, const QString& value);
+    // The value names of a section, for sections whose names are data.
+    QStringList Entries(const char* section) const;
+    bool RemoveEntry(const char* section, const char* entry);
 
     QString filePath() const { return m_path; }
     // Why an existing file cannot be read; empty when it can or is missing.

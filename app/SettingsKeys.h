@@ -67,6 +67,10 @@ inline constexpr const char* VideoFormatSection = "Video Format";
 // "ID=VALUE,ID=VALUE" with V4L2 control ids in decimal.
 inline constexpr const char* VideoControlsSection = "Video Controls";
 
+// Sources beyond the devices: the value name is the source's name
+// (SourceFormatEntry), the value "FORMAT:INPUT".
+inline constexpr const char* VideoSourcesSection = "Video Sources";
+
 // The picture archive and its daily timelapse; off by default.
 inline constexpr IntKey UseArchive{"Archive", "Use Archive", 0};
 // Empty means the user's pictures folder followed by /Vizo/%Y-%m-%d.

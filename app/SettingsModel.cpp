@@ -1,12 +1,15 @@
 #include "SettingsModel.h"
 
 #include "KeyedStore.h"
+#include "Profile.h"
+#include "capture/SourceFormats.h"
 #include "net/CUpload.h"
 #include "platform/afx/log.h"
 #include "session/Schedule.h"
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cfloat>
 #include <clocale>
 #include <cmath>
@@ -58,6 +61,43 @@ void LoadRemainingSettings(CUpload& u, const Profile* store, const QString& appD
     u.m_fMaxFps = ParseMaxFps(ReadString(store, Keys::MaxFps));
     SetRetryFailed(ReadInt(store, Keys::RetryFailed) != 0);
     LoadDaylightRule(store);
+    LoadVideoSources(store);
+}
+
+QVector<VideoSourceEntry> ReadVideoSources(const Profile* store)
+{
+    QVector<VideoSourceEntry> entries;
+    if (!store)
+        return entries;
+    for (const QString& key : store->Entries(Keys::VideoSourcesSection)) {
+        const QByteArray entry = key.toUtf8();
+        entries.push_back({QString::fromUtf8(QByteArray::fromPercentEncoding(entry)),
+                           store->ReadString(Keys::VideoSourcesSection, entry.constData(), {})});
+    }
+    return entries;
+}
+
+void LoadVideoSources(const Profile* store)
+{
+    SetSettingsVideoSources(ReadVideoSources(store));
+}
+
+void SaveVideoSources(const QVector<VideoSourceEntry>& before,
+                      const QVector<VideoSourceEntry>& after, Profile& store)
+{
+    auto named = [](const QVector<VideoSourceEntry>& list, const QString& name) {
+        return std::find_if(list.begin(), list.end(),
+                            [&](const VideoSourceEntry& e) { return e.name == name; });
+    };
+    for (const VideoSourceEntry& e : before)
+        if (named(after, e.name) == after.end())
+            store.RemoveEntry(Keys::VideoSourcesSection, SourceFormatEntry(e.name).constData());
+    for (const VideoSourceEntry& e : after) {
+        const auto old = named(before, e.name);
+        if (old == before.end() || old->value != e.value)
+            store.WriteString(Keys::VideoSourcesSection, SourceFormatEntry(e.name).constData(),
+                              e.value);
+    }
 }
 
 DaylightTexts LoadDaylightTexts(const Profile* store)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "net/FtpTransport.h"
+#include "platform/vfw/drivers.h"
 #include "platform/win/wintypes.h"
 #include "session/Sun.h"
 
@@ -20,6 +21,14 @@ void LoadRemainingSettings(CUpload& u, const Profile* store, const QString& appD
 DaylightTexts LoadDaylightTexts(const Profile* store);
 void LoadDaylightRule(const Profile* store);
 void SaveDaylightTexts(const DaylightTexts& before, const DaylightTexts& after, Profile& store);
+
+// The sources of [Video Sources], as stored; LoadVideoSources also hands
+// them to the capture layer.
+QVector<VideoSourceEntry> ReadVideoSources(const Profile* store);
+void LoadVideoSources(const Profile* store);
+// Writes what changed and removes what was removed.
+void SaveVideoSources(const QVector<VideoSourceEntry>& before,
+                      const QVector<VideoSourceEntry>& after, Profile& store);
 
 // A stored time of day, taken as unsigned and reduced to 0..86399.
 int ReduceDaySeconds(std::uint32_t stored);

@@ -141,6 +141,29 @@ void CCameraDlg::BuildDriverMenu()
     }
 }
 
+void CCameraDlg::RebuildDriverMenu()
+{
+    const QVector<CaptureDriver> before = ListCaptureDrivers();
+    const bool had = m_nVideoSource >= 0 && m_nVideoSource < before.size();
+    const CaptureDriver chosen = had ? before[m_nVideoSource] : CaptureDriver{};
+    for (int i = 0; i < 10; ++i)
+        delete m_menuItems.take(ID_VIDEO_DRIVER0 + i);
+    BuildDriverMenu();
+    const QVector<CaptureDriver> after = ListCaptureDrivers();
+    int index = m_nVideoSource;
+    for (int i = 0; i < after.size(); ++i)
+        if (!chosen.name.isEmpty() && after[i].name == chosen.name)
+            index = i;
+    const bool same = index >= 0 && index < after.size() && after[index].name == chosen.name &&
+                      after[index].format == chosen.format && after[index].input == chosen.input;
+    // A source removed leaves its index to whatever stands there now, as a
+    // camera unplugged between runs does.
+    if (same && index == m_nVideoSource)
+        CheckMenuItem(ID_VIDEO_DRIVER0 + index, true);
+    else if (m_nDriverCount > 0)
+        ConnectDriver(index);
+}
+
 void CCameraDlg::ConnectDriver(int index)
 {
     CapSend(m_hWndCap, WM_CAP_DRIVER_DISCONNECT);

@@ -9,6 +9,8 @@ packages=(
     fonts-liberation2 libgtest-dev qt6-base-private-dev tzdata
     python3 python3-pyftpdlib python3-dbusmock dbus dbus-x11 xvfb xauth imagemagick curl
     ffmpeg python3-openssl openssh-server openssh-client apache2 nodejs
+    python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+    gstreamer1.0-plugins-ugly
 )
 
 # The S3-compatible test store, from the npm registry, in a fixed prefix of its

@@ -55,6 +55,9 @@ public:
     // Capture device.
     bool CreateCaptureWindow();
     void BuildDriverMenu();
+    // After the configured sources changed: the chosen one stays chosen by
+    // name, wherever its index moved.
+    void RebuildDriverMenu();
     void ConnectDriver(int index);
     void CenterCaptureWindow();
     void UpdateDisplayMenu();

@@ -1,6 +1,7 @@
 #include "drivers.h"
 
 #include "address.h"
+#include "command.h"
 #include "ffmpeg.h"
 #include "log.h"
 #include "v4l2.h"
@@ -18,6 +19,7 @@ QMutex g_mutex;
 std::optional<QVector<CaptureDriver>> g_testDrivers;
 std::optional<QVector<CaptureDriver>> g_taken;
 QSet<QString> g_logged;
+QVector<VideoSourceEntry> g_settingsSources;
 
 void LogOnce(const QString& text)
 {
@@ -45,7 +47,10 @@ QString CheckEntry(const QString& name, const QString& format, const QString& in
         return QStringLiteral("name longer than %1 bytes").arg(kMaxDriverNameBytes);
     if (input.isEmpty())
         return QStringLiteral("no input after ':'");
-    if (!format.isEmpty() && !FindInputFormat(format))
+    if (format == QLatin1String(kCommandFormat)) {
+        if (CommandWords(input).value(0).isEmpty())
+            return QStringLiteral("no command after ':'");
+    } else if (!format.isEmpty() && !FindInputFormat(format))
         return QStringLiteral("unknown input format '%1'").arg(format);
     return {};
 }
@@ -54,6 +59,8 @@ QString CheckEntry(const QString& name, const QString& format, const QString& in
 
 bool IsSyntheticSource(const CaptureDriver& driver)
 {
+    if (driver.format == QLatin1String(kCommandFormat))
+        return false; // a command line naming a script is no recording
     return driver.format == QLatin1String("lavfi") || QFileInfo(driver.input).isFile();
 }
 
@@ -77,6 +84,25 @@ QVector<CaptureDriver> ScanVideoDevices(const QString& directory)
     return drivers;
 }
 
+std::optional<CaptureDriver> ParseVideoSource(const QString& name, const QString& value,
+                                              QString* reason)
+{
+    const int colon = value.indexOf(QLatin1Char(':'));
+    if (colon < 0) {
+        *reason = QStringLiteral("not of the form FORMAT:INPUT");
+        return std::nullopt;
+    }
+    CaptureDriver d;
+    d.name = name.trimmed();
+    d.format = value.left(colon).trimmed();
+    d.input = value.mid(colon + 1).trimmed();
+    d.version = FfmpegVersion();
+    *reason = CheckEntry(d.name, d.format, d.input);
+    if (!reason->isEmpty())
+        return std::nullopt;
+    return d;
+}
+
 QVector<CaptureDriver> ParseVideoSources(const QString& value, QStringList* problems)
 {
     QVector<CaptureDriver> drivers;
@@ -85,23 +111,42 @@ QVector<CaptureDriver> ParseVideoSources(const QString& value, QStringList* prob
         if (entry.isEmpty())
             continue;
         const int eq = entry.indexOf(QLatin1Char('='));
-        const int colon = eq < 0 ? -1 : entry.indexOf(QLatin1Char(':'), eq + 1);
-        QString reason;
-        if (eq < 0 || colon < 0) {
-            reason = QStringLiteral("not of the form NAME=FORMAT:INPUT");
-        } else {
-            CaptureDriver d;
-            d.name = entry.left(eq).trimmed();
-            d.format = entry.mid(eq + 1, colon - eq - 1).trimmed();
-            d.input = entry.mid(colon + 1).trimmed();
-            d.version = FfmpegVersion();
-            reason = CheckEntry(d.name, d.format, d.input);
-            if (reason.isEmpty())
-                drivers.push_back(d);
-        }
-        if (!reason.isEmpty() && problems)
+        QString reason = QStringLiteral("not of the form NAME=FORMAT:INPUT");
+        std::optional<CaptureDriver> d;
+        if (eq >= 0 && entry.indexOf(QLatin1Char(':'), eq + 1) >= 0 &&
+            (d = ParseVideoSource(entry.left(eq), entry.mid(eq + 1), &reason)))
+            drivers.push_back(*d);
+        else if (problems)
             *problems << QStringLiteral("Video source '%1' skipped: %2.")
                              .arg(MaskAddressPasswords(entry), reason);
+    }
+    return drivers;
+}
+
+void SetSettingsVideoSources(QVector<VideoSourceEntry> entries)
+{
+    std::sort(entries.begin(), entries.end(),
+              [](const VideoSourceEntry& a, const VideoSourceEntry& b) { return a.name < b.name; });
+    QMutexLocker lock(&g_mutex);
+    g_settingsSources = std::move(entries);
+}
+
+static QVector<CaptureDriver> SettingsVideoSources(QStringList* problems)
+{
+    QVector<VideoSourceEntry> entries;
+    {
+        QMutexLocker lock(&g_mutex);
+        entries = g_settingsSources;
+    }
+    QVector<CaptureDriver> drivers;
+    for (const VideoSourceEntry& e : entries) {
+        QString reason;
+        if (std::optional<CaptureDriver> d = ParseVideoSource(e.name, e.value, &reason))
+            drivers.push_back(*d);
+        else
+            *problems << QStringLiteral("Video source '%1' skipped: %2.")
+                             .arg(MaskAddressPasswords(e.name + QLatin1Char('=') + e.value),
+                                  reason);
     }
     return drivers;
 }
@@ -141,6 +186,7 @@ QVector<CaptureDriver> RefreshCaptureDrivers()
     }
     QVector<CaptureDriver> drivers = ScanVideoDevices(DeviceDirectory());
     QStringList problems;
+    drivers += SettingsVideoSources(&problems);
     drivers += ParseVideoSources(qEnvironmentVariable("VIZO_VIDEO_SOURCES"), &problems);
     for (const QString& p : problems)
         LogOnce(p);

@@ -1,5 +1,6 @@
 // The capture drivers in index order: the V4L2 capture devices, then the
-// sources named in VIZO_VIDEO_SOURCES ("NAME=FORMAT:INPUT;...").
+// sources of the settings file, then those named in VIZO_VIDEO_SOURCES
+// ("NAME=FORMAT:INPUT;...", for tests and scripts).
 #pragma once
 
 #include <QString>
@@ -10,6 +11,9 @@
 inline constexpr int kMaxCaptureDrivers = 10;
 // Driver names travel in 80-byte buffers with their terminator.
 inline constexpr int kMaxDriverNameBytes = 79;
+// The format of a command source: its input is a command line whose standard
+// output carries the video.
+inline constexpr const char* kCommandFormat = "exec";
 
 struct CaptureDriver {
     QString name; // empty: no driver at this index
@@ -25,6 +29,19 @@ bool IsSyntheticSource(const CaptureDriver& driver);
 
 // Capture-capable /dev/video* nodes of the directory, by node number.
 QVector<CaptureDriver> ScanVideoDevices(const QString& directory);
+// A source of the settings file: its name and "FORMAT:INPUT".
+struct VideoSourceEntry {
+    QString name;
+    QString value;
+    bool operator==(const VideoSourceEntry& o) const { return name == o.name && value == o.value; }
+};
+// One source checked: null, with the reason, when it cannot be used.
+std::optional<CaptureDriver> ParseVideoSource(const QString& name, const QString& value,
+                                              QString* reason);
+// The sources of the settings file, listed after the devices (sorted by name)
+// from the next RefreshCaptureDrivers on. The capture layer never reads the
+// settings file itself.
+void SetSettingsVideoSources(QVector<VideoSourceEntry> entries);
 // The entries of a VIZO_VIDEO_SOURCES value; each skipped entry adds a line
 // to problems saying why.
 QVector<CaptureDriver> ParseVideoSources(const QString& value, QStringList* problems);

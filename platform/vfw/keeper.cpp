@@ -139,7 +139,7 @@ void SourceKeeper::Watch()
     if (!m_reader)
         return;
     if (m_reader->HasEnded()) {
-        Lose(QStringLiteral("the stream ended"));
+        Lose(m_reader->EndReason());
     } else if (m_reader->IsDelivering()) {
         m_delivered = true;
         m_delay = kFirstRetryDelay;

@@ -90,8 +90,12 @@ void SourceReader::Run()
     LogLine("capture",
             QStringLiteral("Video source stopped delivering: %1.")
                 .arg(r == AVERROR_EOF ? QStringLiteral("end of stream") : AvErrorText(r)));
+    // A command closes its output as it exits; its status says more.
+    const QString reason =
+        av.command ? av.command->EndReason(1000) : QStringLiteral("the stream ended");
     std::lock_guard<std::mutex> lock(m_mutex);
     m_ended = true;
+    m_endReason = reason;
     m_hasFrame = false;
     av_frame_unref(av.held);
     m_cv.notify_all();

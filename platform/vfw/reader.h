@@ -39,6 +39,8 @@ public:
     bool Open(const CaptureDriver& driver, const FrameFormat& wanted, QString* error);
 
     QSize NativeSize() const { return m_native; }
+    // The stream's encoding as FFmpeg names it ("mjpeg", "h264", "yuyv422").
+    QString Encoding() const { return m_encoding; }
     FrameFormat Format() const;
     // Frames from now on take this form; the frame in hand is dropped.
     void SetFormat(const FrameFormat& format);
@@ -58,6 +60,8 @@ public:
     bool IsDelivering() const;
     // True once reading has stopped for good (end of stream or read error).
     bool HasEnded() const;
+    // Why reading stopped, once it has: for the loss's status line.
+    QString EndReason() const;
     // Makes an Open running on another thread give up soon; the object is
     // then only fit for destruction.
     void Cancel() { m_stop = true; }
@@ -68,6 +72,9 @@ private:
     struct Av;
 
     bool OpenInput(const CaptureDriver& driver, const FrameFormat& wanted, QString* error);
+    bool StartCommand(const CaptureDriver& driver, QString* error);
+    QString CommandOpenError(int code);
+    static int ReadCommand(void* self, std::uint8_t* buffer, int size);
     void Run();
     void Deliver(AVFrame*& frame);
     void Pace(AVFrame* frame);
@@ -92,6 +99,7 @@ private:
     FrameConverter m_takerConverter;
     bool m_hasFrame = false;
     bool m_ended = false;
+    QString m_endReason;
     bool m_convertFailing = false;
     std::uint64_t m_sequence = 0;
     std::uint64_t m_frontSequence = 0;
@@ -101,6 +109,7 @@ private:
     FrameFormat m_format;
 
     QSize m_native;
+    QString m_encoding;
     std::chrono::milliseconds m_stallLimit{2000};
     int m_warmUp = 0; // read by the reading thread only once Open started it
     bool m_paced = false;

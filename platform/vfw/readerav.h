@@ -2,7 +2,10 @@
 // the source, read it and convert its frames.
 #pragma once
 
+#include "command.h"
 #include "reader.h"
+
+#include <memory>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -15,11 +18,18 @@ struct SourceReader::Av {
     AVFrame* held = nullptr; // the newest decoded frame
     int stream = -1;
     AVRational timeBase{1, 1};
+    // A command source: the process and our reading of its output.
+    std::unique_ptr<CommandProcess> command;
+    AVIOContext* pipe = nullptr;
+    long long piped = 0; // bytes read from it, by the thread reading
 
     ~Av()
     {
         av_frame_free(&held);
         avcodec_free_context(&decoder);
         avformat_close_input(&input);
+        if (pipe)
+            av_freep(&pipe->buffer);
+        avio_context_free(&pipe);
     }
 };

@@ -122,6 +122,12 @@ bool SourceReader::HasEnded() const
     return m_ended;
 }
 
+QString SourceReader::EndReason() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_endReason;
+}
+
 bool SourceReader::GrabNewest(std::vector<std::uint8_t>& out)
 {
     Frame frame;

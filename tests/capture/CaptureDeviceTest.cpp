@@ -256,3 +256,31 @@ TEST_F(CaptureDevice, StartUpConnectsTheRememberedSourceOrPausesWithoutOne)
     // Destruction let the driver go.
     EXPECT_EQ(SendMessageA(m_dlg.m_hWndCap, WM_CAP_GRAB_FRAME_NOSTOP, 0, 0), 0);
 }
+
+// Sources added on the Cameras page move the chosen one down the list: it
+// stays chosen by name, and the menu holds each source once.
+TEST_F(CaptureDevice, RebuiltMenuKeepsTheChosenSourceByName)
+{
+    ScopedSources env("");
+    SetSettingsVideoSources({{"Mid", "lavfi:" + kPattern}, {"Zed", "lavfi:testsrc2=size=160x120"}});
+    Create();
+    m_dlg.ConnectDriver(1);
+    SetSettingsVideoSources({{"Zed", "lavfi:testsrc2=size=160x120"},
+                             {"Alpha", "lavfi:" + kPattern},
+                             {"Mid", "lavfi:" + kPattern}});
+    m_dlg.RebuildDriverMenu();
+    EXPECT_EQ(m_dlg.m_nVideoSource, 2);
+    EXPECT_EQ(m_app.profile()->ReadInt("General", "Video Source", -1), 2);
+    EXPECT_TRUE(Checked(ID_VIDEO_DRIVER0 + 2));
+    EXPECT_FALSE(Checked(ID_VIDEO_DRIVER0 + 1));
+    QStringList names;
+    for (QAction* item : m_dlg.VideoMenu()->actions())
+        if (item->data().toInt() >= ID_VIDEO_DRIVER0 &&
+            item->data().toInt() < ID_VIDEO_DRIVER0 + 10)
+            names << item->text();
+    EXPECT_EQ(names, QStringList({"Zed", "Mid", "Alpha"}));
+    CAPSTATUS s{};
+    SendMessageA(m_dlg.m_hWndCap, WM_CAP_GET_STATUS, sizeof s, LPARAM(&s));
+    EXPECT_EQ(s.uiImageWidth, 160u);
+    SetSettingsVideoSources({});
+}

@@ -112,9 +112,10 @@ TEST_F(SettingsDialogTest, OkAtOnceReadsBackOnlyTheDialupPage)
         QStringList tabs;
         for (int i = 0; i < sheet.tabBar()->count(); ++i)
             tabs << sheet.tabBar()->tabText(i);
-        EXPECT_EQ(tabs, (QStringList{"Dialup", "FTP", "Image", "Upload", "Caption", "Archive"}));
+        EXPECT_EQ(tabs, (QStringList{"Dialup", "FTP", "Image", "Upload", "Caption", "Archive",
+                                     "Cameras"}));
         EXPECT_EQ(sheet.GetActiveIndex(), kDialup);
-        for (int page : {kFtp, kImage, kUpload, kCaption, kArchive})
+        for (int page : {kFtp, kImage, kUpload, kCaption, kArchive, kCameras})
             EXPECT_FALSE(sheet.GetPage(page)->IsCreated()) << page;
         ClickOk(sheet);
     });

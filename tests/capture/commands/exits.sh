@@ -1,0 +1,3 @@
+#!/bin/sh
+echo "camera not connected" >&2
+exit 3

@@ -1,0 +1,2 @@
+#!/bin/sh
+exec yes "this is not a picture"
