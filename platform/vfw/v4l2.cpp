@@ -65,25 +65,13 @@ bool QueryCaptureDevice(const QString& path, V4l2DeviceInfo* info)
     return true;
 }
 
+// Every size the camera offers in any encoding, smallest first.
 QList<QSize> DeviceFrameSizes(const QString& path)
 {
-    Node node(path);
     QList<QSize> sizes;
-    if (!node.ok())
-        return sizes;
-    v4l2_fmtdesc fmt{};
-    fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    for (fmt.index = 0; node.ioctl(VIDIOC_ENUM_FMT, &fmt); ++fmt.index) {
-        v4l2_frmsizeenum size{};
-        size.pixel_format = fmt.pixelformat;
-        for (size.index = 0; node.ioctl(VIDIOC_ENUM_FRAMESIZES, &size); ++size.index) {
-            if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE)
-                break;
-            const QSize s(int(size.discrete.width), int(size.discrete.height));
-            if (!sizes.contains(s))
-                sizes << s;
-        }
-    }
+    for (const V4l2Mode& mode : DeviceModes(path))
+        if (!sizes.contains(mode.size))
+            sizes << mode.size;
     std::sort(sizes.begin(), sizes.end(), [](const QSize& a, const QSize& b) {
         return qint64(a.width()) * a.height() < qint64(b.width()) * b.height();
     });

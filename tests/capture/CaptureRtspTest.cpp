@@ -110,7 +110,9 @@ TEST(RtspCamera, WrongPasswordIsRefusedWithAReasonThatSaysSo)
     QString error;
     EXPECT_FALSE(keeper.Open(camera.Driver("wrong-one"), {}, &error));
     EXPECT_TRUE(error.contains("401 Unauthorized")) << error.toStdString();
-    for (const QString& line : log.Lines() << error)
+    QStringList lines = log.Lines(); // a temporary would end before the loop
+    lines << error;
+    for (const QString& line : lines)
         EXPECT_FALSE(line.contains("wrong-one")) << line.toStdString();
 }
 
