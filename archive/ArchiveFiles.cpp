@@ -1,7 +1,7 @@
 #include "ArchiveFiles.h"
 
 #include "ArchiveRecord.h"
-#include "capture/FrameSwap.h"
+#include "platform/win/ownfile.h"
 
 #include <QDir>
 #include <QFile>

@@ -122,44 +122,6 @@ bool RestoreParkedPicture(const QByteArray& destination)
     return !newest.isEmpty() && FrameFiles().rename(newest.constData(), destination.constData());
 }
 
-bool LinkNoReplace(const char* from, const char* to)
-{
-    return ::link(from, to) == 0;
-}
-
-bool RenameOver(const char* from, const char* to)
-{
-    return ::rename(from, to) == 0;
-}
-
-bool RenameNoReplace(const char* from, const char* to)
-{
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return false;
-    // The file system cannot refuse to replace: a hard link can, and where
-    // there are no links either, a check just before the rename narrows the
-    // gap to a moment.
-    if (::link(from, to) == 0) {
-        ::unlink(from);
-        return true;
-    }
-    if (errno == EEXIST || Exists(to))
-        return false;
-    return ::rename(from, to) == 0;
-}
-
-bool DeleteLocalFile(const char* path)
-{
-    return ::unlink(path) == 0;
-}
-
-int ExchangeFiles(const char* a, const char* b)
-{
-    return ::renameat2(AT_FDCWD, a, AT_FDCWD, b, RENAME_EXCHANGE) == 0 ? 0 : errno;
-}
-
 FrameFileOps& FrameFiles()
 {
     static FrameFileOps ops{LinkNoReplace,   RenameOver,      RenameNoReplace,

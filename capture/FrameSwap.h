@@ -3,6 +3,7 @@
 // which tests make files fail.
 #pragma once
 
+#include "platform/win/ownfile.h"
 #include "platform/win/wintypes.h"
 
 #include <QByteArray>
@@ -35,16 +36,6 @@ SwapNames ClaimSwapNames(const QByteArray& destination);
 // D.dNN names (our own regular file, never a link) goes back in its place.
 // True when one was put back.
 bool RestoreParkedPicture(const QByteArray& destination);
-
-// Parking (a second link: fails when the target exists), installing (a rename
-// over the target in one step), a rename that fails when the target exists,
-// a delete. True on success.
-bool LinkNoReplace(const char* from, const char* to);
-bool RenameOver(const char* from, const char* to);
-bool RenameNoReplace(const char* from, const char* to);
-bool DeleteLocalFile(const char* path);
-// Swaps two names in one step: 0, or the errno of the refusal.
-int ExchangeFiles(const char* a, const char* b);
 
 // Seams: the file operations and the writer a grab uses.
 struct FrameFileOps {

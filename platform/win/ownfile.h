@@ -1,7 +1,18 @@
-// Files that must be our own: a temporary picture, a series list, a video
-// being built. Never written through whatever someone left at the name.
+// Files that must be our own (a temporary picture, a series list, a video
+// being built, a report) and the renames that publish them: never written
+// through whatever someone left at the name, never replacing what must stay.
 #pragma once
 
 // A new file at path, open for writing: an entry already holding the name is
 // removed first (a link itself, never its target); -1 on failure, errno set.
 int CreateOwnFile(const char* path);
+
+// Parking (a second link: fails when the target exists), installing (a rename
+// over the target in one step), a rename that fails when the target exists,
+// a delete. True on success.
+bool LinkNoReplace(const char* from, const char* to);
+bool RenameOver(const char* from, const char* to);
+bool RenameNoReplace(const char* from, const char* to);
+bool DeleteLocalFile(const char* path);
+// Swaps two names in one step: 0, or the errno of the refusal.
+int ExchangeFiles(const char* a, const char* b);
