@@ -181,6 +181,7 @@ bool CCameraApp::ApplyCommandLine(const CommandLine& line)
     }
     m_strProfile = line.profile;
     SetStateProfile(m_strProfile);
+    SetArchiveProfile(m_strProfile);
     if (!m_strProfile.isEmpty())
         AfxSetAppName(QStringLiteral("%1 (%2)").arg(m_pszAppName, m_strProfile));
     return true;

@@ -45,15 +45,37 @@ void SaveArchiveSettings(ArchiveSettings& cur, const ArchiveSettings& e, Profile
     WriteIfChanged(store, Keys::TimelapseRemote, cur.strTimelapseRemote, e.strTimelapseRemote);
 }
 
+namespace
+{
+QString& ArchiveProfile()
+{
+    static QString name;
+    return name;
+}
+} // namespace
+
+void SetArchiveProfile(const QString& name)
+{
+    ArchiveProfile() = name;
+}
+
 QString DefaultArchiveFolder()
 {
     QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     if (pictures.isEmpty())
         pictures = QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
-    return pictures + QStringLiteral("/Vizo/%Y-%m-%d");
+    const QString& profile = ArchiveProfile();
+    return pictures + QStringLiteral("/Vizo/") +
+           (profile.isEmpty() ? QString() : profile + QLatin1Char('/')) +
+           QStringLiteral("%Y-%m-%d");
+}
+
+QString EffectiveFolder(const QString& folder)
+{
+    return folder.trimmed().isEmpty() ? DefaultArchiveFolder() : folder;
 }
 
 QString EffectiveFolder(const ArchiveSettings& s)
 {
-    return s.strFolder.trimmed().isEmpty() ? DefaultArchiveFolder() : s.strFolder;
+    return EffectiveFolder(s.strFolder);
 }

@@ -15,7 +15,7 @@ QString CheckArchivePatterns(const QString& folder, const QString& name)
 {
     ArchiveLayout layout;
     QString reason;
-    const QString effective = folder.trimmed().isEmpty() ? DefaultArchiveFolder() : folder;
+    const QString effective = EffectiveFolder(folder);
     return MakeArchiveLayout(effective, name, &layout, &reason) ? QString() : reason;
 }
 
@@ -166,7 +166,7 @@ QString CSettingsArchive::PicturePreview() const
     const QString reason = CheckArchivePatterns(folder, name);
     if (!reason.isEmpty())
         return QStringLiteral("Not usable: ") + reason;
-    const QString effective = folder.trimmed().isEmpty() ? DefaultArchiveFolder() : folder;
+    const QString effective = EffectiveFolder(folder);
     const std::time_t now = Now();
     return QStringLiteral("Sample: ") +
            ExpandTimePattern(QDir::cleanPath(effective.trimmed()), now) + QLatin1Char('/') +
@@ -209,8 +209,7 @@ void CSettingsArchive::OnBrowse()
     const QString current = EditText(IDC_ARCHIVE_FOLDER);
     ArchiveLayout layout;
     QString reason, start = current;
-    if (MakeArchiveLayout(current.trimmed().isEmpty() ? DefaultArchiveFolder() : current,
-                          QStringLiteral("%H.jpg"), &layout, &reason))
+    if (MakeArchiveLayout(EffectiveFolder(current), QStringLiteral("%H.jpg"), &layout, &reason))
         start = layout.root;
     QFileDialog dialog(this);
     dialog.setFileMode(QFileDialog::Directory);

@@ -69,6 +69,18 @@ TEST(ArchiveNames, PatternsExpandAndOnlyOwnNamesMatch)
         EXPECT_FALSE(IsOwnedName(layout, foreign)) << foreign;
 }
 
+TEST(ArchiveNames, ProfilesGetADefaultFolderOfTheirOwn)
+{
+    const QString usual = DefaultArchiveFolder();
+    SetArchiveProfile("door");
+    const QString door = DefaultArchiveFolder();
+    SetArchiveProfile(QString());
+    ASSERT_TRUE(usual.endsWith("/Vizo/%Y-%m-%d")) << usual.toStdString();
+    EXPECT_EQ(door, usual.chopped(8) + "door/%Y-%m-%d");
+    EXPECT_EQ(EffectiveFolder(QStringLiteral("  ")), usual);
+    EXPECT_EQ(EffectiveFolder(QStringLiteral("/srv/cam/%Y")), "/srv/cam/%Y");
+}
+
 TEST(ArchiveNames, UnsafePatternsAreRefusedWithAReason)
 {
     ArchiveLayout layout;
