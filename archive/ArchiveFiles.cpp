@@ -94,8 +94,8 @@ bool CopyInto(const QByteArray& src, const QByteArray& dst, int* err)
 bool MakeTemporary(const QByteArray& src, const QByteArray& dst, QByteArray* tmp, bool* linked,
                    int* err)
 {
-    for (int i = 0; i < 100; ++i) {
-        *tmp = dst + QByteArray(".t") + QByteArray::number(i).rightJustified(2, '0');
+    for (int i = 0; i < kTemporaryNames; ++i) {
+        *tmp = TemporaryName(dst, i);
         if (ArchiveFiles().link(src.constData(), tmp->constData()) == 0) {
             *linked = true;
             return true;

@@ -193,6 +193,11 @@ QString TimelapseRelPath(const ArchiveLayout& layout, std::time_t day)
     return dirs.isEmpty() ? name : dirs + QLatin1Char('/') + name;
 }
 
+QByteArray TemporaryName(const QByteArray& finalName, int index)
+{
+    return finalName + QByteArray(".t") + QByteArray::number(index).rightJustified(2, '0');
+}
+
 bool IsOwnedName(const ArchiveLayout& layout, const QString& relPath)
 {
     return layout.owned.isValid() && layout.owned.match(relPath).hasMatch();

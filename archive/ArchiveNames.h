@@ -2,6 +2,7 @@
 // no file access.
 #pragma once
 
+#include <QByteArray>
 #include <QRegularExpression>
 #include <QString>
 #include <ctime>
@@ -39,6 +40,11 @@ QString WithCollisionSuffix(const QString& relPath, int extensionLen, int n);
 QString TimelapseRelPath(const ArchiveLayout& layout, std::time_t day);
 
 bool IsOwnedName(const ArchiveLayout& layout, const QString& relPath);
+
+// A file is made under one of these names beside its final one (".t00" to
+// ".t99"), then renamed into place; IsOwnedName knows them as the archive's.
+inline constexpr int kTemporaryNames = 100;
+QByteArray TemporaryName(const QByteArray& finalName, int index);
 
 // Local midnight that starts the day holding t, and the one after it.
 std::time_t StartOfDay(std::time_t t);

@@ -74,9 +74,8 @@ private:
 // whatever is left is a crashed build's.
 void ClearLeftovers(const QString& video)
 {
-    for (int i = 0; i < 100; ++i)
-        ::unlink(QFile::encodeName(video + QStringLiteral(".t%1").arg(i, 2, 10, QLatin1Char('0')))
-                     .constData());
+    for (int i = 0; i < kTemporaryNames; ++i)
+        ::unlink(TemporaryName(QFile::encodeName(video), i).constData());
 }
 } // namespace
 
@@ -109,7 +108,7 @@ DayBuild BuildDayTimelapse(const ArchiveLayout& layout, std::time_t day, int fps
         return b;
     }
     ClearLeftovers(video);
-    const QString temporary = video + QStringLiteral(".t00");
+    const QString temporary = QFile::decodeName(TemporaryName(QFile::encodeName(video), 0));
     // The encoder opens by name: a link planted there must not lead it
     // elsewhere, so the name is made afresh as a file of our own.
     const QByteArray tmpName = QFile::encodeName(temporary);
