@@ -129,8 +129,14 @@ std::string FtpConnection::MakeFolders(const std::string& remoteName, std::strin
             made = true;
             refusal->clear();
         } else if (error == ERROR_INTERNET_EXTENDED_ERROR) {
-            // It may exist already: only the upload can tell.
-            *refusal = m_dialect.Sftp() ? std::string(m_runner.ErrorText()) : m_refusalText;
+            // It may exist already: only the upload can tell, and a refusal
+            // that says so leaves the upload's own reason to be given.
+            const std::string why =
+                m_dialect.Sftp() ? std::string(m_runner.ErrorText()) : m_refusalText;
+            if (RefusalSaysExists(why))
+                refusal->clear();
+            else
+                *refusal = why;
         } else {
             break; // the connection's trouble, which the upload then reports
         }

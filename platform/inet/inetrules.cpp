@@ -195,6 +195,14 @@ long long SizeInReply(const std::string& reply)
     return end != reply.c_str() + 4 && n >= 0 ? n : -1;
 }
 
+bool RefusalSaysExists(const std::string& text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("exist") != std::string::npos && lower.find("not exist") == std::string::npos;
+}
+
 int FinalReplyCode(const std::string& line)
 {
     auto digit = [&](size_t i) { return line[i] >= '0' && line[i] <= '9'; };

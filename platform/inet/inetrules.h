@@ -42,6 +42,11 @@ std::string EscapePath(const std::string& path);
 // each as the server is to be asked to make it. Empty for a bare name.
 std::vector<std::string> FolderLevels(const std::string& remoteName);
 
+// Whether a refusal to make a folder says the name is taken already (FTP's
+// "550 File exists.", SFTP's "File already exists"): then the upload's own
+// refusal, not the folder, is the reason to give.
+bool RefusalSaysExists(const std::string& text);
+
 // The size in a reply to SIZE ("213 N"); 0 when the file is missing (550),
 // -1 when the server cannot tell.
 long long SizeInReply(const std::string& reply);

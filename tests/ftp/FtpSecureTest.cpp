@@ -188,6 +188,20 @@ TEST_F(FtpSecureTest, MissingRemoteFoldersAreMadeOncePerSessionAndSaidOnce)
 
 // A file where a folder should be: the upload fails naming the folder and
 // the server's reason.
+// The folder was there all along ("550 File exists."): the refused upload
+// gives its own reason, not the folder's.
+TEST_F(FtpSecureTest, AnUploadRefusedInAFolderThatExistsSaysWhy)
+{
+    Use(VIZO_PROTOCOL_FTP);
+    ASSERT_TRUE(server.MakeDir("timelapse"));
+    server.Refuse("STOR", -1, QString(), 553);
+    upload().m_strRemotePath = "timelapse/vizo.jpg";
+    EXPECT_FALSE(upload().UploadFile());
+    const QStringList failed = status.lines.filter("FTP transfer failed");
+    ASSERT_EQ(failed.size(), 1) << status.lines.join('\n').toStdString();
+    EXPECT_FALSE(failed[0].contains("Cannot create remote folder")) << failed[0].toStdString();
+}
+
 TEST_F(FtpSecureTest, AFolderThatCannotBeMadeFailsTheUploadWithTheReason)
 {
     for (int protocol : {VIZO_PROTOCOL_FTP, VIZO_PROTOCOL_SFTP}) {

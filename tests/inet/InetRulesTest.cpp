@@ -112,6 +112,17 @@ TEST(InetRules, FolderLevelsOfARemoteName)
     EXPECT_EQ(FolderLevels("./a//b/vizo.jpg"), Levels({"./a", "./a//b"}));
 }
 
+TEST(InetRules, AFolderThatExistsIsNoReasonToGive)
+{
+    EXPECT_TRUE(RefusalSaysExists("550 File exists."));
+    EXPECT_TRUE(RefusalSaysExists("521 \"timelapse\" directory already exists"));
+    EXPECT_TRUE(RefusalSaysExists("mkdir command failed: File already exists"));
+    EXPECT_FALSE(RefusalSaysExists("550 Not a directory."));
+    EXPECT_FALSE(RefusalSaysExists("550 Permission denied."));
+    EXPECT_FALSE(RefusalSaysExists("550 No such file or directory: parent does not exist"));
+    EXPECT_FALSE(RefusalSaysExists(""));
+}
+
 TEST(InetRules, RepliesToSizeAndFinalLines)
 {
     EXPECT_EQ(SizeInReply("213 150000\r\n"), 150000);
