@@ -77,7 +77,12 @@ TEST_F(InetTest, RefusedOperationsGiveInvalidPath)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_EXTENDED_ERROR));
     ASSERT_TRUE(server.WriteFile("file", "not a folder"));
     SetLastError(0);
+    // A folder level refused as "exists" leaves the upload's own refusal to
+    // say why; one that cannot be made is named.
     EXPECT_FALSE(inet.Put(session, path, "file/cam.jpg", FTP_TRANSFER_TYPE_BINARY, 666));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_EXTENDED_ERROR));
+    SetLastError(0);
+    EXPECT_FALSE(inet.Put(session, path, "file/sub/cam.jpg", FTP_TRANSFER_TYPE_BINARY, 666));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_VIZO_REMOTE_FOLDER));
     SetLastError(0);
     EXPECT_FALSE(inet.Delete(session, "missing.jpg"));
