@@ -7,7 +7,6 @@
 namespace
 {
 LogObserver g_observer;
-LogObserver g_tap;
 
 // A stream logs a status line per frame: the stamp is formatted once a second,
 // and the line goes out in one write from a buffer that keeps its size. Per
@@ -31,12 +30,6 @@ const char* Stamp(LineBuffer& b)
 }
 } // namespace
 
-LogObserver SetLogTap(LogObserver tap)
-{
-    std::swap(g_tap, tap);
-    return tap;
-}
-
 LogObserver SetLogObserver(LogObserver observer)
 {
     std::swap(g_observer, observer);
@@ -47,8 +40,6 @@ void LogLine(const char* kind, const QString& text)
 {
     if (g_observer)
         g_observer(kind, text);
-    if (g_tap)
-        g_tap(kind, text);
     thread_local LineBuffer b;
     QByteArray bytes = text.toLocal8Bit();
     // One record per line: a line break in the text would start a false one.

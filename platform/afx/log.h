@@ -18,5 +18,3 @@ inline void LogMessage(const QString& text)
 // Tests watch the record: the observer sees every line as it is written.
 using LogObserver = std::function<void(const char* kind, const QString& text)>;
 LogObserver SetLogObserver(LogObserver observer);
-// The program's own listener (the health report), apart from the tests' observer.
-LogObserver SetLogTap(LogObserver tap);

@@ -97,15 +97,7 @@ class RtspDoorman
 public:
     explicit RtspDoorman(bool wantPassword) : m_wantPassword(wantPassword)
     {
-        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(m_listener, 4);
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &len);
-        m_port = ntohs(a.sin_port);
+        m_listener = ListenOnLoopback(4, &m_port);
         m_thread = std::thread([this] { Serve(); });
     }
     ~RtspDoorman()

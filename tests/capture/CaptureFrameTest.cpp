@@ -223,15 +223,7 @@ class SilentCamera
 public:
     SilentCamera()
     {
-        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(m_listener, 1);
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &len);
-        m_port = ntohs(a.sin_port);
+        m_listener = ListenOnLoopback(1, &m_port);
         m_thread = std::thread([this] { Serve(); });
     }
     ~SilentCamera()
@@ -266,7 +258,7 @@ private:
     }
 
     int m_listener = -1;
-    int m_port = 0;
+    quint16 m_port = 0;
     std::atomic<bool> m_done{false};
     std::thread m_thread;
 };

@@ -9,7 +9,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+#include <arpa/inet.h>
 #include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 ScopedSources::ScopedSources(const QByteArray& sources)
@@ -90,4 +93,21 @@ long ResidentKilobytes()
         return -1;
     const QList<QByteArray> fields = statm.readAll().split(' ');
     return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
+
+int ListenOnLoopback(int backlog, quint16* port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        listen(fd, backlog) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return -1;
+    }
+    *port = ntohs(a.sin_port);
+    return fd;
 }

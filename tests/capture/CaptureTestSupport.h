@@ -46,5 +46,9 @@ BITMAPINFOHEADER HeaderOf(const std::vector<std::uint8_t>& dib);
 // Bytes of pixel (x, y), y counted from the top of the picture.
 const std::uint8_t* PixelAt(const std::vector<std::uint8_t>& dib, int x, int y);
 
+// A listening TCP socket on 127.0.0.1 with a port of the system's choosing;
+// -1 when none could be made. For stand-in servers of network cameras.
+int ListenOnLoopback(int backlog, quint16* port);
+
 // Resident memory of this process in kilobytes.
 long ResidentKilobytes();
