@@ -44,6 +44,8 @@ public:
     void Abort();
     bool HangUpIfAborted();
     void ReportFailure(const QString& description);
+    // The [FTP] settings as a destination.
+    FtpDestination FirstDestination() const;
 
     // Entry points of the Internet layer, in table order.
     struct InternetTable {

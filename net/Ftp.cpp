@@ -39,40 +39,55 @@ DWORD PassiveFlag(const CUpload::InternetTable& inet, HINTERNET internet)
     return list.contains("ftp=") || !list.contains('=') ? INTERNET_FLAG_PASSIVE : 0;
 }
 
-// The layer's own wording of the last failure, for the codes it words itself.
-QString FailureText(const CUpload::InternetTable& inet, DWORD code)
-{
-    bool worded = code == ERROR_INTERNET_INVALID_CA || (code >= 12200 && code < 12300);
-    if (!worded || !inet.InternetQueryOptionA)
-        return QString();
-    char text[1024];
-    DWORD size = sizeof text;
-    if (!inet.InternetQueryOptionA(nullptr, INTERNET_OPTION_VIZO_FAILURE_TEXT, text, &size))
-        return QString();
-    text[sizeof text - 1] = '\0';
-    return QString::fromUtf8(text);
-}
-
-// What the layer did on the way that the user should read once (a remote
-// folder made); shown also in a quiet transfer.
-void ShowLayerNote(CUpload& u)
-{
-    const DWORD code = GetLastError();
-    char text[1024] = {};
-    DWORD size = sizeof text;
-    if (u.m_inet.InternetQueryOptionA &&
-        u.m_inet.InternetQueryOptionA(nullptr, INTERNET_OPTION_VIZO_NOTE, text, &size) && text[0]) {
-        text[sizeof text - 1] = '\0';
-        u.ShowStatus(QString::fromUtf8(text));
-    }
-    SetLastError(code);
-}
-
 QString Suffixed(const QString& name, const char* format, int index)
 {
     return name + QString::asprintf(format, index);
 }
 
+} // namespace
+
+QString FailureReason(const CUpload::InternetTable& inet, DWORD code)
+{
+    // The layer words its own codes; the rest come from the system's table.
+    bool worded = code == ERROR_INTERNET_INVALID_CA || (code >= 12200 && code < 12300);
+    if (worded && inet.InternetQueryOptionA) {
+        char text[1024];
+        DWORD size = sizeof text;
+        if (inet.InternetQueryOptionA(nullptr, INTERNET_OPTION_VIZO_FAILURE_TEXT, text, &size)) {
+            text[sizeof text - 1] = '\0';
+            return QString::fromUtf8(text);
+        }
+    }
+    QString reason;
+    if (!LookupMessageString(int(code), &reason))
+        reason = QStringLiteral("error code %1").arg(code);
+    return reason;
+}
+
+QString LayerNote(const CUpload::InternetTable& inet)
+{
+    const DWORD code = GetLastError();
+    char text[1024] = {};
+    DWORD size = sizeof text;
+    QString note;
+    if (inet.InternetQueryOptionA &&
+        inet.InternetQueryOptionA(nullptr, INTERNET_OPTION_VIZO_NOTE, text, &size)) {
+        text[sizeof text - 1] = '\0';
+        note = QString::fromUtf8(text);
+    }
+    SetLastError(code);
+    return note;
+}
+
+namespace
+{
+// Shown also in a quiet transfer.
+void ShowLayerNote(CUpload& u)
+{
+    const QString note = LayerNote(u.m_inet);
+    if (!note.isEmpty())
+        u.ShowStatus(note);
+}
 } // namespace
 
 bool ftpcleanup::RenameWithRetries(const CUpload::InternetTable& inet, HINTERNET session,
@@ -84,21 +99,38 @@ bool ftpcleanup::RenameWithRetries(const CUpload::InternetTable& inet, HINTERNET
     return false;
 }
 
-// The session's own login, with its protocol, keys and transfer mode: the
-// upload and the clean-up after an Abort reach the server the same way.
-HINTERNET ftpcleanup::ConnectSession(CUpload& u, HINTERNET internet)
+HINTERNET ConnectDestination(const CUpload::InternetTable& inet, HINTERNET internet,
+                             const FtpDestination& d, DWORD_PTR context)
 {
-    const FtpTransportSettings& t = u.m_ftpTransport;
-    DWORD flags = TransferModeFlag(t.nProtocol, t.nTransferMode, PassiveFlag(u.m_inet, internet));
-    DWORD_PTR context = kContext;
+    const FtpTransportSettings& t = d.transport;
+    DWORD flags = TransferModeFlag(t.nProtocol, t.nTransferMode, PassiveFlag(inet, internet));
     TransportArgument transport(t);
     if (t.nProtocol != VIZO_PROTOCOL_FTP) {
         flags |= INTERNET_FLAG_VIZO_TRANSPORT;
         context = transport.Context();
     }
-    return u.m_inet.InternetConnectA(
-        internet, u.m_strFtpServer.toUtf8().constData(), 0, u.m_strFtpUsername.toUtf8().constData(),
-        u.m_strFtpPassword.toUtf8().constData(), INTERNET_SERVICE_FTP, flags, context);
+    return inet.InternetConnectA(
+        internet, d.strServer.toUtf8().constData(), 0, d.strUsername.toUtf8().constData(),
+        d.strPassword.toUtf8().constData(), INTERNET_SERVICE_FTP, flags, context);
+}
+
+// The session's own login: the upload and the clean-up after an Abort reach
+// the server the same way.
+HINTERNET ftpcleanup::ConnectSession(CUpload& u, HINTERNET internet)
+{
+    return ConnectDestination(u.m_inet, internet, u.FirstDestination(), kContext);
+}
+
+FtpDestination CUpload::FirstDestination() const
+{
+    FtpDestination d;
+    d.strServer = m_strFtpServer;
+    d.strUsername = m_strFtpUsername;
+    d.strPassword = m_strFtpPassword;
+    d.strRemotePath = m_strRemotePath;
+    d.bSafeFtp = m_bSafeFtp;
+    d.transport = m_ftpTransport;
+    return d;
 }
 
 namespace
@@ -233,10 +265,7 @@ bool CUpload::Transfer(const QString& localPath, const QString& remoteName, DWOR
 void CUpload::ReportFailure(const QString& description)
 {
     // Taken first: anything that runs next may overwrite it.
-    const int code = int(GetLastError());
-    QString reason = FailureText(m_inet, DWORD(code));
-    if (reason.isEmpty() && !LookupMessageString(code, &reason))
-        reason = QStringLiteral("error code %1").arg(code);
+    const QString reason = FailureReason(m_inet, GetLastError());
     ShowStatus(description + QStringLiteral(" (") + reason + QLatin1Char(')'));
     s_bCloseMessages = false;
 }

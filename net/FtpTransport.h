@@ -17,6 +17,17 @@ struct FtpTransportSettings {
     QString strFormField = QStringLiteral("file"); // HTTP POST: the file's form field
 };
 
+// One place a picture is published to: the server, the account, the remote
+// name and how to reach it. The [FTP] section with [Path] Remote is the first.
+struct FtpDestination {
+    QString strServer;
+    QString strUsername;
+    QString strPassword;
+    QString strRemotePath;
+    int bSafeFtp = 0;
+    FtpTransportSettings transport;
+};
+
 enum FtpTransferMode { kTransferAutomatic = 0, kTransferPassive = 1, kTransferActive = 2 };
 
 // Names of the protocols, in the order of their stored numbers.
