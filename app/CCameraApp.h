@@ -2,9 +2,9 @@
 // upload session and the menu commands.
 #pragma once
 
-#include "app/Profile.h"
 #include "app/SpineArchivePorts.h"
 #include "archive/Archive.h"
+#include "config/Profile.h"
 #include "net/CUpload.h"
 #include "service/Service.h"
 #include "service/Watchdog.h"

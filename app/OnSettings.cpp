@@ -1,8 +1,8 @@
 #include "CCameraApp.h"
 
-#include "SettingsKeys.h"
 #include "SettingsModel.h"
 #include "capture/CaptionSettings.h"
+#include "config/SettingsKeys.h"
 #include "platform/afx/afx.h"
 #include "service/Service.h"
 #include "session/CCameraDlg.h"

@@ -1,8 +1,8 @@
 #include "SettingsModel.h"
 
-#include "KeyedStore.h"
-#include "Profile.h"
 #include "capture/SourceFormats.h"
+#include "config/KeyedStore.h"
+#include "config/Profile.h"
 #include "net/CUpload.h"
 #include "platform/afx/log.h"
 #include "session/Schedule.h"

@@ -2,7 +2,7 @@
 // that need a person, the health report and the termination signals.
 #include "CCameraApp.h"
 
-#include "SettingsKeys.h"
+#include "config/SettingsKeys.h"
 #include "platform/afx/afx.h"
 #include "platform/afx/log.h"
 #include "platform/vfw/vfw.h"

@@ -1,6 +1,6 @@
 #include "ArchiveSettings.h"
 
-#include "app/KeyedStore.h"
+#include "config/KeyedStore.h"
 
 #include <QStandardPaths>
 

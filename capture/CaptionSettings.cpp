@@ -1,6 +1,6 @@
 #include "CaptionSettings.h"
 
-#include "app/KeyedStore.h"
+#include "config/KeyedStore.h"
 
 bool CaptionExtras::operator==(const CaptionExtras& o) const
 {

@@ -3,7 +3,7 @@
 #include "CaptureSend.h"
 #include "SourceFormats.h"
 #include "app/CCameraApp.h"
-#include "app/SettingsKeys.h"
+#include "config/SettingsKeys.h"
 #include "platform/afx/afx.h"
 #include "platform/afx/log.h"
 #include "platform/vfw/capoptions.h"

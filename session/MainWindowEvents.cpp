@@ -2,7 +2,7 @@
 #include "CCameraDlg.h"
 
 #include "app/CCameraApp.h"
-#include "app/SettingsKeys.h"
+#include "config/SettingsKeys.h"
 #include "platform/afx/afx.h"
 #include "res/resource.h"
 

@@ -1,9 +1,9 @@
 // Naming, storing (link or copy, never half-written, never overwriting) and
 // which pictures a session's hooks keep.
 #include "ArchiveTestSupport.h"
-#include "app/Profile.h"
 #include "archive/Archive.h"
 #include "archive/ArchiveFiles.h"
+#include "config/Profile.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 // placement, display switching and the Video commands.
 #include "CaptureTestSupport.h"
 #include "app/CCameraApp.h"
-#include "app/SettingsKeys.h"
+#include "config/SettingsKeys.h"
 #include "res/resource.h"
 #include "session/CCameraDlg.h"
 

@@ -4,8 +4,8 @@
 // a device folder holding video0.
 #include "CaptureTestSupport.h"
 #include "app/CCameraApp.h"
-#include "app/SettingsKeys.h"
 #include "capture/SourceFormats.h"
+#include "config/SettingsKeys.h"
 #include "log.h"
 #include "session/CCameraDlg.h"
 #include "uvcfake/pattern.h"

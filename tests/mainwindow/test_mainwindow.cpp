@@ -1,5 +1,5 @@
 #include "app/CCameraApp.h"
-#include "app/Profile.h"
+#include "config/Profile.h"
 #include "res/resource.h"
 #include "session/CCameraDlg.h"
 #include "session/Schedule.h"

@@ -2,7 +2,7 @@
 // private system bus, which the program inherits).
 #include "FtpTestServer.h"
 #include "ServiceRun.h"
-#include "app/SettingsKeys.h"
+#include "config/SettingsKeys.h"
 #include "dialup/mockbus.h"
 #include "testsupport.h"
 

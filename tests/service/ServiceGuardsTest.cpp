@@ -3,7 +3,7 @@
 // archive that cannot store.
 #include "FtpTestServer.h"
 #include "ServiceRun.h"
-#include "app/SettingsKeys.h"
+#include "config/SettingsKeys.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>

@@ -2,8 +2,8 @@
 // display variables, a lavfi camera, the FTP fixture as the web server.
 #include "FtpTestServer.h"
 #include "ServiceRun.h"
-#include "app/Profile.h"
-#include "app/SettingsKeys.h"
+#include "config/Profile.h"
+#include "config/SettingsKeys.h"
 #include "testsupport.h"
 
 #include <QDir>

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "FtpTestServer.h"
-#include "app/Profile.h"
-#include "app/SettingsKeys.h"
+#include "config/Profile.h"
+#include "config/SettingsKeys.h"
 #include "testsupport.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "app/Profile.h"
-#include "app/SettingsKeys.h"
 #include "app/SettingsModel.h"
+#include "config/Profile.h"
+#include "config/SettingsKeys.h"
 #include "net/CUpload.h"
 #include "testsupport.h"
 

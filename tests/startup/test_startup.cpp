@@ -1,7 +1,7 @@
 #include "app/CCameraApp.h"
 #include "app/CColorWarningDlg.h"
 #include "app/CommandLine.h"
-#include "app/Profile.h"
+#include "config/Profile.h"
 #include "platform/afx/log.h"
 #include "session/CCameraDlg.h"
 #include "testsupport.h"
