@@ -2,6 +2,8 @@
 // it touches only its own file, names the step that fails and stops when told.
 #include "DavTestServer.h"
 #include "FtpTestBase.h"
+#include "PostTestServer.h"
+#include "SshTestServer.h"
 #include "net/ConnectionTest.h"
 #include "settings/CConnectionTestDlg.h"
 
@@ -88,6 +90,25 @@ TEST_F(ConnectionTestTest, AGoodServerPassesEveryStepAndKeepsOnlyTheUsersFiles)
     EXPECT_TRUE(QDir(server.RootDir() + "/new/level").exists());
 }
 
+TEST_F(ConnectionTestTest, OverSftpTheTestFileComesAndGoesToo)
+{
+    SshTestServer ssh;
+    ASSERT_TRUE(ssh.Start()) << ssh.ErrorText().toStdString();
+    ASSERT_TRUE(ssh.WriteFile("vizo.jpg", picture));
+    FtpDestination d = Destination("vizo.jpg");
+    d.transport.nProtocol = VIZO_PROTOCOL_SFTP;
+    d.transport.strServerKey = ssh.HostFingerprint();
+    d.transport.strPrivateKey = ssh.ClientKey();
+    d.strServer = ssh.Address();
+    d.strUsername = ssh.User();
+    const auto steps = Run(d);
+    EXPECT_EQ(Outcomes(steps),
+              "Settings=ok Log in=ok Remote folder=skipped Upload=ok Rename=ok Delete=ok")
+        << Transcript(steps).toStdString();
+    EXPECT_EQ(ssh.ListFiles(), QStringList({"vizo.jpg"}));
+    EXPECT_EQ(ssh.ReadFile("vizo.jpg"), picture);
+}
+
 // Written in place: no temporary, no rename, and still nothing left behind.
 TEST_F(ConnectionTestTest, AnInPlaceServerSkipsOnlyTheRename)
 {
@@ -105,6 +126,26 @@ TEST_F(ConnectionTestTest, AnInPlaceServerSkipsOnlyTheRename)
     EXPECT_EQ(steps[2].detail, "Created remote folder cams");
     EXPECT_EQ(dav.ListFiles(), QStringList());
     EXPECT_EQ(ConnectionSummary(steps, true), "Every step that applies succeeded.");
+}
+
+// A form cannot delete: the box says the receiving script keeps the file.
+TEST_F(ConnectionTestTest, AFormUploadSaysTheScriptKeepsTheTestPicture)
+{
+    PostTestServer receiver;
+    ASSERT_TRUE(receiver.Start("Bearer tok3n")) << receiver.ErrorText().toStdString();
+    FtpDestination d = Destination("door/vizo.jpg");
+    d.transport.nProtocol = VIZO_PROTOCOL_HTTP_POST;
+    d.strServer = receiver.Url();
+    d.strUsername.clear();
+    d.strPassword = "tok3n";
+    QString name;
+    const auto steps = Run(d, &name);
+    EXPECT_EQ(Outcomes(steps), "Settings=ok Log in=skipped Remote folder=skipped Upload=ok "
+                               "Rename=skipped Delete=skipped")
+        << Transcript(steps).toStdString();
+    EXPECT_EQ(steps[5].detail, "A form cannot delete: the receiving script keeps " + name);
+    EXPECT_EQ(receiver.Requests().size(), 1);
+    EXPECT_FALSE(receiver.ReadFile(name).isEmpty());
 }
 
 TEST_F(ConnectionTestTest, AWrongPasswordFailsTheLoginAndSendsNothing)
