@@ -7,6 +7,7 @@
 #include "service/Service.h"
 #include "session/CCameraDlg.h"
 #include "session/Schedule.h"
+#include "settings/CConnectionTestDlg.h"
 #include "settings/CSettings.h"
 #include "settings/CSettingsArchive.h"
 #include "settings/CSettingsCameras.h"
@@ -114,6 +115,9 @@ void CCameraApp::OnSettings()
     // rather than being deleted by it.
     SettingsPages pages;
     CopyIn(EditFromSettings(m_upload), pages);
+    pages.ftp.m_onTest = [this](const FtpDestination& d, QWidget* parent) {
+        RunConnectionTestDialog(m_upload.m_inet, d, parent);
+    };
     const QString notify = GetProfileString(Keys::NotifyCommand.section, Keys::NotifyCommand.entry);
     pages.upload.m_strNotifyCommand = notify;
     const DaylightTexts daylight = LoadDaylightTexts(profile());

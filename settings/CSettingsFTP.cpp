@@ -31,6 +31,7 @@ enum {
     kRegionLabel,
     kFormField,
     kFormFieldLabel,
+    kTest,
 };
 
 bool IsHttp(int protocol)
@@ -86,13 +87,18 @@ void CSettingsFTP::CreateControls()
             ->setBuddy(edit);
     }
     CreateTransportControls();
-    Add<QCheckBox>(1069, QStringLiteral("&Safe FTP mode"), QRect(62, y + 16, 150, 10));
+    Add<QCheckBox>(1069, QStringLiteral("&Safe FTP mode"), QRect(62, y + 16, 100, 10));
+    Add<QPushButton>(kTest, QStringLiteral("Te&st"), QRect(170, y + 14, 50, 14));
 
     OnClicked(1043, [this] {
         m_bUseFtp = IsItemChecked(1043) ? 1 : 0;
         UpdateFtpControls();
     });
     OnClicked(kBrowseKey, [this] { OnBrowseKey(); });
+    OnClicked(kTest, [this] {
+        if (m_onTest)
+            m_onTest(ShownDestination(), this);
+    });
     connect(protocol, &QComboBox::currentIndexChanged, this, [this] { UpdateFtpControls(); });
 }
 
@@ -194,6 +200,7 @@ void CSettingsFTP::UpdateFtpControls()
     const bool sftp = protocol == VIZO_PROTOCOL_SFTP;
     for (int id : {kPrivateKey, kPrivateKeyLabel, kBrowseKey})
         EnableItem(id, on && sftp);
+    EnableItem(kTest, on && m_onTest);
     for (int id : {kModeLabel, kModeAutomatic, kModePassive, kModeActive})
         EnableItem(id, on && !sftp && !IsHttp(protocol));
     const struct {
@@ -211,6 +218,28 @@ void CSettingsFTP::UpdateFtpControls()
     Item<QLabel>(1044)->setText(QString::fromLatin1(hostLabels[IsHttp(protocol) ? 1 : 0]));
     Item<QLineEdit>(1004)->setPlaceholderText(
         IsHttp(protocol) ? QStringLiteral("https://host/folder") : QString());
+}
+
+FtpDestination CSettingsFTP::ShownDestination() const
+{
+    FtpDestination d;
+    d.strServer = Item<QLineEdit>(1004)->text();
+    d.strUsername = Item<QLineEdit>(1005)->text();
+    d.strPassword = Item<QLineEdit>(1006)->text();
+    d.strRemotePath = Item<QLineEdit>(1011)->text();
+    d.bSafeFtp = IsItemChecked(1069) ? 1 : 0;
+    d.transport = m_transport; // an unknown stored protocol stays unknown
+    const int protocol = Item<QComboBox>(kProtocol)->currentIndex();
+    if (protocol >= 0)
+        d.transport.nProtocol = protocol;
+    for (int mode = kTransferAutomatic; mode <= kTransferActive; ++mode)
+        if (IsItemChecked(kModeAutomatic + mode))
+            d.transport.nTransferMode = mode;
+    d.transport.strServerKey = Item<QLineEdit>(kServerKey)->text();
+    d.transport.strPrivateKey = Item<QLineEdit>(kPrivateKey)->text();
+    d.transport.strRegion = Item<QLineEdit>(kRegion)->text();
+    d.transport.strFormField = Item<QLineEdit>(kFormField)->text();
+    return d;
 }
 
 void CSettingsFTP::OnBrowseKey()

@@ -5,6 +5,8 @@
 #include "PropertySheet.h"
 #include "net/FtpTransport.h"
 
+#include <functional>
+
 class CSettingsFTP : public CPropertyPage
 {
     Q_OBJECT
@@ -18,6 +20,10 @@ public:
     int m_bUseFtp = 0;
     int m_bSafeFtp = 0;
     FtpTransportSettings m_transport;
+    // Tests a connection with the values shown; without it there is no Test.
+    std::function<void(const FtpDestination&, QWidget* parent)> m_onTest;
+    // The values the controls show now, stored or not.
+    FtpDestination ShownDestination() const;
 
 protected:
     void CreateControls() override;
