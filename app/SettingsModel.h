@@ -5,7 +5,7 @@
 #include "net/FtpTransport.h"
 #include "platform/vfw/drivers.h"
 #include "platform/win/wintypes.h"
-#include "session/Sun.h"
+#include "schedule/Sun.h"
 
 #include <QString>
 

@@ -2,7 +2,7 @@
 // under the user's state folder for `vizo -status`, monitors and scripts.
 #pragma once
 
-#include "session/Schedule.h"
+#include "schedule/UploadTimes.h"
 
 #include <QByteArray>
 #include <QString>

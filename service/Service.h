@@ -7,7 +7,7 @@
 
 #include "HealthReport.h"
 #include "NotifyHook.h"
-#include "session/Schedule.h"
+#include "schedule/UploadTimes.h"
 
 #include <QObject>
 #include <QString>

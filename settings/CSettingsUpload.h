@@ -4,7 +4,7 @@
 #pragma once
 
 #include "PropertySheet.h"
-#include "session/Sun.h"
+#include "schedule/Sun.h"
 
 enum UploadPageControl {
     IDC_DAYLIGHT_ONLY = 1120,

@@ -1,6 +1,6 @@
 #include "Sun.h"
 
-#include "Schedule.h"
+#include "UploadTimes.h"
 
 #include <QDateTime>
 #include <cmath>
