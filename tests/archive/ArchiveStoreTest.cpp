@@ -4,6 +4,7 @@
 #include "app/Profile.h"
 #include "archive/Archive.h"
 #include "archive/ArchiveFiles.h"
+#include "platform/win/ownfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,8 +15,8 @@
 namespace
 {
 struct ScopedFileOps {
-    ArchiveFileOps saved = ArchiveFiles();
-    ~ScopedFileOps() { ArchiveFiles() = saved; }
+    OwnFileOps saved = OwnFiles();
+    ~ScopedFileOps() { OwnFiles() = saved; }
 };
 
 ino_t Inode(const QString& path)
@@ -126,9 +127,9 @@ TEST_F(ArchiveStore, SameFileSystemLinksOtherwiseCopies)
     EXPECT_EQ(Inode(linked.path), Inode(picture));
 
     ScopedFileOps ops;
-    ArchiveFiles().link = [](const char*, const char*) {
+    OwnFiles().link = [](const char*, const char*) {
         errno = EXDEV;
-        return -1;
+        return false;
     };
     StoreResult copied = StorePicture(picture, layout, PictureRelPath(layout, noon + 1));
     ASSERT_TRUE(copied.ok) << copied.error.toStdString();
@@ -159,13 +160,13 @@ TEST_F(ArchiveStore, FullDiskLeavesNothingHalfWritten)
 {
     const ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
     ScopedFileOps ops;
-    ArchiveFiles().link = [](const char*, const char*) {
+    OwnFiles().link = [](const char*, const char*) {
         errno = EXDEV;
-        return -1;
+        return false;
     };
     // The first block goes in, then the disk is full.
     int calls = 0;
-    ArchiveFiles().write = [&calls](int fd, const void* data, size_t size) -> ssize_t {
+    OwnFiles().write = [&calls](int fd, const void* data, size_t size) -> ssize_t {
         if (calls++ == 0)
             return ::write(fd, data, size < 1000 ? size : 1000);
         errno = ENOSPC;
