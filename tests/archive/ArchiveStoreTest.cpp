@@ -135,9 +135,7 @@ TEST_F(ArchiveStore, SameFileSystemLinksOtherwiseCopies)
     ASSERT_TRUE(copied.ok) << copied.error.toStdString();
     EXPECT_FALSE(copied.linked);
     EXPECT_NE(Inode(copied.path), Inode(picture));
-    QFile f(copied.path);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray(5000, 'p'));
+    EXPECT_EQ(ReadAll(copied.path), QByteArray(5000, 'p'));
     EXPECT_EQ(FilesBelow(layout.root),
               QStringList({"2026-12-06/120005.jpg", "2026-12-06/120006.jpg"}));
 }
@@ -151,9 +149,7 @@ TEST_F(ArchiveStore, CollisionsGetSuffixesAndNothingIsOverwritten)
     EXPECT_EQ(FilesBelow(layout.root),
               QStringList(
                   {"2026-12-06/120005-1.jpg", "2026-12-06/120005-2.jpg", "2026-12-06/120005.jpg"}));
-    QFile f(layout.root + "/2026-12-06/120005.jpg");
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), "earlier");
+    EXPECT_EQ(ReadAll(layout.root + "/2026-12-06/120005.jpg"), "earlier");
 }
 
 TEST_F(ArchiveStore, FullDiskLeavesNothingHalfWritten)

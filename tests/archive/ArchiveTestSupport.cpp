@@ -21,6 +21,18 @@ bool WriteFile(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool PutPicture(const QString& source, const QString& path, std::time_t t)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return QFile::copy(source, path) && SetModified(path, t);
+}
+
 bool SetModified(const QString& path, std::time_t t)
 {
     const timespec times[2] = {{t, 0}, {t, 0}};

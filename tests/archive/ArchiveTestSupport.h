@@ -16,6 +16,10 @@ inline void PrintTo(const QString& text, std::ostream* out)
 }
 
 bool WriteFile(const QString& path, const QByteArray& bytes);
+// Empty when the file cannot be read.
+QByteArray ReadAll(const QString& path);
+// A copy of source at path (its folder made), modified at t.
+bool PutPicture(const QString& source, const QString& path, std::time_t t);
 bool SetModified(const QString& path, std::time_t t);
 // A file as the archive writes it: recorded beside it, modified at t.
 bool WriteRecorded(const QString& path, const QByteArray& bytes, std::time_t t);

@@ -16,12 +16,6 @@
 
 namespace
 {
-QByteArray ReadAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Four pictures of 2026-12-06 in an archive; the clock at ten past midnight
 // of the next day, when the day's video is built.
 class DayPictures : public ::testing::Test
@@ -37,10 +31,9 @@ protected:
     {
         const ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
         for (int i = 0; i < 4; ++i) {
-            const QString path = layout.root + "/" + PictureRelPath(layout, day + 8 * 3600 + i);
-            QDir().mkpath(QFileInfo(path).absolutePath());
-            ASSERT_TRUE(QFile::copy(TestPicture(i), path));
-            ASSERT_TRUE(SetModified(path, day + 8 * 3600 + i));
+            const std::time_t t = day + 8 * 3600 + i;
+            ASSERT_TRUE(
+                PutPicture(TestPicture(i), layout.root + "/" + PictureRelPath(layout, t), t));
         }
     }
     void Configure(ArchiveSettings& s)
