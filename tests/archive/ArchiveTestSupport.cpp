@@ -1,5 +1,8 @@
 #include "ArchiveTestSupport.h"
 
+#include "FtpTestServer.h"
+#include "FtpTestUtil.h"
+#include "app/CCameraApp.h"
 #include "archive/ArchiveRecord.h"
 
 #include <QDir>
@@ -133,4 +136,15 @@ ArchiveLayout LayoutIn(const QString& dir)
     EXPECT_TRUE(MakeArchiveLayout(dir + "/%Y-%m-%d", "%H%M%S.jpg", &layout, &reason))
         << reason.toStdString();
     return layout;
+}
+
+void PublishThrough(CCameraApp& app, FtpTestServer& server)
+{
+    ASSERT_TRUE(server.Start()) << server.ErrorText().toStdString();
+    ASSERT_TRUE(server.MakeDir("timelapse"));
+    CUpload& u = app.m_upload;
+    ASSERT_EQ(u.LoadInternetLibrary(), 0);
+    UseServer(u, server);
+    u.m_bUseFtp = 1;
+    u.m_bUseDialup = 0;
 }

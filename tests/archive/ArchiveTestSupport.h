@@ -43,6 +43,11 @@ bool ReadVideo(const QString& path, VideoInfo* info);
 // A layout with the default name pattern below dir/%Y-%m-%d.
 ArchiveLayout LayoutIn(const QString& dir);
 
+class CCameraApp;
+class FtpTestServer;
+// The program's uploads go to the started server, which has a timelapse folder.
+void PublishThrough(CCameraApp& app, FtpTestServer& server);
+
 // The archive's ports, recorded; publishing answers as told, the clock and
 // the state folder are the test's.
 class RecordingPorts : public ArchivePorts

@@ -234,13 +234,7 @@ protected:
     void SetUp() override
     {
         DayPictures::SetUp();
-        ASSERT_TRUE(server.Start()) << server.ErrorText().toStdString();
-        ASSERT_TRUE(server.MakeDir("timelapse"));
-        CUpload& u = app.m_upload;
-        ASSERT_EQ(u.LoadInternetLibrary(), 0);
-        UseServer(u, server);
-        u.m_bUseFtp = 1;
-        u.m_bUseDialup = 0;
+        ASSERT_NO_FATAL_FAILURE(PublishThrough(app, server));
         Configure(app.m_archive.m_settings);
     }
     void TearDown() override
