@@ -112,6 +112,31 @@ int ListenOnLoopback(int backlog, quint16* port)
     return fd;
 }
 
+LogLines::LogLines()
+{
+    m_previous = SetLogObserver([this](const char*, const QString& text) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lines << text;
+    });
+}
+
+LogLines::~LogLines()
+{
+    SetLogObserver(m_previous);
+}
+
+bool LogLines::Has(const QString& part)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_lines.filter(part).isEmpty();
+}
+
+QStringList LogLines::Lines()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lines;
+}
+
 CaptureWindowTest::CaptureWindowTest()
 {
     m_app.SetRegistryKey(QStringLiteral("Brindlecote"));

@@ -17,6 +17,7 @@
 #include <QVector>
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <vector>
 
 // The drivers of VIZO_VIDEO_SOURCES only: the device directory is an empty one.
@@ -57,6 +58,21 @@ int ListenOnLoopback(int backlog, quint16* port);
 
 // Resident memory of this process in kilobytes.
 long ResidentKilobytes();
+
+// Every log line, from any thread.
+class LogLines
+{
+public:
+    LogLines();
+    ~LogLines();
+    bool Has(const QString& part);
+    QStringList Lines();
+
+private:
+    std::mutex m_mutex;
+    QStringList m_lines;
+    LogObserver m_previous;
+};
 
 // The main window over the settings store, with the camera states it reports
 // ("NAME ok", "NAME lost") and the lines logged.
