@@ -64,10 +64,6 @@ int ExchangeFiles(const char* a, const char* b)
 
 OwnFileOps& OwnFiles()
 {
-    static OwnFileOps ops = [] {
-        OwnFileOps real;
-        real.write = ::write;
-        return real;
-    }();
+    static OwnFileOps ops;
     return ops;
 }

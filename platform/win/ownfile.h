@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <sys/types.h>
+#include <unistd.h>
 
 // A new file at path, open for writing: an entry already holding the name is
 // removed first (a link itself, never its target); -1 on failure, errno set.
@@ -22,14 +23,14 @@ bool DeleteLocalFile(const char* path);
 int ExchangeFiles(const char* a, const char* b);
 
 // The operations as the grab's swap and the archive call them, so that tests
-// can make a file system fail in ways a real one will not on demand. Defaults:
-// the functions above, and write(2).
+// can make a file system fail in ways a real one will not on demand. A default
+// set is the real one.
 struct OwnFileOps {
     std::function<bool(const char* from, const char* to)> link = LinkNoReplace;
     std::function<bool(const char* from, const char* to)> renameOver = RenameOver;
     std::function<bool(const char* from, const char* to)> renameNoReplace = RenameNoReplace;
     std::function<bool(const char* path)> remove = DeleteLocalFile;
     std::function<int(const char* a, const char* b)> exchange = ExchangeFiles;
-    std::function<ssize_t(int fd, const void* data, std::size_t size)> write;
+    std::function<ssize_t(int fd, const void* data, std::size_t size)> write = ::write;
 };
 OwnFileOps& OwnFiles();
