@@ -27,11 +27,9 @@ ino_t Inode(const QString& path)
     return st.st_ino;
 }
 
-class ArchiveStore : public ::testing::Test
+class ArchiveStore : public ArchiveTest
 {
 protected:
-    ScopedTimeZone tz{"UTC"};
-    QTemporaryDir dir;
     QString picture = dir.filePath("vizo.jpg");
     std::time_t noon = LocalTime(2026, 12, 6, 12, 0, 5);
     RecordingPorts ports;
@@ -120,7 +118,6 @@ TEST(ArchiveNames, TimelapseIsDueOnceForTheDayBefore)
 
 TEST_F(ArchiveStore, SameFileSystemLinksOtherwiseCopies)
 {
-    const ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
     StoreResult linked = StorePicture(picture, layout, PictureRelPath(layout, noon));
     ASSERT_TRUE(linked.ok) << linked.error.toStdString();
     EXPECT_TRUE(linked.linked);
@@ -142,7 +139,6 @@ TEST_F(ArchiveStore, SameFileSystemLinksOtherwiseCopies)
 
 TEST_F(ArchiveStore, CollisionsGetSuffixesAndNothingIsOverwritten)
 {
-    const ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
     ASSERT_TRUE(WriteFile(layout.root + "/2026-12-06/120005.jpg", "earlier"));
     for (int i = 0; i < 2; ++i)
         ASSERT_TRUE(StorePicture(picture, layout, PictureRelPath(layout, noon)).ok);
@@ -154,7 +150,6 @@ TEST_F(ArchiveStore, CollisionsGetSuffixesAndNothingIsOverwritten)
 
 TEST_F(ArchiveStore, FullDiskLeavesNothingHalfWritten)
 {
-    const ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
     ScopedFileOps ops;
     OwnFiles().link = [](const char*, const char*) {
         errno = EXDEV;

@@ -43,6 +43,15 @@ bool ReadVideo(const QString& path, VideoInfo* info);
 // A layout with the default name pattern below dir/%Y-%m-%d.
 ArchiveLayout LayoutIn(const QString& dir);
 
+// In UTC, with an archive of the default layout below a fresh folder.
+class ArchiveTest : public ::testing::Test
+{
+protected:
+    ScopedTimeZone tz{"UTC"};
+    QTemporaryDir dir;
+    ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
+};
+
 class CCameraApp;
 class FtpTestServer;
 // The program's uploads go to the started server, which has a timelapse folder.

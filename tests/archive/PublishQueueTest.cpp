@@ -18,18 +18,15 @@ namespace
 {
 // Four pictures of 2026-12-06 in an archive; the clock at ten past midnight
 // of the next day, when the day's video is built.
-class DayPictures : public ::testing::Test
+class DayPictures : public ArchiveTest
 {
 protected:
-    ScopedTimeZone tz{"UTC"};
-    QTemporaryDir dir;
     std::time_t day = LocalTime(2026, 12, 6, 0, 0, 0);
     std::time_t t0 = LocalTime(2026, 12, 7, 0, 10, 0);
     QString video = dir.filePath("archive/2026-12-06/timelapse-2026-12-06.mp4");
 
     void SetUp() override
     {
-        const ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
         for (int i = 0; i < 4; ++i) {
             const std::time_t t = day + 8 * 3600 + i;
             ASSERT_TRUE(

@@ -19,12 +19,9 @@ namespace
 // 30 pictures every 20 minutes from 08:00 on 2026-12-06, a corrupt one, an
 // odd-sized one that is the day's first by time, and neighbours on the days
 // either side.
-class TimelapseDay : public ::testing::Test
+class TimelapseDay : public ArchiveTest
 {
 protected:
-    ScopedTimeZone tz{"UTC"};
-    QTemporaryDir dir;
-    ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
     std::time_t day = LocalTime(2026, 12, 6, 0, 0, 0);
     QString video = dir.filePath("archive/2026-12-06/timelapse-2026-12-06.mp4");
 
