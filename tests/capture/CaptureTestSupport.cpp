@@ -163,7 +163,8 @@ void CaptureWindowTest::Create()
 void CaptureWindowTest::Connect()
 {
     Create();
-    m_dlg.ConnectDriver(0);
+    if (!HasFatalFailure())
+        m_dlg.ConnectDriver(0);
 }
 
 bool CaptureWindowTest::Grab()
