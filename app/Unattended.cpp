@@ -5,7 +5,7 @@
 #include "config/SettingsKeys.h"
 #include "platform/afx/afx.h"
 #include "platform/afx/log.h"
-#include "platform/vfw/vfw.h"
+#include "platform/vfw/drivers.h"
 #include "service/HealthReport.h"
 #include "session/CCameraDlg.h"
 #include "session/Schedule.h"
@@ -26,23 +26,6 @@
 
 namespace
 {
-QString DriverName(int index)
-{
-    char name[80] = {};
-    char version[80] = {};
-    if (index < 0 || index > 9 ||
-        !capGetDriverDescriptionA(WORD(index), name, sizeof name, version, sizeof version))
-        return QString();
-    return QString::fromUtf8(name);
-}
-
-bool AnyCaptureDriver()
-{
-    for (int i = 0; i < 10; ++i)
-        if (!DriverName(i).isEmpty())
-            return true;
-    return false;
-}
 // The lock lives in the state folder, one per settings file, so that two
 // programs under different names (different files) still run side by side.
 QString LockFilePath(const QString& settingsFile)
@@ -119,7 +102,7 @@ bool CCameraApp::ServiceCanStart()
         m_nExitCode = kExitConfig;
         return false;
     }
-    if (!AnyCaptureDriver()) {
+    if (DescribeCaptureDrivers().isEmpty()) {
         LogMessage(QStringLiteral("No video capture device found: Vizo cannot grab and upload "
                                   "images. Connect a camera, or name a source in "
                                   "VIZO_VIDEO_SOURCES, and start the service again."));
@@ -136,7 +119,7 @@ void CCameraApp::StartUnattended(CCameraDlg& dlg)
     Service::StartInfo info;
     info.serviceMode = m_bServiceMode != 0;
     info.version = QStringLiteral(VIZO_VERSION);
-    info.camera = DriverName(dlg.m_nVideoSource);
+    info.camera = CaptureDriverName(dlg.m_nVideoSource);
     info.notifyCommand = GetProfileString(Keys::NotifyCommand.section, Keys::NotifyCommand.entry,
                                           QString::fromLatin1(Keys::NotifyCommand.def));
     info.schedule = ScheduleFor(m_upload);

@@ -66,7 +66,7 @@ bool CopyInto(const QByteArray& src, const QByteArray& dst, int* err)
             break;
         }
         for (ssize_t done = 0; ok && done < n;) {
-            const ssize_t w = ArchiveFiles().write(out, buffer + done, size_t(n - done));
+            const ssize_t w = OwnFiles().write(out, buffer + done, size_t(n - done));
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0) {
@@ -96,7 +96,7 @@ bool MakeTemporary(const QByteArray& src, const QByteArray& dst, QByteArray* tmp
 {
     for (int i = 0; i < kTemporaryNames; ++i) {
         *tmp = TemporaryName(dst, i);
-        if (ArchiveFiles().link(src.constData(), tmp->constData()) == 0) {
+        if (OwnFiles().link(src.constData(), tmp->constData())) {
             *linked = true;
             return true;
         }
@@ -234,16 +234,7 @@ const QRegularExpression& NotPicture()
     static const QRegularExpression re(QStringLiteral(R"((?:\.mp4|\.t\d{2})$)"));
     return re;
 }
-} // namespace
 
-ArchiveFileOps& ArchiveFiles()
-{
-    static ArchiveFileOps ops{::link, ::write};
-    return ops;
-}
-
-namespace
-{
 // The picture is installed by exchange, which leaves its data to the kernel's
 // write-back half a minute later; a kept picture is worth sending on its way
 // now, as a replace-by-rename would have. Best effort, and it does not wait.
@@ -279,7 +270,7 @@ StoreResult StorePicture(const QString& src, const ArchiveLayout& layout, const 
     for (int n = 0; n <= kMaxSuffix; ++n) {
         const QString rel = n == 0 ? relPath : WithCollisionSuffix(relPath, layout.extensionLen, n);
         const QString candidate = layout.root + QLatin1Char('/') + rel;
-        if (RenameNoReplace(tmp.constData(), QFile::encodeName(candidate).constData())) {
+        if (OwnFiles().renameNoReplace(tmp.constData(), QFile::encodeName(candidate).constData())) {
             // Unrecorded, clean-up could never take it again: better not kept.
             if (!RecordWritten(candidate)) {
                 err = errno;

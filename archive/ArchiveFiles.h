@@ -7,16 +7,8 @@
 
 #include <QStringList>
 #include <ctime>
-#include <functional>
 #include <sys/types.h>
 #include <vector>
-
-// Seams through which tests make linking and writing fail.
-struct ArchiveFileOps {
-    std::function<int(const char* from, const char* to)> link;
-    std::function<ssize_t(int fd, const void* data, size_t size)> write;
-};
-ArchiveFileOps& ArchiveFiles();
 
 struct StoreResult {
     bool ok = false;

@@ -125,13 +125,9 @@ void CCameraDlg::BuildDriverMenu()
     // Items and the stored index connect from this list, so a camera plugged
     // in later cannot shift an item onto another source.
     RefreshCaptureDrivers();
-    for (int i = 0; i < 10; ++i) {
-        char name[80] = {};
-        char version[80] = {};
-        if (!capGetDriverDescriptionA(WORD(i), name, sizeof name, version, sizeof version))
-            continue;
-        const int id = ID_VIDEO_DRIVER0 + i;
-        auto* item = new QAction(QString::fromUtf8(name), video);
+    for (const DriverDescription& driver : DescribeCaptureDrivers()) {
+        const int id = ID_VIDEO_DRIVER0 + driver.index;
+        auto* item = new QAction(driver.name, video);
         item->setData(id);
         item->setCheckable(true);
         connect(item, &QAction::triggered, this, [this, id] { RouteCommand(id); });
@@ -171,12 +167,8 @@ void CCameraDlg::ConnectDriver(int index)
     const bool connected = CapSend(m_hWndCap, WM_CAP_DRIVER_CONNECT, WPARAM(index & 0xffff));
     m_bConnecting = false;
     if (!connected) {
-        char name[80] = {};
-        char version[80] = {};
-        if (!capGetDriverDescriptionA(WORD(index), name, sizeof name, version, sizeof version))
-            name[0] = '\0';
         AfxMessageBox(QStringLiteral("Vizo could not connect to capture device\n'%1'!")
-                          .arg(QString::fromUtf8(name)),
+                          .arg(CaptureDriverName(index & 0xffff)),
                       MB_ICONSTOP);
         MoveWindow(m_hWndCap, kAreaWidth / 2, kAreaHeight / 2, 0, 0, TRUE);
     }

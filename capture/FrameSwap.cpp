@@ -41,7 +41,7 @@ bool Exchange(const char* temporary, const char* destination)
 {
     int error = 0;
     Attempt([&] {
-        error = FrameFiles().exchange(temporary, destination);
+        error = OwnFiles().exchange(temporary, destination);
         return error == 0 || ExchangeUnavailable(error);
     });
     return error == 0;
@@ -51,14 +51,14 @@ bool Exchange(const char* temporary, const char* destination)
 // the new one is renamed over it.
 bool ParkAndInstall(const QByteArray& destination, const SwapNames& names)
 {
-    FrameFileOps& ops = FrameFiles();
+    OwnFileOps& ops = OwnFiles();
     const char* d = destination.constData();
     const char* t = names.temporary.constData();
     const char* p = names.parked.constData();
     // Parking fails harmlessly when there is no previous picture yet, or the
     // file system has no links: the rename below replaces in one step anyway.
-    const bool parked = Attempt([&] { return ops.park(d, p); });
-    const bool installed = Attempt([&] { return ops.install(t, d); });
+    const bool parked = Attempt([&] { return ops.link(d, p); });
+    const bool installed = Attempt([&] { return ops.renameOver(t, d); });
     if (installed) {
         if (parked)
             DeleteWithRetries(names.parked);
@@ -70,7 +70,7 @@ bool ParkAndInstall(const QByteArray& destination, const SwapNames& names)
         if (Exists(d))
             DeleteWithRetries(names.parked);
         else
-            Attempt([&] { return ops.rename(p, d); });
+            Attempt([&] { return ops.renameNoReplace(p, d); });
     }
     return false;
 }
@@ -119,19 +119,19 @@ bool RestoreParkedPicture(const QByteArray& destination)
             newestTime = t;
         }
     }
-    return !newest.isEmpty() && FrameFiles().rename(newest.constData(), destination.constData());
+    return !newest.isEmpty() &&
+           OwnFiles().renameNoReplace(newest.constData(), destination.constData());
 }
 
 FrameFileOps& FrameFiles()
 {
-    static FrameFileOps ops{LinkNoReplace,   RenameOver,      RenameNoReplace,
-                            DeleteLocalFile, jpeg_write_file, ExchangeFiles};
+    static FrameFileOps ops{jpeg_write_file};
     return ops;
 }
 
 bool DeleteWithRetries(const QByteArray& path)
 {
-    return Attempt([&] { return FrameFiles().remove(path.constData()); });
+    return Attempt([&] { return OwnFiles().remove(path.constData()); });
 }
 
 bool SwapIntoPlace(const QByteArray& destination, const SwapNames& names)

@@ -1,6 +1,5 @@
-// The file side of a frame grab: local temporary and parked names, the swap
-// that puts a new picture in place of the previous one, and the seams through
-// which tests make files fail.
+// The file side of a frame grab: local temporary and parked names, and the
+// swap that puts a new picture in place of the previous one.
 #pragma once
 
 #include "platform/win/ownfile.h"
@@ -37,15 +36,10 @@ SwapNames ClaimSwapNames(const QByteArray& destination);
 // True when one was put back.
 bool RestoreParkedPicture(const QByteArray& destination);
 
-// Seams: the file operations and the writer a grab uses.
+// Seam: the writer a grab uses. The file operations are the platform's
+// OwnFiles().
 struct FrameFileOps {
-    std::function<bool(const char* from, const char* to)> park = LinkNoReplace;
-    std::function<bool(const char* from, const char* to)> install = RenameOver;
-    // Puts a parked picture back.
-    std::function<bool(const char* from, const char* to)> rename = RenameNoReplace;
-    std::function<bool(const char* path)> remove = DeleteLocalFile;
     std::function<int(HGLOBAL dib, const char* name, int quality)> writeJpeg;
-    std::function<int(const char* a, const char* b)> exchange = ExchangeFiles;
 };
 FrameFileOps& FrameFiles();
 

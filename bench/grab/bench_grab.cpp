@@ -7,6 +7,7 @@
 #include "app/CCameraApp.h"
 #include "platform/afx/afx.h"
 #include "platform/jpeg/jpegwriter.h"
+#include "platform/vfw/drivers.h"
 #include "platform/win/clipboard.h"
 #include "platform/win/globalmem.h"
 #include "session/CCameraDlg.h"
@@ -80,12 +81,9 @@ long ResidentKb()
 
 int DriverIndex(const char* name)
 {
-    for (WORD i = 0; i < 10; ++i) {
-        char desc[80] = {}, version[80] = {};
-        if (capGetDriverDescriptionA(i, desc, sizeof desc, version, sizeof version) &&
-            std::strcmp(desc, name) == 0)
-            return i;
-    }
+    for (const DriverDescription& driver : DescribeCaptureDrivers())
+        if (driver.name == QString::fromUtf8(name))
+            return driver.index;
     return -1;
 }
 

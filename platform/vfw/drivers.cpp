@@ -5,6 +5,7 @@
 #include "ffmpeg.h"
 #include "log.h"
 #include "v4l2.h"
+#include "vfw.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -200,6 +201,26 @@ QVector<CaptureDriver> RefreshCaptureDrivers()
     QMutexLocker lock(&g_mutex);
     g_taken = drivers;
     return drivers;
+}
+
+QVector<DriverDescription> DescribeCaptureDrivers()
+{
+    QVector<DriverDescription> described;
+    for (int i = 0; i < kMaxCaptureDrivers; ++i) {
+        char name[80] = {};
+        char version[80] = {};
+        if (capGetDriverDescriptionA(WORD(i), name, sizeof name, version, sizeof version))
+            described.push_back({i, QString::fromUtf8(name), QString::fromUtf8(version)});
+    }
+    return described;
+}
+
+QString CaptureDriverName(int index)
+{
+    for (const DriverDescription& d : DescribeCaptureDrivers())
+        if (d.index == index)
+            return d.name;
+    return QString();
 }
 
 void SetCaptureDriversForTesting(std::optional<QVector<CaptureDriver>> drivers)

@@ -54,5 +54,17 @@ QVector<CaptureDriver> RefreshCaptureDrivers();
 // The node that now carries a device of that name: a camera plugged back in
 // may come back under another node. Null when none does.
 std::optional<CaptureDriver> FindVideoDevice(const QString& name);
+// A driver as the Video menu, the start-up check and the health report name
+// it: what capGetDriverDescriptionA reads into its 80-byte buffers.
+struct DriverDescription {
+    int index;
+    QString name;
+    QString version;
+};
+// The described drivers in index order; an index without one is left out.
+QVector<DriverDescription> DescribeCaptureDrivers();
+// The name of the driver at that index; empty when there is none.
+QString CaptureDriverName(int index);
+
 // Tests replace the list (slots with empty names are gaps); nullopt restores it.
 void SetCaptureDriversForTesting(std::optional<QVector<CaptureDriver>> drivers);

@@ -61,3 +61,9 @@ int ExchangeFiles(const char* a, const char* b)
 {
     return ::renameat2(AT_FDCWD, a, AT_FDCWD, b, RENAME_EXCHANGE) == 0 ? 0 : errno;
 }
+
+OwnFileOps& OwnFiles()
+{
+    static OwnFileOps ops;
+    return ops;
+}

@@ -4,6 +4,7 @@
 #include "archive/Archive.h"
 #include "archive/ArchiveFiles.h"
 #include "config/Profile.h"
+#include "platform/win/ownfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,8 +15,8 @@
 namespace
 {
 struct ScopedFileOps {
-    ArchiveFileOps saved = ArchiveFiles();
-    ~ScopedFileOps() { ArchiveFiles() = saved; }
+    OwnFileOps saved = OwnFiles();
+    ~ScopedFileOps() { OwnFiles() = saved; }
 };
 
 ino_t Inode(const QString& path)
@@ -26,11 +27,9 @@ ino_t Inode(const QString& path)
     return st.st_ino;
 }
 
-class ArchiveStore : public ::testing::Test
+class ArchiveStore : public ArchiveTest
 {
 protected:
-    ScopedTimeZone tz{"UTC"};
-    QTemporaryDir dir;
     QString picture = dir.filePath("vizo.jpg");
     std::time_t noon = LocalTime(2026, 12, 6, 12, 0, 5);
     RecordingPorts ports;
@@ -119,53 +118,46 @@ TEST(ArchiveNames, TimelapseIsDueOnceForTheDayBefore)
 
 TEST_F(ArchiveStore, SameFileSystemLinksOtherwiseCopies)
 {
-    const ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
     StoreResult linked = StorePicture(picture, layout, PictureRelPath(layout, noon));
     ASSERT_TRUE(linked.ok) << linked.error.toStdString();
     EXPECT_TRUE(linked.linked);
     EXPECT_EQ(Inode(linked.path), Inode(picture));
 
     ScopedFileOps ops;
-    ArchiveFiles().link = [](const char*, const char*) {
+    OwnFiles().link = [](const char*, const char*) {
         errno = EXDEV;
-        return -1;
+        return false;
     };
     StoreResult copied = StorePicture(picture, layout, PictureRelPath(layout, noon + 1));
     ASSERT_TRUE(copied.ok) << copied.error.toStdString();
     EXPECT_FALSE(copied.linked);
     EXPECT_NE(Inode(copied.path), Inode(picture));
-    QFile f(copied.path);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray(5000, 'p'));
+    EXPECT_EQ(ReadAll(copied.path), QByteArray(5000, 'p'));
     EXPECT_EQ(FilesBelow(layout.root),
               QStringList({"2026-12-06/120005.jpg", "2026-12-06/120006.jpg"}));
 }
 
 TEST_F(ArchiveStore, CollisionsGetSuffixesAndNothingIsOverwritten)
 {
-    const ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
     ASSERT_TRUE(WriteFile(layout.root + "/2026-12-06/120005.jpg", "earlier"));
     for (int i = 0; i < 2; ++i)
         ASSERT_TRUE(StorePicture(picture, layout, PictureRelPath(layout, noon)).ok);
     EXPECT_EQ(FilesBelow(layout.root),
               QStringList(
                   {"2026-12-06/120005-1.jpg", "2026-12-06/120005-2.jpg", "2026-12-06/120005.jpg"}));
-    QFile f(layout.root + "/2026-12-06/120005.jpg");
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), "earlier");
+    EXPECT_EQ(ReadAll(layout.root + "/2026-12-06/120005.jpg"), "earlier");
 }
 
 TEST_F(ArchiveStore, FullDiskLeavesNothingHalfWritten)
 {
-    const ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
     ScopedFileOps ops;
-    ArchiveFiles().link = [](const char*, const char*) {
+    OwnFiles().link = [](const char*, const char*) {
         errno = EXDEV;
-        return -1;
+        return false;
     };
     // The first block goes in, then the disk is full.
     int calls = 0;
-    ArchiveFiles().write = [&calls](int fd, const void* data, size_t size) -> ssize_t {
+    OwnFiles().write = [&calls](int fd, const void* data, size_t size) -> ssize_t {
         if (calls++ == 0)
             return ::write(fd, data, size < 1000 ? size : 1000);
         errno = ENOSPC;

@@ -1,5 +1,8 @@
 #include "ArchiveTestSupport.h"
 
+#include "FtpTestServer.h"
+#include "FtpTestUtil.h"
+#include "app/CCameraApp.h"
 #include "archive/ArchiveRecord.h"
 
 #include <QDir>
@@ -19,6 +22,18 @@ bool WriteFile(const QString& path, const QByteArray& bytes)
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool PutPicture(const QString& source, const QString& path, std::time_t t)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return QFile::copy(source, path) && SetModified(path, t);
 }
 
 bool SetModified(const QString& path, std::time_t t)
@@ -121,4 +136,15 @@ ArchiveLayout LayoutIn(const QString& dir)
     EXPECT_TRUE(MakeArchiveLayout(dir + "/%Y-%m-%d", "%H%M%S.jpg", &layout, &reason))
         << reason.toStdString();
     return layout;
+}
+
+void PublishThrough(CCameraApp& app, FtpTestServer& server)
+{
+    ASSERT_TRUE(server.Start()) << server.ErrorText().toStdString();
+    ASSERT_TRUE(server.MakeDir("timelapse"));
+    CUpload& u = app.m_upload;
+    ASSERT_EQ(u.LoadInternetLibrary(), 0);
+    UseServer(u, server);
+    u.m_bUseFtp = 1;
+    u.m_bUseDialup = 0;
 }

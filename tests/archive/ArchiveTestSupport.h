@@ -16,6 +16,10 @@ inline void PrintTo(const QString& text, std::ostream* out)
 }
 
 bool WriteFile(const QString& path, const QByteArray& bytes);
+// Empty when the file cannot be read.
+QByteArray ReadAll(const QString& path);
+// A copy of source at path (its folder made), modified at t.
+bool PutPicture(const QString& source, const QString& path, std::time_t t);
 bool SetModified(const QString& path, std::time_t t);
 // A file as the archive writes it: recorded beside it, modified at t.
 bool WriteRecorded(const QString& path, const QByteArray& bytes, std::time_t t);
@@ -38,6 +42,20 @@ bool ReadVideo(const QString& path, VideoInfo* info);
 
 // A layout with the default name pattern below dir/%Y-%m-%d.
 ArchiveLayout LayoutIn(const QString& dir);
+
+// In UTC, with an archive of the default layout below a fresh folder.
+class ArchiveTest : public ::testing::Test
+{
+protected:
+    ScopedTimeZone tz{"UTC"};
+    QTemporaryDir dir;
+    ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
+};
+
+class CCameraApp;
+class FtpTestServer;
+// The program's uploads go to the started server, which has a timelapse folder.
+void PublishThrough(CCameraApp& app, FtpTestServer& server);
 
 // The archive's ports, recorded; publishing answers as told, the clock and
 // the state folder are the test's.

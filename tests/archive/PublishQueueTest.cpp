@@ -16,31 +16,21 @@
 
 namespace
 {
-QByteArray ReadAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Four pictures of 2026-12-06 in an archive; the clock at ten past midnight
 // of the next day, when the day's video is built.
-class DayPictures : public ::testing::Test
+class DayPictures : public ArchiveTest
 {
 protected:
-    ScopedTimeZone tz{"UTC"};
-    QTemporaryDir dir;
     std::time_t day = LocalTime(2026, 12, 6, 0, 0, 0);
     std::time_t t0 = LocalTime(2026, 12, 7, 0, 10, 0);
     QString video = dir.filePath("archive/2026-12-06/timelapse-2026-12-06.mp4");
 
     void SetUp() override
     {
-        const ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
         for (int i = 0; i < 4; ++i) {
-            const QString path = layout.root + "/" + PictureRelPath(layout, day + 8 * 3600 + i);
-            QDir().mkpath(QFileInfo(path).absolutePath());
-            ASSERT_TRUE(QFile::copy(TestPicture(i), path));
-            ASSERT_TRUE(SetModified(path, day + 8 * 3600 + i));
+            const std::time_t t = day + 8 * 3600 + i;
+            ASSERT_TRUE(
+                PutPicture(TestPicture(i), layout.root + "/" + PictureRelPath(layout, t), t));
         }
     }
     void Configure(ArchiveSettings& s)
@@ -241,13 +231,7 @@ protected:
     void SetUp() override
     {
         DayPictures::SetUp();
-        ASSERT_TRUE(server.Start()) << server.ErrorText().toStdString();
-        ASSERT_TRUE(server.MakeDir("timelapse"));
-        CUpload& u = app.m_upload;
-        ASSERT_EQ(u.LoadInternetLibrary(), 0);
-        UseServer(u, server);
-        u.m_bUseFtp = 1;
-        u.m_bUseDialup = 0;
+        ASSERT_NO_FATAL_FAILURE(PublishThrough(app, server));
         Configure(app.m_archive.m_settings);
     }
     void TearDown() override

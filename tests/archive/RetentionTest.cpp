@@ -8,12 +8,9 @@
 
 namespace
 {
-class Retention : public ::testing::Test
+class Retention : public ArchiveTest
 {
 protected:
-    ScopedTimeZone tz{"UTC"};
-    QTemporaryDir dir;
-    ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
     std::time_t now = LocalTime(2026, 12, 10, 12, 0, 0);
 
     void Make(const QString& rel, int bytes, std::time_t t)

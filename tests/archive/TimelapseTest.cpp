@@ -16,21 +16,12 @@
 
 namespace
 {
-QByteArray ReadAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // 30 pictures every 20 minutes from 08:00 on 2026-12-06, a corrupt one, an
 // odd-sized one that is the day's first by time, and neighbours on the days
 // either side.
-class TimelapseDay : public ::testing::Test
+class TimelapseDay : public ArchiveTest
 {
 protected:
-    ScopedTimeZone tz{"UTC"};
-    QTemporaryDir dir;
-    ArchiveLayout layout = LayoutIn(dir.filePath("archive"));
     std::time_t day = LocalTime(2026, 12, 6, 0, 0, 0);
     QString video = dir.filePath("archive/2026-12-06/timelapse-2026-12-06.mp4");
 
@@ -42,9 +33,7 @@ protected:
         ASSERT_TRUE(WriteFile(corrupt, ReadAll(TestPicture(0)).left(600)));
         ASSERT_TRUE(SetModified(corrupt, day + 13 * 3600 + 30));
         // Named late, taken first: time order decides, not the name.
-        const QString odd = layout.root + "/2026-12-06/235000.jpg";
-        ASSERT_TRUE(QFile::copy(OddSizedPicture(), odd));
-        ASSERT_TRUE(SetModified(odd, day + 1));
+        ASSERT_TRUE(PutPicture(OddSizedPicture(), layout.root + "/2026-12-06/235000.jpg", day + 1));
         Put(TestPicture(31), day - 60);
         Put(TestPicture(32), day + 86400);
     }
@@ -52,9 +41,7 @@ protected:
     void Put(const QString& source, std::time_t t)
     {
         const QString path = layout.root + "/" + PictureRelPath(layout, t);
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        ASSERT_TRUE(QFile::copy(source, path)) << path.toStdString();
-        ASSERT_TRUE(SetModified(path, t));
+        ASSERT_TRUE(PutPicture(source, path, t)) << path.toStdString();
     }
 };
 
@@ -64,13 +51,7 @@ protected:
     void SetUp() override
     {
         TimelapseDay::SetUp();
-        ASSERT_TRUE(server.Start()) << server.ErrorText().toStdString();
-        ASSERT_TRUE(server.MakeDir("timelapse"));
-        CUpload& u = app.m_upload;
-        ASSERT_EQ(u.LoadInternetLibrary(), 0);
-        UseServer(u, server);
-        u.m_bUseFtp = 1;
-        u.m_bUseDialup = 0;
+        ASSERT_NO_FATAL_FAILURE(PublishThrough(app, server));
         ArchiveSettings& s = app.m_archive.m_settings;
         s.bUseArchive = 1;
         s.strFolder = dir.filePath("archive/%Y-%m-%d");

@@ -13,7 +13,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <signal.h>
 
 namespace
@@ -48,30 +47,6 @@ pid_t ProcessWith(const QString& text)
     }
     return 0;
 }
-
-// Capture log lines from any thread.
-class LogLines
-{
-public:
-    LogLines()
-    {
-        m_previous = SetLogObserver([this](const char*, const QString& text) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_lines << text;
-        });
-    }
-    ~LogLines() { SetLogObserver(m_previous); }
-    bool Has(const QString& text)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return !m_lines.filter(text).isEmpty();
-    }
-
-private:
-    std::mutex m_mutex;
-    QStringList m_lines;
-    LogObserver m_previous;
-};
 
 class CommandSource : public ::testing::Test
 {

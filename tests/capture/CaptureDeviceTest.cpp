@@ -1,10 +1,8 @@
 // The main window's side of the capture device: driver menu, connection,
 // placement, display switching and the Video commands.
 #include "CaptureTestSupport.h"
-#include "app/CCameraApp.h"
 #include "config/SettingsKeys.h"
 #include "res/resource.h"
-#include "session/CCameraDlg.h"
 
 #include <QAction>
 #include <QMenu>
@@ -16,21 +14,9 @@ namespace
 
 const QString kPattern = QStringLiteral("testsrc2=size=320x240:rate=15");
 
-class CaptureDevice : public ::testing::Test
+class CaptureDevice : public CaptureWindowTest
 {
 protected:
-    CaptureDevice()
-    {
-        m_app.SetRegistryKey(QStringLiteral("Brindlecote"));
-        m_app.m_pMainWnd = &m_dlg;
-    }
-    ~CaptureDevice() override { m_app.m_pMainWnd = nullptr; }
-
-    void Create()
-    {
-        ASSERT_TRUE(m_dlg.CreateCaptureWindow());
-        m_dlg.BuildDriverMenu();
-    }
     QRect CaptureRect() const { return m_dlg.m_hWndCap->geometry(); }
     bool Checked(int id) const { return m_dlg.MenuItem(id) && m_dlg.MenuItem(id)->isChecked(); }
     bool Enabled(int id) const { return m_dlg.MenuItem(id) && m_dlg.MenuItem(id)->isEnabled(); }
@@ -41,11 +27,6 @@ protected:
                s.fLiveWindow;
     }
     QStringList Writes() { return m_app.profile()->writeLog(); }
-
-    ScopedConfigHome m_home;
-    MessageBoxRecorder m_boxes;
-    CCameraApp m_app;
-    CCameraDlg m_dlg;
 };
 
 } // namespace

@@ -96,6 +96,24 @@ TEST(DriverDescriptions, NoDevicesAndNoSourcesGiveNoDriver)
     ScopedSources env{QByteArray()};
     char name[80], version[80];
     EXPECT_FALSE(capGetDriverDescriptionA(0, name, sizeof name, version, sizeof version));
+    EXPECT_TRUE(DescribeCaptureDrivers().isEmpty());
+}
+
+// Menu identifiers and the stored choice are indexes: a gap must not shift them.
+TEST(DriverDescriptions, DescribedDriversKeepTheirIndexesAcrossGaps)
+{
+    CaptureDriver tooLong = Source(QString(80, QLatin1Char('x')), "lavfi", "testsrc2");
+    ScopedDrivers drivers({Source("A", "lavfi", "testsrc2"), CaptureDriver{}, tooLong,
+                           Source("D", "lavfi", "testsrc2")});
+    const QVector<DriverDescription> described = DescribeCaptureDrivers();
+    ASSERT_EQ(described.size(), 2);
+    EXPECT_EQ(described[0].index, 0);
+    EXPECT_EQ(described[1].index, 3);
+    EXPECT_EQ(described[1].name, QStringLiteral("D"));
+    EXPECT_EQ(CaptureDriverName(3), QStringLiteral("D"));
+    EXPECT_TRUE(CaptureDriverName(1).isEmpty());
+    EXPECT_TRUE(CaptureDriverName(2).isEmpty()); // never cut to fit
+    EXPECT_TRUE(CaptureDriverName(-1).isEmpty());
 }
 
 TEST(CaptureWindow, HandlesThatAreNotLiveWindowsAnswerZero)

@@ -3,13 +3,10 @@
 #include "CaptureTestSupport.h"
 #include "FtpTestServer.h"
 #include "FtpTestUtil.h"
-#include "app/CCameraApp.h"
 #include "capture/SourceFormats.h"
 #include "config/SettingsKeys.h"
 #include "keeper.h"
-#include "log.h"
 #include "res/resource.h"
-#include "session/CCameraDlg.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -18,12 +15,9 @@
 #include <QMutex>
 #include <QProcess>
 #include <QTimer>
-#include <arpa/inet.h>
 #include <atomic>
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -39,15 +33,10 @@ class FfmpegCamera
 public:
     FfmpegCamera()
     {
-        const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
-        m_port = ntohs(a.sin_port);
-        close(probe);
+        // A free port for FFmpeg to listen on.
+        const int probe = ListenOnLoopback(1, &m_port);
+        if (probe >= 0)
+            close(probe);
     }
     ~FfmpegCamera() { Stop(); }
     QByteArray Url() const { return "tcp://127.0.0.1:" + QByteArray::number(m_port); }
@@ -108,48 +97,14 @@ QColor Centre(const std::vector<std::uint8_t>& dib)
     return p ? QColor(p[2], p[1], p[0]) : QColor();
 }
 
-// The main window over the settings store, with the camera states it reports.
-class CameraRecovery : public ::testing::Test
+class CameraRecovery : public CaptureWindowTest
 {
 protected:
-    CameraRecovery()
-    {
-        m_app.SetRegistryKey(QStringLiteral("Brindlecote"));
-        m_app.m_pMainWnd = &m_dlg;
-        m_previous = SetLogObserver([this](const char* kind, const QString& text) {
-            m_log << QString::fromLatin1(kind) + QStringLiteral(": ") + text;
-        });
-        QObject::connect(&m_dlg, &CCameraDlg::CameraStateChanged,
-                         [this](const QString& source, bool ok) {
-                             m_states << source + (ok ? QStringLiteral(" ok") : " lost");
-                         });
-    }
-    ~CameraRecovery() override
-    {
-        SetLogObserver(m_previous);
-        m_app.m_pMainWnd = nullptr;
-    }
-    void Create()
-    {
-        ASSERT_TRUE(m_dlg.CreateCaptureWindow());
-        m_dlg.BuildDriverMenu();
-        m_dlg.ConnectDriver(0);
-    }
-    bool Grab() { return SendMessageA(m_dlg.m_hWndCap, WM_CAP_GRAB_FRAME_NOSTOP, 0, 0); }
     QColor GrabbedCentre()
     {
         return SendMessageA(m_dlg.m_hWndCap, WM_CAP_EDIT_COPY, 0, 0) ? Centre(ClipboardDib())
                                                                      : QColor();
     }
-    int Logged(const QString& part) const { return m_log.filter(part).size(); }
-
-    ScopedConfigHome m_home;
-    MessageBoxRecorder m_boxes;
-    CCameraApp m_app;
-    CCameraDlg m_dlg;
-    QStringList m_states;
-    QStringList m_log;
-    LogObserver m_previous;
 };
 
 } // namespace
@@ -198,7 +153,7 @@ TEST_F(CameraRecovery, NetworkCameraComesBackThreeTimesAndTheNextUploadSucceeds)
     ASSERT_TRUE(camera.Start());
     ScopedSources env("Door=yuv4mpegpipe:" + camera.Url());
     m_app.WriteProfileInt(Keys::WarmUpFrames.section, Keys::WarmUpFrames.entry, 20);
-    Create();
+    Connect();
     ASSERT_EQ(m_states, QStringList{"Door ok"});
     // Every picture taken is past the black warm-up frames.
     ASSERT_TRUE(WaitFor([&] { return Grab(); }, 8000));
@@ -275,7 +230,7 @@ TEST_F(CameraRecovery, SourceThatNeverComesBackIsTriedWithAGrowingWaitAtNoCost)
         attempts.push_back(elapsed.elapsed());
         return QStringLiteral("No such device");
     });
-    Create();
+    Connect();
     gone = true;
     ASSERT_TRUE(WaitFor([&] { return m_states.size() == 2; }, 5000));
     const qint64 lost = elapsed.elapsed();
@@ -331,7 +286,7 @@ TEST(CaptureKeeper, SourceThatOpensAndEndsAtOnceWaitsLongerEachTime)
 TEST_F(CameraRecovery, StreamFasterThanItsCameraStatesTheCamerasRate)
 {
     ScopedSources env("Slow=lavfi:testsrc2=size=64x48:rate=5");
-    Create();
+    Connect();
     CUpload& u = m_app.m_upload;
     u.m_bUseDialup = 0;
     u.m_bUseFtp = 0;
@@ -363,7 +318,7 @@ TEST_F(CameraRecovery, SourceRefusedAtStartIsSetUpWhenItComesBack)
     ScopedRefusal refusal([&](const CaptureDriver&, const FrameFormat&) {
         return ++opens == 1 ? QStringLiteral("Connection refused") : QString();
     });
-    Create();
+    Connect();
     ASSERT_EQ(m_boxes.texts.size(), 1);
     EXPECT_EQ(m_dlg.m_hWndCap->geometry(), QRect(192, 144, 0, 0));
     EXPECT_FALSE(m_dlg.MenuItem(ID_VIDEO_FORMAT)->isEnabled());
@@ -383,7 +338,7 @@ TEST_F(CameraRecovery, FormatSurvivesARestartAndARefusedOneIsUndone)
     ScopedRefusal busy([](const CaptureDriver&, const FrameFormat& f) {
         return f.width == 160 ? QStringLiteral("Device or resource busy") : QString();
     });
-    Create();
+    Connect();
     {
         ModalAnswer answer(ChooseFormat(160, 120, 24));
         m_app.OnVideoFormat();
@@ -400,33 +355,26 @@ TEST_F(CameraRecovery, FormatSurvivesARestartAndARefusedOneIsUndone)
     EXPECT_EQ(m_dlg.m_hWndCap->size(), QSize(176, 144));
 
     // The next start reads the format back from the settings file.
-    CCameraApp restarted;
-    restarted.SetRegistryKey(QStringLiteral("Brindlecote"));
-    CCameraDlg dlg;
-    restarted.m_pMainWnd = &dlg;
-    ASSERT_TRUE(dlg.CreateCaptureWindow());
-    dlg.BuildDriverMenu();
-    dlg.ConnectDriver(0);
-    EXPECT_EQ(dlg.m_hWndCap->size(), QSize(176, 144));
-    ASSERT_TRUE(
-        WaitFor([&] { return SendMessageA(dlg.m_hWndCap, WM_CAP_GRAB_FRAME_NOSTOP, 0, 0); }, 3000));
-    ASSERT_TRUE(SendMessageA(dlg.m_hWndCap, WM_CAP_EDIT_COPY, 0, 0));
+    RestartedWindow restarted;
+    ASSERT_TRUE(restarted.dlg.m_hWndCap);
+    EXPECT_EQ(restarted.dlg.m_hWndCap->size(), QSize(176, 144));
+    ASSERT_TRUE(WaitFor([&] { return restarted.Grab(); }, 3000));
+    ASSERT_TRUE(SendMessageA(restarted.dlg.m_hWndCap, WM_CAP_EDIT_COPY, 0, 0));
     EXPECT_EQ(HeaderOf(ClipboardDib()).biBitCount, 8);
 
     // A hand-edited value is refused with a line, and the source's own size used.
-    restarted.WriteProfileString(Keys::VideoFormatSection,
-                                 SourceFormatEntry("USB Cam: 1/2").constData(),
-                                 QStringLiteral("big"));
-    dlg.ConnectDriver(0);
-    EXPECT_EQ(dlg.m_hWndCap->size(), QSize(320, 240));
+    restarted.app.WriteProfileString(Keys::VideoFormatSection,
+                                     SourceFormatEntry("USB Cam: 1/2").constData(),
+                                     QStringLiteral("big"));
+    restarted.dlg.ConnectDriver(0);
+    EXPECT_EQ(restarted.dlg.m_hWndCap->size(), QSize(320, 240));
     EXPECT_EQ(Logged("The stored video format 'big' of 'USB Cam: 1/2'"), 1);
-    restarted.m_pMainWnd = nullptr;
 }
 
 TEST_F(CameraRecovery, SourceLostWhileItsFormatIsChosenChangesNothing)
 {
     ScopedSources env("Short=lavfi:color=c=red:size=64x48:rate=10:duration=0.3");
-    Create();
+    Connect();
     ModalAnswer answer([&](QDialog& dialog) {
         WaitFor([&] { return m_states.size() == 2; }, 5000);
         return ChooseFormat(160, 120, 24)(dialog);

@@ -7,7 +7,6 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <gtest/gtest.h>
-#include <mutex>
 
 namespace
 {
@@ -49,35 +48,11 @@ private:
     QProcess m_process;
 };
 
-// Every log line, from any thread.
-class AllLines
-{
-public:
-    AllLines()
-    {
-        m_previous = SetLogObserver([this](const char*, const QString& text) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_lines << text;
-        });
-    }
-    ~AllLines() { SetLogObserver(m_previous); }
-    QStringList Lines()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_lines;
-    }
-
-private:
-    std::mutex m_mutex;
-    QStringList m_lines;
-    LogObserver m_previous;
-};
-
 TEST(RtspCamera, DeliversComesBackAfterARestartAndNeverLogsItsPassword)
 {
     RtspCamera camera;
     ASSERT_TRUE(camera.Start());
-    AllLines log;
+    LogLines log;
     SourceKeeper keeper;
     keeper.SetWarmUpSetting(0);
     keeper.SetWaitHookForTesting([](auto) { return std::chrono::milliseconds(500); });
@@ -105,7 +80,7 @@ TEST(RtspCamera, WrongPasswordIsRefusedWithAReasonThatSaysSo)
 {
     RtspCamera camera;
     ASSERT_TRUE(camera.Start());
-    AllLines log;
+    LogLines log;
     SourceKeeper keeper;
     QString error;
     EXPECT_FALSE(keeper.Open(camera.Driver("wrong-one"), {}, &error));

@@ -111,3 +111,80 @@ int ListenOnLoopback(int backlog, quint16* port)
     *port = ntohs(a.sin_port);
     return fd;
 }
+
+LogLines::LogLines()
+{
+    m_previous = SetLogObserver([this](const char*, const QString& text) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lines << text;
+    });
+}
+
+LogLines::~LogLines()
+{
+    SetLogObserver(m_previous);
+}
+
+bool LogLines::Has(const QString& part)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_lines.filter(part).isEmpty();
+}
+
+QStringList LogLines::Lines()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lines;
+}
+
+CaptureWindowTest::CaptureWindowTest()
+{
+    m_app.SetRegistryKey(QStringLiteral("Brindlecote"));
+    m_app.m_pMainWnd = &m_dlg;
+    m_previous = SetLogObserver([this](const char*, const QString& text) { m_log << text; });
+    QObject::connect(&m_dlg, &CCameraDlg::CameraStateChanged,
+                     [this](const QString& source, bool ok) {
+                         m_states << source + (ok ? QStringLiteral(" ok") : " lost");
+                     });
+}
+
+CaptureWindowTest::~CaptureWindowTest()
+{
+    SetLogObserver(m_previous);
+    m_app.m_pMainWnd = nullptr;
+}
+
+void CaptureWindowTest::Create()
+{
+    ASSERT_TRUE(m_dlg.CreateCaptureWindow());
+    m_dlg.BuildDriverMenu();
+}
+
+void CaptureWindowTest::Connect()
+{
+    Create();
+    if (!HasFatalFailure())
+        m_dlg.ConnectDriver(0);
+}
+
+bool CaptureWindowTest::Grab()
+{
+    return SendMessageA(m_dlg.m_hWndCap, WM_CAP_GRAB_FRAME_NOSTOP, 0, 0);
+}
+
+std::vector<std::uint8_t> CaptureWindowTest::GrabCopy()
+{
+    if (!Grab() || !SendMessageA(m_dlg.m_hWndCap, WM_CAP_EDIT_COPY, 0, 0))
+        return {};
+    return ClipboardDib();
+}
+
+RestartedWindow::RestartedWindow()
+{
+    app.SetRegistryKey(QStringLiteral("Brindlecote"));
+    app.m_pMainWnd = &dlg;
+    if (dlg.CreateCaptureWindow()) {
+        dlg.BuildDriverMenu();
+        dlg.ConnectDriver(0);
+    }
+}

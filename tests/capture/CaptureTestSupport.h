@@ -1,8 +1,12 @@
-// Shared by the capture tests: environment, driver lists, dialog answers.
+// Shared by the capture tests: environment, driver lists, dialog answers, the
+// main window over a camera.
 #pragma once
 
+#include "app/CCameraApp.h"
 #include "dib.h"
 #include "drivers.h"
+#include "log.h"
+#include "session/CCameraDlg.h"
 #include "support/scopedenv.h"
 #include "support/testsupport.h"
 #include "vfw.h"
@@ -12,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QVector>
 #include <cstdint>
+#include <gtest/gtest.h>
+#include <mutex>
 #include <vector>
 
 // The drivers of VIZO_VIDEO_SOURCES only: the device directory is an empty one.
@@ -52,3 +58,55 @@ int ListenOnLoopback(int backlog, quint16* port);
 
 // Resident memory of this process in kilobytes.
 long ResidentKilobytes();
+
+// Every log line, from any thread.
+class LogLines
+{
+public:
+    LogLines();
+    ~LogLines();
+    bool Has(const QString& part);
+    QStringList Lines();
+
+private:
+    std::mutex m_mutex;
+    QStringList m_lines;
+    LogObserver m_previous;
+};
+
+// The main window over the settings store, with the camera states it reports
+// ("NAME ok", "NAME lost") and the lines logged.
+class CaptureWindowTest : public ::testing::Test
+{
+protected:
+    CaptureWindowTest();
+    ~CaptureWindowTest() override;
+    // The capture window and the Video menu's drivers.
+    void Create();
+    // ... and the first driver connected, as start-up does.
+    void Connect();
+    // A frame newer than the last one taken.
+    bool Grab();
+    // Grabbed and copied out; empty when either fails.
+    std::vector<std::uint8_t> GrabCopy();
+    int Logged(const QString& part) const { return m_log.filter(part).size(); }
+
+    // Before the window: it may report while it closes.
+    QStringList m_states;
+    QStringList m_log;
+    LogObserver m_previous;
+    ScopedConfigHome m_home;
+    MessageBoxRecorder m_boxes;
+    CCameraApp m_app;
+    CCameraDlg m_dlg;
+};
+
+// Another start of the program over the same settings, its first driver connected.
+struct RestartedWindow {
+    RestartedWindow();
+    ~RestartedWindow() { app.m_pMainWnd = nullptr; }
+    bool Grab() { return SendMessageA(dlg.m_hWndCap, WM_CAP_GRAB_FRAME_NOSTOP, 0, 0); }
+
+    CCameraApp app;
+    CCameraDlg dlg;
+};

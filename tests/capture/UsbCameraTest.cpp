@@ -1,13 +1,9 @@
 // A USB camera as the program meets it, through the fake camera library
-// (tests/uvcfake). The library must be in the process before anything opens
-// a node, so each test runs again in a child process that preloads it, with
-// a device folder holding video0.
+// (tests/uvcfake), each test in a child process that preloads it.
 #include "CaptureTestSupport.h"
-#include "app/CCameraApp.h"
+#include "UsbCameraSupport.h"
 #include "capture/SourceFormats.h"
 #include "config/SettingsKeys.h"
-#include "log.h"
-#include "session/CCameraDlg.h"
 #include "uvcfake/pattern.h"
 #include "v4l2.h"
 
@@ -15,11 +11,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMap>
-#include <QProcess>
 #include <QSlider>
 #include <cstdlib>
 #include <fcntl.h>
@@ -30,82 +24,6 @@
 
 namespace
 {
-
-constexpr char kChildFlag[] = "VIZO_TEST_WITH_FAKE_CAMERA";
-const QString kCard = QStringLiteral("Fake UVC Camera");
-
-struct ChildRun {
-    enum Status { Here, Passed, Failed, Skipped } status = Here;
-    std::string output;
-};
-
-ChildRun RunWithFakeCamera()
-{
-    if (qEnvironmentVariableIsSet(kChildFlag))
-        return {};
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    QTemporaryDir devices;
-    QFile node(devices.filePath(QStringLiteral("video0")));
-    if (!node.open(QIODevice::WriteOnly))
-        return {ChildRun::Failed, "no device folder"};
-    node.close();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(VIZO_BUILD_DIR "/libuvcfake.so"));
-    env.insert(QString::fromLatin1(kChildFlag), QStringLiteral("1"));
-    env.insert(QStringLiteral("VIZO_VIDEO_DEVICE_DIR"), devices.path());
-    env.insert(QStringLiteral("UVCFAKE_CARD"), kCard);
-    env.insert(QStringLiteral("UVCFAKE_CONTROL_LOG"), devices.filePath(QStringLiteral("controls")));
-    env.remove(QStringLiteral("VIZO_VIDEO_SOURCES"));
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(
-        QCoreApplication::applicationFilePath(),
-        {QStringLiteral("--gtest_filter=%1.%2").arg(test->test_suite_name(), test->name())});
-    const bool finished = child.waitForFinished(240000);
-    if (!finished) {
-        child.kill();
-        child.waitForFinished();
-    }
-    ChildRun run;
-    run.output = child.readAll().toStdString();
-    if (run.output.find("[  SKIPPED ] 1 test") != std::string::npos)
-        run.status = ChildRun::Skipped;
-    else if (finished && child.exitCode() == 0 &&
-             run.output.find("[  PASSED  ] 1 test.") != std::string::npos)
-        run.status = ChildRun::Passed;
-    else
-        run.status = ChildRun::Failed;
-    return run;
-}
-
-// In the parent: runs the test in the child and reports its outcome. In the
-// child: goes on with the test body.
-#define WITH_FAKE_CAMERA()                                                                         \
-    if (const ChildRun run = RunWithFakeCamera(); run.status != ChildRun::Here) {                  \
-        if (run.status == ChildRun::Skipped)                                                       \
-            GTEST_SKIP() << run.output;                                                            \
-        EXPECT_EQ(run.status, ChildRun::Passed) << run.output;                                     \
-        return;                                                                                    \
-    }
-
-QString DeviceDir()
-{
-    return qEnvironmentVariable("VIZO_VIDEO_DEVICE_DIR");
-}
-
-QString NodePath(int n)
-{
-    return DeviceDir() + QStringLiteral("/video%1").arg(n);
-}
-
-QStringList ControlLog()
-{
-    QFile file(DeviceDir() + QStringLiteral("/controls"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
 
 int Counter(const std::vector<std::uint8_t>& dib)
 {
@@ -185,52 +103,13 @@ int BarsSeen(const std::vector<std::uint8_t>& dib)
     return seen;
 }
 
-// The main window over the fake camera, with the camera states it reports.
-class UsbCamera : public ::testing::Test
+class UsbCamera : public CaptureWindowTest
 {
 protected:
-    UsbCamera()
-    {
-        m_app.SetRegistryKey(QStringLiteral("Brindlecote"));
-        m_app.m_pMainWnd = &m_dlg;
-        m_previous = SetLogObserver([this](const char*, const QString& text) { m_log << text; });
-        QObject::connect(&m_dlg, &CCameraDlg::CameraStateChanged,
-                         [this](const QString& source, bool ok) {
-                             m_states << source + (ok ? QStringLiteral(" ok") : " lost");
-                         });
-    }
-    ~UsbCamera() override
-    {
-        SetLogObserver(m_previous);
-        m_app.m_pMainWnd = nullptr;
-    }
-    void Connect()
-    {
-        RefreshCaptureDrivers();
-        ASSERT_TRUE(m_dlg.CreateCaptureWindow());
-        m_dlg.BuildDriverMenu();
-        m_dlg.ConnectDriver(0);
-    }
     QString Stored(const char* section)
     {
         return m_app.GetProfileString(section, SourceFormatEntry(kCard).constData(), QString());
     }
-    int Logged(const QString& part) const { return m_log.filter(part).size(); }
-    std::vector<std::uint8_t> Grab()
-    {
-        if (!SendMessageA(m_dlg.m_hWndCap, WM_CAP_GRAB_FRAME_NOSTOP, 0, 0) ||
-            !SendMessageA(m_dlg.m_hWndCap, WM_CAP_EDIT_COPY, 0, 0))
-            return {};
-        return ClipboardDib();
-    }
-
-    ScopedConfigHome m_home;
-    MessageBoxRecorder m_boxes;
-    CCameraApp m_app;
-    CCameraDlg m_dlg;
-    QStringList m_states;
-    QStringList m_log;
-    LogObserver m_previous;
 };
 
 } // namespace
@@ -254,12 +133,12 @@ TEST_F(UsbCamera, GrabsTheMovingPatternAt640x480)
 {
     WITH_FAKE_CAMERA();
     Connect();
-    const std::vector<std::uint8_t> first = Grab();
+    const std::vector<std::uint8_t> first = GrabCopy();
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(HeaderOf(first).biWidth, 640);
     EXPECT_EQ(std::abs(HeaderOf(first).biHeight), 480);
     EXPECT_EQ(BarsSeen(first), uvcfake::kBarCount);
-    EXPECT_TRUE(WaitFor([&] { return Counter(Grab()) != Counter(first); }, 10000))
+    EXPECT_TRUE(WaitFor([&] { return Counter(GrabCopy()) != Counter(first); }, 10000))
         << "frames keep coming";
 
     // What the program asks of the camera today: the first format listed.
@@ -275,7 +154,7 @@ TEST_F(UsbCamera, UnpluggedIsLostAndFoundByNameUnderAnotherNode)
 {
     WITH_FAKE_CAMERA();
     Connect();
-    ASSERT_GE(Counter(Grab()), 0);
+    ASSERT_GE(Counter(GrabCopy()), 0);
     ASSERT_TRUE(QFile::remove(NodePath(0)));
     const QString lost = QStringLiteral("Video source '%1' lost (").arg(kCard);
     ASSERT_TRUE(WaitFor([&] { return !m_log.filter(lost).isEmpty(); }, 15000))
@@ -287,7 +166,7 @@ TEST_F(UsbCamera, UnpluggedIsLostAndFoundByNameUnderAnotherNode)
     replugged.close();
     ASSERT_TRUE(WaitFor([&] { return m_states.endsWith(kCard + " ok"); }, 30000))
         << m_log.join('\n').toStdString();
-    const std::vector<std::uint8_t> frame = Grab();
+    const std::vector<std::uint8_t> frame = GrabCopy();
     ASSERT_FALSE(frame.empty());
     EXPECT_EQ(BarsSeen(frame), uvcfake::kBarCount);
 }
@@ -296,7 +175,7 @@ TEST_F(UsbCamera, SecondWindowOnTheStreamingCameraIsToldItIsBusyAtOnce)
 {
     WITH_FAKE_CAMERA();
     Connect();
-    ASSERT_FALSE(Grab().empty());
+    ASSERT_FALSE(GrabCopy().empty());
     CCameraDlg second;
     ASSERT_TRUE(second.CreateCaptureWindow());
     second.BuildDriverMenu();
@@ -310,7 +189,7 @@ TEST_F(UsbCamera, SecondWindowOnTheStreamingCameraIsToldItIsBusyAtOnce)
     EXPECT_TRUE(m_boxes.texts.contains(
         QStringLiteral("Vizo could not connect to capture device\n'%1'!").arg(kCard)))
         << m_boxes.texts.join('|').toStdString();
-    EXPECT_FALSE(Grab().empty()) << "the first stream goes on";
+    EXPECT_FALSE(GrabCopy().empty()) << "the first stream goes on";
 }
 
 TEST_F(UsbCamera, ControlsListAsTheCameraOffersThemAndSetsAreRecordedInOrder)
@@ -342,7 +221,7 @@ TEST_F(UsbCamera, FormatDialogShowsEncodingsAndRatesAndTheChoiceOpensAndIsRememb
 {
     WITH_FAKE_CAMERA();
     Connect();
-    ASSERT_FALSE(Grab().empty());
+    ASSERT_FALSE(GrabCopy().empty());
     QStringList sizes, encodings;
     ModalAnswer look([&](QDialog& dialog) {
         auto* size = dialog.findChild<QComboBox*>(QStringLiteral("size"));
@@ -375,12 +254,12 @@ TEST_F(UsbCamera, FormatDialogShowsEncodingsAndRatesAndTheChoiceOpensAndIsRememb
     EXPECT_EQ(Stored(Keys::VideoFormatSection), QStringLiteral("1920x1080x24"));
     // New pictures come faster than YUYV could give them at this size. The
     // camera encodes its first MJPEG frames of a size before it streams.
-    ASSERT_TRUE(WaitFor([&] { return !Grab().empty(); }, 15000));
+    ASSERT_TRUE(WaitFor([&] { return !GrabCopy().empty(); }, 15000));
     QElapsedTimer timer;
     timer.start();
     int grabbed = 0;
     while (timer.elapsed() < 3000)
-        grabbed += Grab().empty() ? 0 : 1;
+        grabbed += GrabCopy().empty() ? 0 : 1;
     const double rate = grabbed * 1000.0 / double(timer.elapsed());
     std::printf("new 1920x1080 frames grabbed: %.1f a second\n", rate);
     EXPECT_GT(rate, 10.0);
@@ -392,27 +271,20 @@ TEST_F(UsbCamera, FormatDialogShowsEncodingsAndRatesAndTheChoiceOpensAndIsRememb
     EXPECT_EQ(StreamingNow(0).encoding, unsigned(V4L2_PIX_FMT_MJPEG));
     SendMessageA(m_dlg.m_hWndCap, WM_CAP_DRIVER_DISCONNECT, 0, 0);
 
-    CCameraApp restarted;
-    restarted.SetRegistryKey(QStringLiteral("Brindlecote"));
-    CCameraDlg dlg;
-    restarted.m_pMainWnd = &dlg;
-    ASSERT_TRUE(dlg.CreateCaptureWindow());
-    dlg.BuildDriverMenu();
-    dlg.ConnectDriver(0);
-    ASSERT_TRUE(
-        WaitFor([&] { return SendMessageA(dlg.m_hWndCap, WM_CAP_GRAB_FRAME_NOSTOP, 0, 0); }, 5000));
+    RestartedWindow restarted;
+    ASSERT_TRUE(restarted.dlg.m_hWndCap);
+    ASSERT_TRUE(WaitFor([&] { return restarted.Grab(); }, 5000));
     const Streaming again = StreamingNow(0);
     EXPECT_EQ(again.encoding, unsigned(V4L2_PIX_FMT_MJPEG));
     EXPECT_EQ(again.size, QSize(640, 480));
     EXPECT_EQ(again.fps, 30);
-    restarted.m_pMainWnd = nullptr;
 }
 
 TEST_F(UsbCamera, ControlsSetInTheSourceDialogAreStoredAndReappliedAutoFirstAfterReplug)
 {
     WITH_FAKE_CAMERA();
     Connect();
-    ASSERT_FALSE(Grab().empty());
+    ASSERT_FALSE(GrabCopy().empty());
     bool inactiveFirst = false, activeAfterSwitch = false;
     ModalAnswer set([&](QDialog& dialog) {
         auto* focus = ControlEditor<QSlider>(dialog, V4L2_CID_FOCUS_ABSOLUTE);
@@ -468,9 +340,9 @@ TEST_F(UsbCamera, StoredControlTheCameraRefusesIsLoggedOnceAndSkipped)
     m_app.WriteProfileString(Keys::VideoControlsSection, SourceFormatEntry(kCard).constData(),
                              powerLine + "=7," + exposure + "=500,bright," + brightness + "=20");
     Connect();
-    ASSERT_FALSE(Grab().empty());
+    ASSERT_FALSE(GrabCopy().empty());
     m_dlg.ConnectDriver(0);
-    ASSERT_FALSE(Grab().empty());
+    ASSERT_FALSE(GrabCopy().empty());
     EXPECT_EQ(ControlLog(), (QStringList{powerLine + "=7 EINVAL", brightness + "=20 ok",
                                          powerLine + "=7 EINVAL", brightness + "=20 ok"}));
     EXPECT_EQ(Logged(QStringLiteral("Video source '%1' refused the value 7 of control "

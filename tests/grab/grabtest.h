@@ -130,11 +130,13 @@ protected:
         s.m_nQuality = 50;
         s_nSwapIndex = 0;
         savedOps = FrameFiles();
+        savedFileOps = OwnFiles();
         CaptionExtrasInForce() = CaptionExtras();
     }
     ~GrabFixture() override
     {
         FrameFiles() = savedOps;
+        OwnFiles() = savedFileOps;
         CaptionExtrasInForce() = CaptionExtras();
         app.m_pMainWnd = nullptr;
         static const int owner = 0;
@@ -160,6 +162,7 @@ protected:
     QTemporaryDir dir;
     StatusRecorder status;
     FrameFileOps savedOps;
+    OwnFileOps savedFileOps;
 };
 
 } // namespace grabtest

@@ -27,16 +27,16 @@ protected:
     using Refuse = std::function<bool(const char*, const char*)>;
     void CountRenames(RenameLog* log, Refuse refuse = {})
     {
-        FrameFileOps& ops = FrameFiles();
+        OwnFileOps& ops = OwnFiles();
         auto counted = [refuse](int* count, std::function<bool(const char*, const char*)> real) {
             return [=](const char* from, const char* to) {
                 ++*count;
                 return !(refuse && refuse(from, to)) && real(from, to);
             };
         };
-        ops.park = counted(&log->park, LinkNoReplace);
-        ops.install = counted(&log->install, RenameOver);
-        ops.rename = counted(&log->restore, RenameNoReplace);
+        ops.link = counted(&log->park, LinkNoReplace);
+        ops.renameOver = counted(&log->install, RenameOver);
+        ops.renameNoReplace = counted(&log->restore, RenameNoReplace);
         ops.exchange = [=](const char* from, const char* to) {
             ++log->exchange;
             return refuse && refuse(from, to) ? EBUSY : ExchangeFiles(from, to);

@@ -167,7 +167,7 @@ TEST_F(GrabFrameTest, ReaderNeverSeesAPartialPicture)
         }
     });
     int installed = 0, exchanged = 0;
-    FrameFiles().exchange = [&exchanged](const char* a, const char* b) {
+    OwnFiles().exchange = [&exchanged](const char* a, const char* b) {
         const int error = ExchangeFiles(a, b);
         exchanged += error == 0;
         return error;

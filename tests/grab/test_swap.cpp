@@ -69,7 +69,7 @@ TEST_F(Swap, ExchangeRefusedFallsBackToParking)
         SCOPED_TRACE(c.error);
         RenameLog log;
         CountRenames(&log);
-        FrameFiles().exchange = [&log, c](const char* a, const char* b) {
+        OwnFiles().exchange = [&log, c](const char* a, const char* b) {
             return ++log.exchange > c.failures ? ExchangeFiles(a, b) : c.error;
         };
         const QByteArray previous = Contents(Dest());
@@ -154,7 +154,7 @@ TEST_F(Swap, DestinationIsNeverMissingWhileSwapping)
             }
         });
         int exchanged = 0;
-        FrameFiles().exchange = [&](const char* a, const char* b) {
+        OwnFiles().exchange = [&](const char* a, const char* b) {
             const int error = exchange ? ExchangeFiles(a, b) : EINVAL;
             exchanged += error == 0;
             return error;
@@ -186,15 +186,15 @@ TEST_F(Swap, OldPictureThatWillNotGoIsClearedNextTime)
     for (const char* left : {"cam.jpg.t01", "cam.jpg.d03"}) {
         SCOPED_TRACE(left);
         int deletes = 0;
-        FrameFiles().remove = [&deletes](const char*) { return ++deletes, false; };
+        OwnFiles().remove = [&deletes](const char*) { return ++deletes, false; };
         EXPECT_EQ(Grab(), 1);
         EXPECT_EQ(deletes, 5);
         EXPECT_EQ(Leftovers(), QStringList{QLatin1String(left)});
-        FrameFiles().remove = DeleteLocalFile;
+        OwnFiles().remove = DeleteLocalFile;
         EXPECT_EQ(Grab(), 1);
         EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
         // Now by parking.
-        FrameFiles().exchange = [](const char*, const char*) { return EOPNOTSUPP; };
+        OwnFiles().exchange = [](const char*, const char*) { return EOPNOTSUPP; };
     }
 }
 

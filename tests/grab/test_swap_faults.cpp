@@ -44,8 +44,8 @@ TEST_F(Swap, LockedDestinationKeepsThePreviousPicture)
     // An install that fails after the destination went: the parked copy goes back.
     log = {};
     CountRenames(&log);
-    FrameFiles().exchange = [](const char*, const char*) { return EINVAL; };
-    FrameFiles().install = [&log, dest](const char*, const char*) {
+    OwnFiles().exchange = [](const char*, const char*) { return EINVAL; };
+    OwnFiles().renameOver = [&log, dest](const char*, const char*) {
         ++log.install;
         ::unlink(dest.constData());
         return false;

@@ -1,29 +1,15 @@
 // Exports every Internet entry point but InternetQueryOptionA.
 #include "wintypes.h"
 
-#define EXPORT extern "C" __attribute__((visibility("default")))
+#define STUB(type, name, result)                                                                   \
+    extern "C" __attribute__((visibility("default"))) type name()                                  \
+    {                                                                                              \
+        return result;                                                                             \
+    }
 
-EXPORT void* InternetOpenA()
-{
-    return nullptr;
-}
-EXPORT void* InternetConnectA()
-{
-    return nullptr;
-}
-EXPORT BOOL InternetCloseHandle()
-{
-    return FALSE;
-}
-EXPORT BOOL FtpPutFileA()
-{
-    return FALSE;
-}
-EXPORT BOOL FtpRenameFileA()
-{
-    return FALSE;
-}
-EXPORT BOOL FtpDeleteFileA()
-{
-    return FALSE;
-}
+STUB(void*, InternetOpenA, nullptr)
+STUB(void*, InternetConnectA, nullptr)
+STUB(BOOL, InternetCloseHandle, FALSE)
+STUB(BOOL, FtpPutFileA, FALSE)
+STUB(BOOL, FtpRenameFileA, FALSE)
+STUB(BOOL, FtpDeleteFileA, FALSE)

@@ -1,33 +1,16 @@
 // Exports every dial-up entry point but RasHangUpA.
 #include "wintypes.h"
 
-#define EXPORT extern "C" __attribute__((visibility("default")))
+#define STUB(name)                                                                                 \
+    extern "C" __attribute__((visibility("default"))) DWORD name()                                 \
+    {                                                                                              \
+        return 1;                                                                                  \
+    }
 
-EXPORT DWORD RasDialA()
-{
-    return 1;
-}
-EXPORT DWORD RasEnumConnectionsA()
-{
-    return 1;
-}
-EXPORT DWORD RasEnumEntriesA()
-{
-    return 1;
-}
-EXPORT DWORD RasGetConnectStatusA()
-{
-    return 1;
-}
-EXPORT DWORD RasGetEntryDialParamsA()
-{
-    return 1;
-}
-EXPORT DWORD RasGetErrorStringA()
-{
-    return 1;
-}
-EXPORT DWORD RasGetProjectionInfoA()
-{
-    return 1;
-}
+STUB(RasDialA)
+STUB(RasEnumConnectionsA)
+STUB(RasEnumEntriesA)
+STUB(RasGetConnectStatusA)
+STUB(RasGetEntryDialParamsA)
+STUB(RasGetErrorStringA)
+STUB(RasGetProjectionInfoA)

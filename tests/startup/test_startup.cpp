@@ -71,15 +71,28 @@ protected:
         CUpload::s_szDialupLibrary = savedRas;
     }
 
+    // Answers the colour warning with its box ticked and that button clicked.
+    static std::function<int(QDialog&)> TickAndClick(const QString& button)
+    {
+        return [button](QDialog& d) {
+            auto& w = static_cast<CColorWarningDlg&>(d);
+            w.checkBox()->setChecked(true);
+            for (QPushButton* b : w.findChildren<QPushButton*>())
+                if (b->text() == button)
+                    b->click();
+            return w.result();
+        };
+    }
+
     Profile Store() { return Profile(QStringLiteral("Brindlecote"), QStringLiteral("vizo")); }
 
-    // Settings that raise no greeting.
-    void StoreCompleteLanSettings()
+    // Settings that raise no greeting (blanks are not empty).
+    void StoreCompleteLanSettings(const QString& value = QStringLiteral("x"))
     {
         Profile store = Store();
         store.WriteInt("Dialup", "Use Dialup", 0);
         for (const char* e : {"Server", "Username", "Password"})
-            store.WriteString("FTP", e, QStringLiteral("x"));
+            store.WriteString("FTP", e, value);
     }
 
     bool Run(const QStringList& args = {})
@@ -139,6 +152,13 @@ TEST_F(StartupTest, OnlyTheFirstInstallerRunsAndAllAreRemoved)
     EXPECT_EQ(lastAppDir, programDir.path() + QLatin1Char('/'));
 }
 
+bool WriteProgram(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() &&
+           file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 double ProcessorSeconds()
 {
     rusage use{};
@@ -152,11 +172,7 @@ TEST_F(StartupTest, WaitForARealInstallerEndsWithoutSpinning)
     CUpload::s_szInternetLibrary = "libvizo-no-such-layer.so";
     CCameraApp::s_startProcess = savedStart;
     const QString installer = programDir.filePath(QStringLiteral("Dewint.exe"));
-    QFile script(installer);
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\nsleep 0.5\n");
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_TRUE(WriteProgram(installer, "#!/bin/sh\nsleep 0.5\n"));
     // Busy in the pump while the installer ends, so the pump sees the exit.
     QTimer::singleShot(0, [] {
         QThread::msleep(1000);
@@ -221,11 +237,7 @@ TEST_F(StartupTest, GreetingWhenConnectionSettingsAreEmpty)
     ASSERT_FALSE(boxes.texts.isEmpty());
     EXPECT_TRUE(boxes.texts[0].startsWith(QStringLiteral("Welcome to Vizo!\nPlease choose")));
 
-    // Blanks are not empty.
-    Profile store = Store();
-    store.WriteInt("Dialup", "Use Dialup", 0);
-    for (const char* e : {"Server", "Username", "Password"})
-        store.WriteString("FTP", e, QStringLiteral(" "));
+    StoreCompleteLanSettings(QStringLiteral(" "));
     boxes.texts.clear();
     Run();
     EXPECT_EQ(boxes.texts, QStringList{kNoDevice});
@@ -254,14 +266,7 @@ TEST_F(StartupTest, ColourWarningTickedAndNoIsStoredAndRunsOn)
 {
     StoreCompleteLanSettings();
     depth = 8;
-    onColourWarning = [](QDialog& d) {
-        auto& w = static_cast<CColorWarningDlg&>(d);
-        w.checkBox()->setChecked(true);
-        for (QPushButton* b : w.findChildren<QPushButton*>())
-            if (b->text() == QStringLiteral("&No"))
-                b->click();
-        return w.result();
-    };
+    onColourWarning = TickAndClick(QStringLiteral("&No"));
     Run();
     EXPECT_EQ(mainWindowRuns, 1);
     EXPECT_EQ(Store().ReadInt("General", "No Color Warning", 0), 1);
@@ -275,19 +280,9 @@ TEST_F(StartupTest, ColourWarningYesWithTheBoxTickedStoresItAndEnds)
     depth = 8;
     QTemporaryDir tools;
     const QString tool = tools.filePath(QStringLiteral("arandr"));
-    QFile script(tool);
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    ASSERT_TRUE(WriteProgram(tool, ""));
     ScopedEnv path("PATH", tools.path().toLocal8Bit());
-    onColourWarning = [](QDialog& d) {
-        auto& w = static_cast<CColorWarningDlg&>(d);
-        w.checkBox()->setChecked(true);
-        for (QPushButton* b : w.findChildren<QPushButton*>())
-            if (b->text() == QStringLiteral("&Yes"))
-                b->click();
-        return w.result();
-    };
+    onColourWarning = TickAndClick(QStringLiteral("&Yes"));
     EXPECT_FALSE(Run());
     EXPECT_EQ(mainWindowRuns, 0);
     EXPECT_EQ(started, (QList<QPair<QString, bool>>{{tool, false}}))
