@@ -6,6 +6,7 @@
 #include "SettingsModel.h"
 #include "capture/CaptionSettings.h"
 #include "capture/FrameSwap.h"
+#include "config/RunProfile.h"
 #include "config/SettingsKeys.h"
 #include "platform/afx/afx.h"
 #include "platform/afx/log.h"
@@ -180,8 +181,7 @@ bool CCameraApp::ApplyCommandLine(const CommandLine& line)
         return false;
     }
     m_strProfile = line.profile;
-    SetStateProfile(m_strProfile);
-    SetArchiveProfile(m_strProfile);
+    SetRunProfile(m_strProfile);
     if (!m_strProfile.isEmpty())
         AfxSetAppName(QStringLiteral("%1 (%2)").arg(m_pszAppName, m_strProfile));
     return true;

@@ -1,5 +1,6 @@
 #include "app/CCameraApp.h"
 #include "app/CommandLine.h"
+#include "config/RunProfile.h"
 #include "service/HealthReport.h"
 
 #include <QApplication>
@@ -32,7 +33,7 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "%s\n", qPrintable(line.profileError));
             return CCameraApp::kExitUsage;
         }
-        SetStateProfile(line.profile);
+        SetRunProfile(line.profile);
         return PrintHealthStatus(std::time(nullptr));
     }
     // The offscreen platform needs no X, no Wayland and no virtual server.

@@ -1,6 +1,7 @@
 #include "ArchiveSettings.h"
 
 #include "config/KeyedStore.h"
+#include "config/RunProfile.h"
 
 #include <QStandardPaths>
 
@@ -45,26 +46,12 @@ void SaveArchiveSettings(ArchiveSettings& cur, const ArchiveSettings& e, Profile
     WriteIfChanged(store, Keys::TimelapseRemote, cur.strTimelapseRemote, e.strTimelapseRemote);
 }
 
-namespace
-{
-QString& ArchiveProfile()
-{
-    static QString name;
-    return name;
-}
-} // namespace
-
-void SetArchiveProfile(const QString& name)
-{
-    ArchiveProfile() = name;
-}
-
 QString DefaultArchiveFolder()
 {
     QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     if (pictures.isEmpty())
         pictures = QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
-    const QString& profile = ArchiveProfile();
+    const QString& profile = RunProfile();
     return pictures + QStringLiteral("/Vizo/") +
            (profile.isEmpty() ? QString() : profile + QLatin1Char('/')) +
            QStringLiteral("%Y-%m-%d");

@@ -30,7 +30,6 @@ void SaveArchiveSettings(ArchiveSettings& current, const ArchiveSettings& edited
 // The user's pictures folder followed by /Vizo/%Y-%m-%d, or /Vizo/NAME/%Y-%m-%d
 // for a profile, so that two cameras never share an archive by default.
 QString DefaultArchiveFolder();
-void SetArchiveProfile(const QString& name);
 // The folder pattern in force: the stored one, or the default when empty.
 QString EffectiveFolder(const QString& folder);
 QString EffectiveFolder(const ArchiveSettings& s);

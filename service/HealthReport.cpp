@@ -1,5 +1,6 @@
 #include "HealthReport.h"
 
+#include "config/RunProfile.h"
 #include "platform/win/ownfile.h"
 #include <QDateTime>
 #include <QDir>
@@ -202,27 +203,13 @@ QString HealthSummary(const HealthState& s, std::time_t now)
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
-namespace
-{
-QString& StateProfile()
-{
-    static QString name;
-    return name;
-}
-} // namespace
-
-void SetStateProfile(const QString& name)
-{
-    StateProfile() = name;
-}
-
 QString StateDirectory()
 {
     QString base = qEnvironmentVariable("XDG_STATE_HOME");
     if (base.isEmpty() || !QDir::isAbsolutePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/state");
     base += QStringLiteral("/vizo");
-    return StateProfile().isEmpty() ? base : base + QLatin1Char('/') + StateProfile();
+    return RunProfile().isEmpty() ? base : base + QLatin1Char('/') + RunProfile();
 }
 
 QString StatusFilePath()

@@ -46,9 +46,6 @@ QString HealthSummary(const HealthState& s, std::time_t now);
 // $XDG_STATE_HOME/vizo (default ~/.local/state/vizo), no trailing slash;
 // with a profile its folder inside that one, $XDG_STATE_HOME/vizo/NAME.
 QString StateDirectory();
-// Set once at start-up, before anything reads the state folder; NAME must
-// already have been checked (ProfileNameProblem). Empty: no profile.
-void SetStateProfile(const QString& name);
 QString StatusFilePath();
 
 // Replaces the file atomically (a new file of our own, then rename: a link at

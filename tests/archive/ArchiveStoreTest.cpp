@@ -4,6 +4,7 @@
 #include "archive/Archive.h"
 #include "archive/ArchiveFiles.h"
 #include "config/Profile.h"
+#include "config/RunProfile.h"
 #include "platform/win/ownfile.h"
 
 #include <QDir>
@@ -71,9 +72,9 @@ TEST(ArchiveNames, PatternsExpandAndOnlyOwnNamesMatch)
 TEST(ArchiveNames, ProfilesGetADefaultFolderOfTheirOwn)
 {
     const QString usual = DefaultArchiveFolder();
-    SetArchiveProfile("door");
+    SetRunProfile("door");
     const QString door = DefaultArchiveFolder();
-    SetArchiveProfile(QString());
+    SetRunProfile(QString());
     ASSERT_TRUE(usual.endsWith("/Vizo/%Y-%m-%d")) << usual.toStdString();
     EXPECT_EQ(door, usual.chopped(8) + "door/%Y-%m-%d");
     EXPECT_EQ(EffectiveFolder(QStringLiteral("  ")), usual);

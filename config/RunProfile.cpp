@@ -1,0 +1,20 @@
+#include "RunProfile.h"
+
+namespace
+{
+QString& Name()
+{
+    static QString name;
+    return name;
+}
+} // namespace
+
+void SetRunProfile(const QString& name)
+{
+    Name() = name;
+}
+
+const QString& RunProfile()
+{
+    return Name();
+}
