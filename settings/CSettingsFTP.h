@@ -1,9 +1,11 @@
-// FTP page: whether to upload, the protocol and its keys, the server, the
-// account, the remote name and the transfer mode.
+// FTP page: whether to upload, the first destination's controls and the safe
+// mode.
 #pragma once
 
 #include "PropertySheet.h"
 #include "net/FtpTransport.h"
+
+class CDestinationBox;
 
 class CSettingsFTP : public CPropertyPage
 {
@@ -19,15 +21,16 @@ public:
     int m_bSafeFtp = 0;
     FtpTransportSettings m_transport;
 
+    // Null until the page is shown.
+    CDestinationBox* DestinationBox() const { return m_box; }
+
 protected:
     void CreateControls() override;
     void DoDataExchange(CDataExchange& dx) override;
     void OnInitDialog() override;
 
 private:
-    void CreateTransportControls();
-    void ExchangeTransport(CDataExchange& dx);
     void UpdateFtpControls();
-    void ValidateHttp(CDataExchange& dx);
-    void OnBrowseKey();
+
+    CDestinationBox* m_box = nullptr;
 };

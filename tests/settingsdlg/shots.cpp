@@ -54,8 +54,8 @@ int main(int argc, char** argv)
     app.WriteProfileString("Video Sources", "Test pattern",
                            QStringLiteral("lavfi:testsrc2=size=640x480:rate=15"));
 
-    static const char* names[] = {"dialup",  "ftp",     "image",  "upload",
-                                  "caption", "archive", "cameras"};
+    static const char* names[] = {"dialup", "ftp",     "destinations", "image",
+                                  "upload", "caption", "archive",      "cameras"};
     int saved = 0;
     AfxSetModalHandler([&](QDialog& dialog) {
         auto* sheet = qobject_cast<CSettings*>(&dialog);
