@@ -29,11 +29,11 @@ CSettingsDestinations::CSettingsDestinations()
 
 void CSettingsDestinations::CreateControls()
 {
-    auto* choose = Add<QComboBox>(kChoose, QRect(62, 5, 60, 13));
+    auto* choose = Add<QComboBox>(kChoose, QRect(62, 5, 72, 13));
     for (int n = 2; n <= 4; ++n)
         choose->addItem(QStringLiteral("Destination %1").arg(n));
-    Add<QLabel>(kChooseLabel, QStringLiteral("&Edit"), QRect(7, 7, 53, 9))->setBuddy(choose);
-    Add<QCheckBox>(kUse, QStringLiteral("U&pload here too"), QRect(130, 7, 90, 10));
+    Add<QLabel>(kChooseLabel, QStringLiteral("E&dit"), QRect(7, 7, 53, 9))->setBuddy(choose);
+    Add<QCheckBox>(kUse, QStringLiteral("Up&load here too"), QRect(142, 7, 78, 10));
     m_box = new CDestinationBox(this, 20, 135);
     auto* width = Add<QLineEdit>(kMaxWidth, QRect(62, 157, 30, 13));
     Add<QLabel>(kMaxWidthLabel, QStringLiteral("Max &width"), QRect(7, 159, 53, 9))
