@@ -11,6 +11,7 @@
 #include "settings/CSettings.h"
 #include "settings/CSettingsArchive.h"
 #include "settings/CSettingsCameras.h"
+#include "settings/CSettingsDestinations.h"
 #include "settings/CSettingsDialup.h"
 #include "settings/CSettingsFTP.h"
 #include "settings/CSettingsPath.h"
@@ -22,6 +23,7 @@ namespace
 struct SettingsPages {
     CSettingsDialup dialup;
     CSettingsFTP ftp;
+    CSettingsDestinations destinations;
     CSettingsPath path;
     CSettingsUpload upload;
     CSettingsTime time;
@@ -41,6 +43,8 @@ void CopyIn(const SettingsEdit& e, SettingsPages& p)
     p.ftp.m_bUseFtp = e.bUseFtp;
     p.ftp.m_bSafeFtp = e.bSafeFtp;
     p.ftp.m_transport = e.ftpTransport;
+    std::copy(std::begin(e.destinations), std::end(e.destinations),
+              std::begin(p.destinations.m_destinations));
     p.path.m_strLocalPath = e.strLocalPath;
     p.path.m_nQuality = e.nQuality;
     p.upload.m_nIntervalCount = e.nIntervalCount;
@@ -74,6 +78,8 @@ SettingsEdit CopyOut(const SettingsPages& p)
     e.bUseFtp = p.ftp.m_bUseFtp;
     e.bSafeFtp = p.ftp.m_bSafeFtp;
     e.ftpTransport = p.ftp.m_transport;
+    std::copy(std::begin(p.destinations.m_destinations), std::end(p.destinations.m_destinations),
+              std::begin(e.destinations));
     e.strLocalPath = p.path.m_strLocalPath;
     e.nQuality = p.path.m_nQuality;
     e.nIntervalCount = p.upload.m_nIntervalCount;
@@ -127,8 +133,8 @@ void CCameraApp::OnSettings()
     const QVector<VideoSourceEntry> sources = ReadVideoSources(profile());
     pages.cameras.m_entries = sources;
     for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{
-             &pages.dialup, &pages.ftp, &pages.path, &pages.upload, &pages.time, &pages.archive,
-             &pages.cameras})
+             &pages.dialup, &pages.ftp, &pages.destinations, &pages.path, &pages.upload,
+             &pages.time, &pages.archive, &pages.cameras})
         sheet.AddPage(page);
     if (AfxRunModal(sheet) == IDOK) {
         if (Profile* store = profile()) {

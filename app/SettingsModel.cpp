@@ -60,8 +60,77 @@ void LoadRemainingSettings(CUpload& u, const Profile* store, const QString& appD
     u.m_nNumSeries = ReadInt(store, Keys::NumSeries);
     u.m_fMaxFps = ParseMaxFps(ReadString(store, Keys::MaxFps));
     SetRetryFailed(ReadInt(store, Keys::RetryFailed) != 0);
+    for (int i = 0; i < CUpload::kExtraDestinations; ++i)
+        u.m_destinations[i] = LoadDestination(store, i);
     LoadDaylightRule(store);
     LoadVideoSources(store);
+}
+
+namespace
+{
+// The keys of one [Destination N] section.
+struct DestinationKeys {
+    explicit DestinationKeys(int index)
+        : section(QString::fromLatin1(Keys::DestinationSectionFormat)
+                      .arg(index + Keys::FirstExtraDestination)
+                      .toLatin1())
+    {
+    }
+    template <typename K> K operator()(K key) const
+    {
+        key.section = section.constData();
+        return key;
+    }
+    QByteArray section;
+};
+} // namespace
+
+FtpDestination LoadDestination(const Profile* store, int index)
+{
+    const DestinationKeys k(index);
+    FtpDestination d;
+    d.bUse = ReadInt(store, k(Keys::DestUse));
+    d.strServer = ReadString(store, k(Keys::DestServer));
+    d.strUsername = ReadString(store, k(Keys::DestUsername));
+    d.strPassword = ReadString(store, k(Keys::DestPassword));
+    d.strRemotePath = ReadString(store, k(Keys::DestRemote));
+    d.nMaxWidth = ReadInt(store, k(Keys::DestMaxWidth));
+    FtpTransportSettings& t = d.transport;
+    t.nProtocol = ReadInt(store, k(Keys::DestProtocol));
+    t.nTransferMode = ReadInt(store, k(Keys::DestTransferMode));
+    t.strServerKey = ReadString(store, k(Keys::DestServerKey));
+    t.strPrivateKey = ReadString(store, k(Keys::DestPrivateKey));
+    t.strRegion = ReadString(store, k(Keys::DestRegion));
+    t.strFormField = ReadString(store, k(Keys::DestFormField));
+    if (d.bUse && d.nMaxWidth < 0)
+        LogStatus(QStringLiteral("[%1] Max Width %2 is not a width: the picture goes as taken.")
+                      .arg(QString::fromLatin1(k.section))
+                      .arg(d.nMaxWidth));
+    return d;
+}
+
+void SaveDestination(FtpDestination& stored, const FtpDestination& edited, Profile& store,
+                     int index)
+{
+    const DestinationKeys k(index);
+    WriteIfChanged(store, k(Keys::DestUse), stored.bUse, edited.bUse);
+    WriteIfChanged(store, k(Keys::DestProtocol), stored.transport.nProtocol,
+                   edited.transport.nProtocol);
+    WriteIfChanged(store, k(Keys::DestServer), stored.strServer, edited.strServer);
+    WriteIfChanged(store, k(Keys::DestUsername), stored.strUsername, edited.strUsername);
+    WriteIfChanged(store, k(Keys::DestPassword), stored.strPassword, edited.strPassword);
+    WriteIfChanged(store, k(Keys::DestTransferMode), stored.transport.nTransferMode,
+                   edited.transport.nTransferMode);
+    WriteIfChanged(store, k(Keys::DestServerKey), stored.transport.strServerKey,
+                   edited.transport.strServerKey);
+    WriteIfChanged(store, k(Keys::DestPrivateKey), stored.transport.strPrivateKey,
+                   edited.transport.strPrivateKey);
+    WriteIfChanged(store, k(Keys::DestRegion), stored.transport.strRegion,
+                   edited.transport.strRegion);
+    WriteIfChanged(store, k(Keys::DestFormField), stored.transport.strFormField,
+                   edited.transport.strFormField);
+    WriteIfChanged(store, k(Keys::DestRemote), stored.strRemotePath, edited.strRemotePath);
+    WriteIfChanged(store, k(Keys::DestMaxWidth), stored.nMaxWidth, edited.nMaxWidth);
 }
 
 QVector<VideoSourceEntry> ReadVideoSources(const Profile* store)
@@ -209,6 +278,8 @@ SettingsEdit EditFromSettings(const CUpload& u)
     e.nFontPointSize = u.m_nFontPointSize;
     e.crCaptionColor = u.m_crCaptionColor;
     e.bRetryFailed = RetryFailedInForce() ? 1 : 0;
+    for (int i = 0; i < CUpload::kExtraDestinations; ++i)
+        e.destinations[i] = u.m_destinations[i];
     return e;
 }
 
@@ -234,6 +305,8 @@ void SaveConfirmedSettings(CUpload& u, const SettingsEdit& e, Profile& store)
     WriteIfChanged(store, Keys::FtpRegion, t.strRegion, e.ftpTransport.strRegion);
     WriteIfChanged(store, Keys::FtpFormField, t.strFormField, e.ftpTransport.strFormField);
     WriteIfChanged(store, Keys::RemotePath, u.m_strRemotePath, e.strRemotePath);
+    for (int i = 0; i < CUpload::kExtraDestinations; ++i)
+        SaveDestination(u.m_destinations[i], e.destinations[i], store, i);
     WriteIfChanged(store, Keys::LocalPath, u.m_strLocalPath, e.strLocalPath);
     WriteIfChanged(store, Keys::Quality, u.m_nQuality, e.nQuality);
     WriteIfChanged(store, Keys::CaptionHorzPos, u.m_nCaptionHorzPos, e.nCaptionHorzPos);

@@ -16,6 +16,13 @@ class Profile;
 void LoadDialupSettings(CUpload& u, const Profile* store);
 void LoadRemainingSettings(CUpload& u, const Profile* store, const QString& appDir);
 
+// Destination 2 + index ([Destination N]); index 0..2. A destination in use
+// whose Max Width cannot be a width is logged (it publishes the picture as taken).
+FtpDestination LoadDestination(const Profile* store, int index);
+// Writes each value that differs from stored, and takes it into stored.
+void SaveDestination(FtpDestination& stored, const FtpDestination& edited, Profile& store,
+                     int index);
+
 // Daylight only, as stored; a rule that cannot be used is logged and left off
 // for the run (the stored texts stay as they are).
 DaylightTexts LoadDaylightTexts(const Profile* store);
@@ -70,6 +77,7 @@ struct SettingsEdit {
     int nFontPointSize = 0;
     COLORREF crCaptionColor = 0;
     int bRetryFailed = 1;
+    FtpDestination destinations[3]; // 2 to 4
 };
 
 SettingsEdit EditFromSettings(const CUpload& u);

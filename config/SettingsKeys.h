@@ -106,6 +106,25 @@ inline constexpr StrKey DaylightSunAltitude{"Upload", "Sun Altitude", "-6"};
 // HTTP destinations ([FTP] Protocol 4 WebDAV, 5 S3-compatible, 6 HTTP POST).
 inline constexpr StrKey FtpRegion{"FTP", "Region", ""}; // empty: us-east-1
 inline constexpr StrKey FtpFormField{"FTP", "Form Field", "file"};
+// Destinations 2 to 4 beyond [FTP]: sections "Destination 2".."Destination 4",
+// each with these values (the section is filled in by DestinationKey); the
+// meanings are those of [FTP]'s. Use 0 keeps a destination off; Max Width 0
+// publishes the picture as taken, otherwise a copy at most that wide.
+inline constexpr int FirstExtraDestination = 2;
+inline constexpr const char* DestinationSectionFormat = "Destination %1";
+inline constexpr IntKey DestUse{nullptr, "Use", 0};
+inline constexpr IntKey DestProtocol{nullptr, "Protocol", 0};
+inline constexpr StrKey DestServer{nullptr, "Server", ""};
+inline constexpr StrKey DestUsername{nullptr, "Username", ""};
+inline constexpr StrKey DestPassword{nullptr, "Password", ""};
+inline constexpr IntKey DestTransferMode{nullptr, "Transfer Mode", 0};
+inline constexpr StrKey DestServerKey{nullptr, "Server Key", ""};
+inline constexpr StrKey DestPrivateKey{nullptr, "Private Key", ""};
+inline constexpr StrKey DestRegion{nullptr, "Region", ""};
+inline constexpr StrKey DestFormField{nullptr, "Form Field", "file"};
+inline constexpr StrKey DestRemote{nullptr, "Remote", "vizo.jpg"};
+inline constexpr IntKey DestMaxWidth{nullptr, "Max Width", 0};
+
 // A failed single shot or series is tried again before the next regular
 // upload; 0 waits for that one.
 inline constexpr IntKey RetryFailed{"Upload", "Retry Failed", 1};

@@ -92,6 +92,7 @@ void CUpload::FreeDialupLibrary()
 
 void CUpload::ShowStatus(const QString& text)
 {
+    m_strLastStatus = text;
     CCameraApp* app = AfxGetApp();
     CCameraDlg* wnd = app ? app->m_pMainWnd : nullptr;
     if (!wnd) {

@@ -46,6 +46,8 @@ public:
     void ReportFailure(const QString& description);
     // The [FTP] settings as a destination.
     FtpDestination FirstDestination() const;
+    // Where the engine publishes now: m_pPublishing, or else the first.
+    FtpDestination ActiveDestination() const;
 
     // Entry points of the Internet layer, in table order.
     struct InternetTable {
@@ -103,6 +105,14 @@ public:
     COLORREF m_crCaptionColor = 0;
     int m_bQuietTransfer = 0;
     float m_fMaxFps = 0.0f;
+
+    // Destinations 2 to 4, off unless their Use is set.
+    static constexpr int kExtraDestinations = 3;
+    FtpDestination m_destinations[kExtraDestinations];
+    // Set while an upload publishes to a destination other than the first.
+    const FtpDestination* m_pPublishing = nullptr;
+    // The status line shown last: a failed destination's reason.
+    QString m_strLastStatus;
 
     HRASCONN m_hRasConn = nullptr;
     HINTERNET m_hInternet = nullptr;

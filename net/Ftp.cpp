@@ -118,7 +118,7 @@ HINTERNET ConnectDestination(const CUpload::InternetTable& inet, HINTERNET inter
 // the server the same way.
 HINTERNET ftpcleanup::ConnectSession(CUpload& u, HINTERNET internet)
 {
-    return ConnectDestination(u.m_inet, internet, u.FirstDestination(), kContext);
+    return ConnectDestination(u.m_inet, internet, u.ActiveDestination(), kContext);
 }
 
 FtpDestination CUpload::FirstDestination() const
@@ -130,7 +130,13 @@ FtpDestination CUpload::FirstDestination() const
     d.strRemotePath = m_strRemotePath;
     d.bSafeFtp = m_bSafeFtp;
     d.transport = m_ftpTransport;
+    d.bUse = m_bUseFtp;
     return d;
+}
+
+FtpDestination CUpload::ActiveDestination() const
+{
+    return m_pPublishing ? *m_pPublishing : FirstDestination();
 }
 
 namespace
@@ -174,9 +180,10 @@ void CUpload::CloseInternet(HINTERNET internet)
 
 HINTERNET CUpload::OpenFtpSession(HINTERNET internet)
 {
-    ShowStatus(
-        QStringLiteral("Opening FTP session to %1...").arg(ServerForDisplay(m_strFtpServer)));
-    const QString problem = TransportProblem(m_ftpTransport);
+    const FtpDestination d = ActiveDestination();
+    const QString server = ServerForDisplay(d.strServer);
+    ShowStatus(QStringLiteral("Opening FTP session to %1...").arg(server));
+    const QString problem = TransportProblem(d.transport);
     if (!problem.isEmpty()) {
         ShowStatus(QStringLiteral("FTP session failed (%1)").arg(problem));
         s_bCloseMessages = false;
@@ -187,7 +194,7 @@ HINTERNET CUpload::OpenFtpSession(HINTERNET internet)
         ReportFailure(QStringLiteral("FTP session failed"));
         return nullptr;
     }
-    ShowStatus(QStringLiteral("FTP session to %1 opened.").arg(ServerForDisplay(m_strFtpServer)));
+    ShowStatus(QStringLiteral("FTP session to %1 opened.").arg(server));
     return session;
 }
 
@@ -218,7 +225,8 @@ bool CUpload::PutFile(HINTERNET session, const QString& localPath, const QString
         return false;
     }
     const QByteArray remote = remoteName.toUtf8();
-    if (PublishesInPlace(m_ftpTransport.nProtocol))
+    const FtpDestination d = ActiveDestination();
+    if (PublishesInPlace(d.transport.nProtocol))
         return PutInPlace(*this, session, localPath, remote, transferType);
     const QByteArray temporary = Suffixed(remoteName, ".t%02d", s_nFtpSwapIndex).toUtf8();
     const QByteArray aside = Suffixed(remoteName, ".d%02d", s_nFtpSwapIndex).toUtf8();
@@ -240,7 +248,7 @@ bool CUpload::PutFile(HINTERNET session, const QString& localPath, const QString
     if (!m_bQuietTransfer)
         ShowStatus(QStringLiteral("Renaming file to %1...").arg(remoteName));
     // Back to back: between them the final name is missing.
-    bool movedAside = m_bSafeFtp && RenameWithRetries(m_inet, session, remote, aside);
+    bool movedAside = d.bSafeFtp && RenameWithRetries(m_inet, session, remote, aside);
     if (RenameWithRetries(m_inet, session, temporary, remote)) {
         if (movedAside)
             m_inet.FtpDeleteFileA(session, aside.constData());

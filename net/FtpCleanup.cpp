@@ -53,8 +53,9 @@ private:
 // Where uploads go: temporaries are only ever removed where they were left.
 static QString Destination(const CUpload& u)
 {
-    return QString::number(u.m_ftpTransport.nProtocol) + QLatin1Char(' ') + u.m_strFtpUsername +
-           QLatin1Char('@') + u.m_strFtpServer;
+    const FtpDestination d = u.ActiveDestination();
+    return QString::number(d.transport.nProtocol) + QLatin1Char(' ') + d.strUsername +
+           QLatin1Char('@') + d.strServer;
 }
 
 // A temporary the server refused to delete is not there (or not ours to

@@ -26,6 +26,9 @@ struct FtpDestination {
     QString strRemotePath;
     int bSafeFtp = 0;
     FtpTransportSettings transport;
+    int bUse = 0;
+    // 0: the picture as taken; otherwise a copy at most this wide.
+    int nMaxWidth = 0;
 };
 
 enum FtpTransferMode { kTransferAutomatic = 0, kTransferPassive = 1, kTransferActive = 2 };

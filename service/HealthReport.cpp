@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -51,6 +52,41 @@ QString Day(int secs)
     return QString::asprintf("%02d:%02d:%02d", secs / 3600, secs / 60 % 60, secs % 60);
 }
 
+QJsonArray DestinationsJson(const QVector<DestinationHealth>& list)
+{
+    QJsonArray array;
+    for (const DestinationHealth& d : list) {
+        QJsonObject o;
+        o[QLatin1String("number")] = d.number;
+        o[QLatin1String("server")] = d.server;
+        o[QLatin1String("state")] = QLatin1String(d.ok ? "ok" : "failing");
+        o[QLatin1String("reason")] = d.ok ? QJsonValue(QJsonValue::Null) : QJsonValue(d.reason);
+        o[QLatin1String("last_success")] = TimeValue(d.lastSuccess);
+        o[QLatin1String("last_failure")] = TimeValue(d.lastFailure);
+        array.append(o);
+    }
+    return array;
+}
+
+QVector<DestinationHealth> DestinationsFrom(const QJsonValue& value)
+{
+    QVector<DestinationHealth> list;
+    for (const QJsonValue& v : value.toArray()) {
+        const QJsonObject o = v.toObject();
+        DestinationHealth d;
+        d.number = o.value(QLatin1String("number")).toInt();
+        if (d.number < 1)
+            continue; // not a record of ours
+        d.server = o.value(QLatin1String("server")).toString();
+        d.ok = o.value(QLatin1String("state")).toString() != QLatin1String("failing");
+        d.reason = o.value(QLatin1String("reason")).toString();
+        d.lastSuccess = TimeFrom(o, "last_success");
+        d.lastFailure = TimeFrom(o, "last_failure");
+        list.push_back(d);
+    }
+    return list;
+}
+
 int DaySecs(const QString& text)
 {
     const QStringList parts = text.split(QLatin1Char(':'));
@@ -90,6 +126,7 @@ QByteArray HealthToJson(const HealthState& s)
         s.archiveReason.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(s.archiveReason);
     o[QLatin1String("queue_length")] = s.queueLength;
     o[QLatin1String("oldest_queued")] = TimeValue(s.queueLength > 0 ? s.oldestQueued : 0);
+    o[QLatin1String("destinations")] = DestinationsJson(s.destinations);
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
 }
 
@@ -125,6 +162,7 @@ bool HealthFromJson(const QByteArray& json, HealthState* s, QString* error)
     r.archiveReason = o.value(QLatin1String("archive_reason")).toString();
     r.queueLength = qMax(0, o.value(QLatin1String("queue_length")).toInt());
     r.oldestQueued = TimeFrom(o, "oldest_queued");
+    r.destinations = DestinationsFrom(o.value(QLatin1String("destinations")));
     const QJsonValue period = o.value(QLatin1String("upload_period"));
     r.schedule.b24Hours = period.isObject() ? 0 : 1;
     if (period.isObject()) {
@@ -196,6 +234,13 @@ QString HealthSummary(const HealthState& s, std::time_t now)
                      .arg(When(s.oldestQueued, now));
     else
         lines << QStringLiteral("Queued for upload: none");
+    for (const DestinationHealth& d : s.destinations)
+        lines << (d.ok ? QStringLiteral("Destination %1 (%2): ok, last success %3")
+                             .arg(d.number)
+                             .arg(d.server, When(d.lastSuccess, now))
+                       : QStringLiteral("Destination %1 (%2): FAILING (%3)")
+                             .arg(d.number)
+                             .arg(d.server, d.reason));
     lines << (IsHealthy(s, now) ? QStringLiteral("Health: ok")
                                 : QStringLiteral("Health: FAILING (no recent successful upload)"));
     for (QString& line : lines)

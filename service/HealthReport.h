@@ -6,7 +6,18 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 #include <ctime>
+
+// One destination's part in the last single-shot upload.
+struct DestinationHealth {
+    int number = 0; // 1 is the [FTP] settings
+    QString server; // as status lines show it: no password
+    bool ok = true;
+    QString reason; // why its last upload failed
+    std::time_t lastSuccess = 0;
+    std::time_t lastFailure = 0;
+};
 
 struct HealthState {
     QString version;
@@ -27,6 +38,8 @@ struct HealthState {
     // Videos waiting to reach the server, and when the oldest was queued.
     int queueLength = 0;
     std::time_t oldestQueued = 0;
+    // Those the last single shot published to, in order.
+    QVector<DestinationHealth> destinations;
 };
 
 // ISO 8601 local time with its offset ("2026-12-07T18:40:05+01:00").

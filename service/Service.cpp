@@ -13,6 +13,26 @@ struct Service::Monitor {
     bool writeFailed = false;
 };
 
+QVector<DestinationHealth> MergeDestinations(const QVector<DestinationHealth>& before,
+                                             const QVector<DestinationHealth>& tried,
+                                             std::time_t now)
+{
+    QVector<DestinationHealth> merged;
+    for (DestinationHealth d : tried) {
+        // Times carry on only for the same place: a changed server starts afresh.
+        for (const DestinationHealth& old : before)
+            if (old.number == d.number && old.server == d.server) {
+                d.lastSuccess = old.lastSuccess;
+                d.lastFailure = old.lastFailure;
+            }
+        (d.ok ? d.lastSuccess : d.lastFailure) = now;
+        if (d.ok)
+            d.reason.clear();
+        merged.push_back(d);
+    }
+    return merged;
+}
+
 Service::Service() = default;
 Service::~Service() = default;
 
@@ -110,6 +130,8 @@ void Service::SessionEnded(const SessionResult& result)
         s.lastFailureReason = result.reason;
         ++s.consecutiveFailures;
     }
+    if (!result.destinations.isEmpty())
+        s.destinations = MergeDestinations(s.destinations, result.destinations, now);
     Write();
     if (event)
         Notify(event, result.reason, now);

@@ -22,7 +22,16 @@ struct SessionResult {
     QString reason;
     std::time_t nextUpload = 0;
     ScheduleSettings schedule;
+    // What each destination's upload came to (number, server, ok, reason);
+    // empty when none was tried, which leaves the records as they were.
+    QVector<DestinationHealth> destinations;
 };
+
+// The records after an upload: those tried, with their times carried on
+// from before and brought up to now.
+QVector<DestinationHealth> MergeDestinations(const QVector<DestinationHealth>& before,
+                                             const QVector<DestinationHealth>& tried,
+                                             std::time_t now);
 
 class Service
 {

@@ -3,6 +3,7 @@
 #include "Schedule.h"
 #include "SeriesNames.h"
 #include "app/CCameraApp.h"
+#include "net/Publish.h"
 #include "platform/afx/precisewake.h"
 #include "res/resource.h"
 #include "service/Service.h"
@@ -143,6 +144,8 @@ void UploadSession::Close()
         Failed(); // a path that said nothing of its own: its last line
     PlanAfterSession(m_app, result.outcome);
     result.reason = m_reason;
+    if (result.outcome != SessionOutcome::Aborted)
+        result.destinations = m_destinations;
     result.nextUpload = m_app.m_timeNextUpload;
     result.schedule = ScheduleFor(m_u);
     m_health.SessionEnded(result);
@@ -153,17 +156,35 @@ void UploadSession::SingleShot()
     if (!m_wnd || !m_wnd->GrabFrame(m_u.m_strLocalPath))
         return Failed();
     const QString started = FormatTimeOfDay(m_app.m_timeLastStart);
-    if (m_u.m_bUseFtp) {
-        m_u.m_bQuietTransfer = 0;
-        if (m_u.UploadFile())
-            Succeeded(QStringLiteral("Succesful upload at ") + started);
-        else
-            Failed();
-    } else {
+    if (!EnabledDestinations(m_u).isEmpty())
+        Publish(started);
+    else
         Succeeded(QStringLiteral("Succesful capture at ") + started);
-    }
     m_app.m_archive.Keep(m_u.m_strLocalPath, m_app.m_timeLastStart, false);
     m_app.ScheduleNextUpload();
+}
+
+// Alone, a destination fails with its own last line, as the first always did.
+void UploadSession::Publish(const QString& started)
+{
+    m_u.m_bQuietTransfer = 0;
+    const int enabled = int(EnabledDestinations(m_u).size());
+    const QVector<DestinationOutcome> outcomes = PublishToAll(m_u);
+    bool all = outcomes.size() == enabled;
+    for (const DestinationOutcome& o : outcomes) {
+        all = all && o.ok;
+        m_destinations.push_back({o.number, o.server, o.ok, o.reason, 0, 0});
+    }
+    if (all)
+        Succeeded(QStringLiteral("Succesful upload at ") + started);
+    else if (enabled == 1 || m_u.m_bAbort)
+        Failed();
+    else {
+        const QString line = FailedUploadLine(outcomes, started);
+        SetStatus(line);
+        m_outcome = SessionOutcome::Failure;
+        m_reason = line;
+    }
 }
 
 // A stored rate of 0 or less would hold every frame until Abort; such a value

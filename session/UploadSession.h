@@ -2,6 +2,7 @@
 // the schedule's timer tick on the GUI thread.
 #pragma once
 
+#include "service/HealthReport.h"
 #include "service/NotifyHook.h"
 
 #include <QString>
@@ -50,6 +51,7 @@ private:
     // cause from the status line it left, and summary lines after it do not.
     void Succeeded(const QString& line);
     void Failed();
+    void Publish(const QString& started);
 
     CCameraApp& m_app;
     Service& m_health;
@@ -58,4 +60,5 @@ private:
     std::unique_ptr<PreciseWake> m_wake; // made by the first frame-rate wait
     SessionOutcome m_outcome = SessionOutcome::Failure;
     QString m_reason;
+    QVector<DestinationHealth> m_destinations; // a single shot's, for the report
 };

@@ -1,11 +1,13 @@
-// FTP page: whether to upload, the protocol and its keys, the server, the
-// account, the remote name and the transfer mode.
+// FTP page: whether to upload, the first destination's controls and the safe
+// mode.
 #pragma once
 
 #include "PropertySheet.h"
 #include "net/FtpTransport.h"
 
 #include <functional>
+
+class CDestinationBox;
 
 class CSettingsFTP : public CPropertyPage
 {
@@ -25,15 +27,16 @@ public:
     // The values the controls show now, stored or not.
     FtpDestination ShownDestination() const;
 
+    // Null until the page is shown.
+    CDestinationBox* DestinationBox() const { return m_box; }
+
 protected:
     void CreateControls() override;
     void DoDataExchange(CDataExchange& dx) override;
     void OnInitDialog() override;
 
 private:
-    void CreateTransportControls();
-    void ExchangeTransport(CDataExchange& dx);
     void UpdateFtpControls();
-    void ValidateHttp(CDataExchange& dx);
-    void OnBrowseKey();
+
+    CDestinationBox* m_box = nullptr;
 };

@@ -182,3 +182,35 @@ TEST_F(SettingsTest, UnreadableValuesYieldDefaults)
 }
 
 } // namespace
+
+TEST_F(SettingsTest, DestinationsAreOffUntilUsedAndSavedInTheirOwnSections)
+{
+    store.WriteString("Destination 3", "Server", QStringLiteral("https://dav.example/cams"));
+    store.WriteInt("Destination 3", "Protocol", 4);
+    store.WriteInt("Destination 3", "Max Width", 320);
+    Load();
+    for (const FtpDestination& d : u.m_destinations)
+        EXPECT_EQ(d.bUse, 0) << "a stored section alone does not publish";
+    EXPECT_EQ(u.m_destinations[1].strServer, QStringLiteral("https://dav.example/cams"));
+    EXPECT_EQ(u.m_destinations[1].transport.nProtocol, 4);
+    EXPECT_EQ(u.m_destinations[1].nMaxWidth, 320);
+    EXPECT_EQ(u.m_destinations[0].strRemotePath, QStringLiteral("vizo.jpg"));
+    EXPECT_EQ(u.m_destinations[0].transport.strFormField, QStringLiteral("file"));
+
+    u.m_bDialupAvailable = 1;
+    SettingsEdit e = EditFromSettings(u);
+    e.destinations[2].bUse = 1;
+    e.destinations[2].strPassword = QStringLiteral("secret key");
+    e.destinations[2].transport.strRegion = QStringLiteral("eu-west-1");
+    const qsizetype before = store.writeLog().size();
+    SaveConfirmedSettings(u, e, store);
+    EXPECT_EQ(store.writeLog().mid(before),
+              (QStringList{"Destination 4/Use", "Destination 4/Password", "Destination 4/Region"}));
+    CUpload fresh;
+    Profile again(QStringLiteral("Brindlecote"), QStringLiteral("vizo"));
+    LoadRemainingSettings(fresh, &again, QString());
+    EXPECT_EQ(fresh.m_destinations[2].bUse, 1);
+    EXPECT_EQ(fresh.m_destinations[2].strPassword, QStringLiteral("secret key"));
+    EXPECT_EQ(fresh.m_destinations[2].transport.strRegion, QStringLiteral("eu-west-1"));
+    EXPECT_EQ(fresh.m_destinations[1].nMaxWidth, 320);
+}

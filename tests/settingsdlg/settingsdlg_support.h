@@ -79,4 +79,4 @@ inline QAbstractButton* Button(CSettings& s, int page, int id)
     return Ctl<QAbstractButton>(s, page, id);
 }
 
-enum Page { kDialup, kFtp, kImage, kUpload, kCaption, kArchive, kCameras };
+enum Page { kDialup, kFtp, kDestinations, kImage, kUpload, kCaption, kArchive, kCameras };

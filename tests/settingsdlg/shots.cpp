@@ -38,6 +38,14 @@ int main(int argc, char** argv)
     app.m_upload.m_strFtpUsername = QStringLiteral("camera");
     app.m_upload.m_strFtpPassword = QStringLiteral("secret");
     app.m_upload.m_nQuality = 75;
+    FtpDestination& thumbs = app.m_upload.m_destinations[0];
+    thumbs.bUse = 1;
+    thumbs.transport.nProtocol = VIZO_PROTOCOL_WEBDAV;
+    thumbs.strServer = QStringLiteral("https://cloud.example.org/remote.php/dav/files/cam");
+    thumbs.strUsername = QStringLiteral("camera");
+    thumbs.strPassword = QStringLiteral("secret");
+    thumbs.strRemotePath = QStringLiteral("thumbs/vizo-small.jpg");
+    thumbs.nMaxWidth = 160;
     app.m_archive.m_settings.bUseArchive = 1;
     app.m_archive.m_settings.bTimelapse = 1;
     // A throw-away store with a place, for the Upload page's daylight line.
@@ -54,8 +62,8 @@ int main(int argc, char** argv)
     app.WriteProfileString("Video Sources", "Test pattern",
                            QStringLiteral("lavfi:testsrc2=size=640x480:rate=15"));
 
-    static const char* names[] = {"dialup",  "ftp",     "image",  "upload",
-                                  "caption", "archive", "cameras"};
+    static const char* names[] = {"dialup", "ftp",     "destinations", "image",
+                                  "upload", "caption", "archive",      "cameras"};
     int saved = 0;
     AfxSetModalHandler([&](QDialog& dialog) {
         auto* sheet = qobject_cast<CSettings*>(&dialog);

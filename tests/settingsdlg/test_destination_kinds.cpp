@@ -1,5 +1,6 @@
 // The FTP page for the HTTP kinds of destination: each shows its own fields,
 // and only those are checked.
+#include "settings/CDestinationBox.h"
 #include "settingsdlg_support.h"
 
 namespace
@@ -62,4 +63,54 @@ TEST_F(SettingsDialogTest, HttpKindsShowTheirOwnFieldsAndCheckThem)
     EXPECT_EQ(StoredInt("FTP", "Protocol"), VIZO_PROTOCOL_S3);
     EXPECT_EQ(StoredString("FTP", "Server"), "https://s3.example/cams");
     EXPECT_EQ(StoredString("FTP", "Region"), "eu-central-1");
+}
+
+// The Destinations page: the FTP page's controls, one destination at a time;
+// one in use is checked before another is shown, one not in use never.
+TEST_F(SettingsDialogTest, DestinationsPageEditsEachInTheSameControls)
+{
+    enum { kChoose = 1100, kUse = 1102, kMaxWidth = 1103, kUsername = 1005 };
+    u.m_destinations[2].strServer = QStringLiteral("not checked: not in use");
+    u.m_destinations[2].transport.nProtocol = VIZO_PROTOCOL_S3;
+    RunSettings([&](CSettings& sheet) {
+        ClickTab(sheet, kDestinations);
+        CPropertyPage* page = sheet.GetPage(kDestinations);
+        ASSERT_NE(page->findChild<CDestinationBox*>(), nullptr);
+        auto* choose = Ctl<QComboBox>(sheet, kDestinations, kChoose);
+        EXPECT_FALSE(Edit(sheet, kDestinations, kServer)->isEnabled()) << "not in use";
+
+        choose->setCurrentIndex(1);
+        ClickButton(Button(sheet, kDestinations, kUse));
+        EXPECT_TRUE(Edit(sheet, kDestinations, kServer)->isEnabled());
+        Ctl<QComboBox>(sheet, kDestinations, kProtocol)->setCurrentIndex(VIZO_PROTOCOL_WEBDAV);
+        TypeInto(Edit(sheet, kDestinations, kServer), "dav.example/cams");
+        TypeInto(Edit(sheet, kDestinations, kUsername), "cam");
+        TypeInto(Edit(sheet, kDestinations, kMaxWidth), "160");
+        // What the Test button reads: the values shown, nothing stored yet.
+        const FtpDestination shown = page->findChild<CDestinationBox*>()->Current();
+        EXPECT_EQ(shown.transport.nProtocol, VIZO_PROTOCOL_WEBDAV);
+        EXPECT_EQ(shown.strUsername, "cam");
+        EXPECT_TRUE(writes().isEmpty());
+
+        boxes.texts.clear();
+        choose->setCurrentIndex(2);
+        EXPECT_EQ(choose->currentIndex(), 1) << "the bad address keeps destination 3 shown";
+        EXPECT_EQ(boxes.texts.size(), 1);
+        EXPECT_EQ(sheet.focusWidget(), Edit(sheet, kDestinations, kServer));
+        TypeInto(Edit(sheet, kDestinations, kServer), "http://dav.example/cams");
+        choose->setCurrentIndex(2);
+        ASSERT_EQ(choose->currentIndex(), 2);
+        EXPECT_EQ(Edit(sheet, kDestinations, kServer)->text(), "not checked: not in use");
+        EXPECT_FALSE(Edit(sheet, kDestinations, kRegion)->isHidden()) << "its own kind's fields";
+        EXPECT_EQ(Edit(sheet, kDestinations, kMaxWidth)->text(), "0");
+        choose->setCurrentIndex(1);
+        EXPECT_EQ(Edit(sheet, kDestinations, kMaxWidth)->text(), "160");
+        ClickOk(sheet);
+    });
+    EXPECT_EQ(boxes.texts.size(), 1);
+    EXPECT_EQ(writes(),
+              (QStringList{"Destination 3/Use", "Destination 3/Protocol", "Destination 3/Server",
+                           "Destination 3/Username", "Destination 3/Max Width"}));
+    EXPECT_EQ(u.m_destinations[1].nMaxWidth, 160);
+    EXPECT_EQ(StoredString("Destination 3", "Server"), "http://dav.example/cams");
 }

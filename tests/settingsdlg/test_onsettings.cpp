@@ -112,10 +112,10 @@ TEST_F(SettingsDialogTest, OkAtOnceReadsBackOnlyTheDialupPage)
         QStringList tabs;
         for (int i = 0; i < sheet.tabBar()->count(); ++i)
             tabs << sheet.tabBar()->tabText(i);
-        EXPECT_EQ(tabs, (QStringList{"Dialup", "FTP", "Image", "Upload", "Caption", "Archive",
-                                     "Cameras"}));
+        EXPECT_EQ(tabs, (QStringList{"Dialup", "FTP", "Destinations", "Image", "Upload", "Caption",
+                                     "Archive", "Cameras"}));
         EXPECT_EQ(sheet.GetActiveIndex(), kDialup);
-        for (int page : {kFtp, kImage, kUpload, kCaption, kArchive, kCameras})
+        for (int page : {kFtp, kDestinations, kImage, kUpload, kCaption, kArchive, kCameras})
             EXPECT_FALSE(sheet.GetPage(page)->IsCreated()) << page;
         ClickOk(sheet);
     });
@@ -129,7 +129,7 @@ TEST_F(SettingsDialogTest, OkAtOnceReadsBackOnlyTheDialupPage)
 TEST_F(SettingsDialogTest, OkWithoutChangeWritesNothingButReschedules)
 {
     RunSettings([&](CSettings& sheet) {
-        for (int page : {kFtp, kImage, kUpload, kCaption, kDialup})
+        for (int page : {kFtp, kDestinations, kImage, kUpload, kCaption, kDialup})
             ClickTab(sheet, page);
         ClickOk(sheet);
     });
