@@ -124,6 +124,7 @@ void CCameraApp::OnSettings()
     pages.ftp.m_onTest = [this](const FtpDestination& d, QWidget* parent) {
         RunConnectionTestDialog(m_upload.m_inet, d, parent);
     };
+    pages.destinations.m_onTest = pages.ftp.m_onTest;
     const QString notify = GetProfileString(Keys::NotifyCommand.section, Keys::NotifyCommand.entry);
     pages.upload.m_strNotifyCommand = notify;
     const DaylightTexts daylight = LoadDaylightTexts(profile());

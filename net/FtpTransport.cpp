@@ -70,7 +70,8 @@ QString TransportProblem(const FtpTransportSettings& t)
 
 QString ServerUrlProblem(int protocol, const QString& server)
 {
-    if (protocol < int(VIZO_PROTOCOL_WEBDAV))
+    // An unknown protocol is TransportProblem's to name.
+    if (protocol < int(VIZO_PROTOCOL_WEBDAV) || protocol >= kProtocolCount)
         return QString();
     const QUrl url(server.trimmed(), QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();

@@ -8,8 +8,12 @@
 #include "platform/afx/dlgunits.h"
 
 #include <QWidget>
+#include <functional>
 
 class CDataExchange;
+
+// Tries a connection with the values a page shows, without storing them.
+using DestinationTest = std::function<void(const FtpDestination&, QWidget* parent)>;
 
 class CDestinationBox : public QWidget
 {

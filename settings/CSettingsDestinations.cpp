@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalBlocker>
 
 namespace
@@ -18,6 +19,7 @@ enum {
     kMaxWidthLabel,
     kMaxWidthHint,
     kNote,
+    kTest,
 };
 constexpr unsigned kLargestWidth = 10000;
 } // namespace
@@ -38,8 +40,12 @@ void CSettingsDestinations::CreateControls()
     auto* width = Add<QLineEdit>(kMaxWidth, QRect(62, 157, 30, 13));
     Add<QLabel>(kMaxWidthLabel, QStringLiteral("Max &width"), QRect(7, 159, 53, 9))
         ->setBuddy(width);
-    Add<QLabel>(kMaxWidthHint, QStringLiteral("pixels; 0: the picture as taken"),
-                QRect(96, 159, 124, 9));
+    Add<QLabel>(kMaxWidthHint, QStringLiteral("pixels; 0: as taken"), QRect(96, 159, 70, 9));
+    Add<QPushButton>(kTest, QStringLiteral("Te&st"), QRect(170, 155, 50, 14));
+    OnClicked(kTest, [this] {
+        if (m_onTest)
+            m_onTest(m_box->Current(), this);
+    });
     auto* note = Add<QLabel>(kNote,
                              QStringLiteral("A single shot is published to every destination in "
                                             "use; a series or a continuous stream only to the "
@@ -97,4 +103,5 @@ void CSettingsDestinations::UpdateControls()
     m_box->SetActive(on);
     for (int id : {kMaxWidth, kMaxWidthLabel, kMaxWidthHint})
         EnableItem(id, on);
+    EnableItem(kTest, on && m_onTest);
 }

@@ -2,10 +2,9 @@
 // controls as the FTP page's, each with its use and its smaller copy.
 #pragma once
 
+#include "CDestinationBox.h"
 #include "PropertySheet.h"
 #include "net/FtpTransport.h"
-
-class CDestinationBox;
 
 constexpr int kDestinationsPageTemplate = 138;
 
@@ -16,6 +15,8 @@ public:
     CSettingsDestinations();
 
     FtpDestination m_destinations[3]; // 2 to 4
+    // Tests the destination shown; without it there is no Test.
+    DestinationTest m_onTest;
 
     // Null until the page is shown; it holds the destination Shown() names.
     CDestinationBox* DestinationBox() const { return m_box; }

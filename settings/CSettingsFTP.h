@@ -2,12 +2,9 @@
 // mode.
 #pragma once
 
+#include "CDestinationBox.h"
 #include "PropertySheet.h"
 #include "net/FtpTransport.h"
-
-#include <functional>
-
-class CDestinationBox;
 
 class CSettingsFTP : public CPropertyPage
 {
@@ -23,7 +20,7 @@ public:
     int m_bSafeFtp = 0;
     FtpTransportSettings m_transport;
     // Tests a connection with the values shown; without it there is no Test.
-    std::function<void(const FtpDestination&, QWidget* parent)> m_onTest;
+    DestinationTest m_onTest;
     // The values the controls show now, stored or not.
     FtpDestination ShownDestination() const;
 

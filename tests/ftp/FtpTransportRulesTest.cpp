@@ -35,6 +35,8 @@ TEST(FtpTransportRules, HandEditedValuesAreRefusedNotGuessed)
     EXPECT_TRUE(TransportProblem(t).isEmpty()) << "the defaults are plain FTP";
     t.nProtocol = kProtocolCount; // the first number without a protocol
     EXPECT_EQ(TransportProblem(t), "unknown Protocol 7 in the settings");
+    // Named once, by the transport's rule, not as a URL of a kind without a name.
+    EXPECT_EQ(ServerUrlProblem(kProtocolCount, "ftp.example.net"), "");
     t.nProtocol = -1;
     EXPECT_FALSE(TransportProblem(t).isEmpty());
     t.nProtocol = VIZO_PROTOCOL_SFTP;
