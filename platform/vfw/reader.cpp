@@ -74,7 +74,10 @@ void SourceReader::Run()
         }
         if (r < 0)
             break;
-        if (packet->stream_index == av.stream && avcodec_send_packet(av.decoder, packet) == 0) {
+        if (packet->stream_index == av.stream && av.packets) {
+            DeliverPacket(packet);
+        } else if (packet->stream_index == av.stream &&
+                   avcodec_send_packet(av.decoder, packet) == 0) {
             while (!m_stop && avcodec_receive_frame(av.decoder, frame) == 0) {
                 Pace(frame);
                 Deliver(frame);
@@ -97,7 +100,7 @@ void SourceReader::Run()
     m_ended = true;
     m_endReason = reason;
     m_hasFrame = false;
-    av_frame_unref(av.held);
+    av.Drop();
     m_cv.notify_all();
 }
 
@@ -126,14 +129,35 @@ void SourceReader::Deliver(AVFrame*& frame)
         return;
     // A frame the decoder had to patch up (a stream joined between key
     // frames) is half a picture.
-    if ((frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags)
+    if ((frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags || WarmingUp())
         return;
-    if (m_warmUp > 0) {
-        --m_warmUp;
-        return;
-    }
     std::lock_guard<std::mutex> lock(m_mutex);
     std::swap(frame, m_av->held);
+    MarkNewLocked();
+}
+
+// Takes the packet's data over; the one it replaces is released here, which
+// for a camera hands its buffer back to the driver.
+void SourceReader::DeliverPacket(AVPacket* packet)
+{
+    if (packet->size <= 0 || (packet->flags & AV_PKT_FLAG_CORRUPT) || WarmingUp())
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    av_packet_unref(m_av->heldPacket);
+    av_packet_move_ref(m_av->heldPacket, packet);
+    MarkNewLocked();
+}
+
+bool SourceReader::WarmingUp()
+{
+    if (m_warmUp <= 0)
+        return false;
+    --m_warmUp;
+    return true;
+}
+
+void SourceReader::MarkNewLocked()
+{
     m_hasFrame = true;
     ++m_sequence;
     m_frameTime = Clock::now();
