@@ -11,23 +11,32 @@ std::size_t Pad8(int n)
     return (std::size_t(n) + 7) / 8 * 8;
 }
 
-std::uint8_t Clamp(int v)
+inline std::uint8_t Clamp(int v)
 {
     return std::uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
 }
 
-// JPEG's YCbCr, 16-bit fixed point.
+// JPEG's YCbCr, 16-bit fixed point. A pair of pixels shares its chroma, so
+// the chroma terms are worked out once for both.
 struct Rgb {
     std::uint8_t r, g, b;
 };
 
-Rgb ToRgb(int y, int cb, int cr)
+struct ChromaTerms {
+    int r, g, b;
+};
+
+inline ChromaTerms TermsOf(int cb, int cr)
 {
     cb -= 128;
     cr -= 128;
-    return {Clamp(y + ((91881 * cr + 32768) >> 16)),
-            Clamp(y - ((22554 * cb + 46802 * cr + 32768) >> 16)),
-            Clamp(y + ((116130 * cb + 32768) >> 16))};
+    return {(91881 * cr + 32768) >> 16, -((22554 * cb + 46802 * cr + 32768) >> 16),
+            (116130 * cb + 32768) >> 16};
+}
+
+inline Rgb ToRgb(int y, const ChromaTerms& t)
+{
+    return {Clamp(y + t.r), Clamp(y + t.g), Clamp(y + t.b)};
 }
 
 std::uint8_t Luma(const std::uint8_t* bgr)
@@ -44,10 +53,19 @@ void ConvertRow(const PlaneLayout& p, const PlaneSlotAt& at, int y, int x, int n
     const std::uint8_t* cb = at(cbSlot) + p.lumaBytes;
     const std::uint8_t* cr =
         p.halfHeight ? at(cbSlot + 1) + p.lumaBytes : at(cbSlot) + p.lumaBytes + p.chromaBytes;
-    for (int i = 0; i < n; ++i) {
-        const int c = (x + i) / 2;
-        put(i, ToRgb(luma[i], cb[c], cr[c]));
+    int i = 0;
+    if (x % 2 && n > 0) {
+        put(0, ToRgb(luma[0], TermsOf(cb[x / 2], cr[x / 2])));
+        i = 1;
     }
+    for (; i + 1 < n; i += 2) {
+        const int c = (x + i) / 2;
+        const ChromaTerms t = TermsOf(cb[c], cr[c]);
+        put(i, ToRgb(luma[i], t));
+        put(i + 1, ToRgb(luma[i + 1], t));
+    }
+    if (i < n)
+        put(i, ToRgb(luma[i], TermsOf(cb[(x + i) / 2], cr[(x + i) / 2])));
 }
 
 } // namespace
