@@ -2,6 +2,7 @@
 // BGR rows: caption in place, the rest untouched, pictures alike.
 #include "grabtest.h"
 #include "platform/vfw/converter.h"
+#include "platform/vfw/dib.h"
 #include "platform/vfw/jpegplanes.h"
 
 #include <cmath>
@@ -122,6 +123,23 @@ TEST_P(PlaneFrames, CaptionLandsWhereTheBgrPathPutsItAndTheRestKeepsItsBytes)
         << error.toStdString();
     const std::vector<unsigned char> bgr = BgrFrame(jpeg, c);
     ASSERT_FALSE(bgr.empty());
+
+    // The preview and the clipboard's readers convert only the part they
+    // show, to the picture the BGR path has.
+    const QRect part(c.width - 150, 5, 200, 60);
+    const QImage screen = DibRegionToScreenImage(planes.data(), planes.size(), part);
+    const QImage image = DibRegionToImage(planes.data(), planes.size(), part);
+    ASSERT_EQ(screen.size(), QSize(150, 60));
+    ASSERT_EQ(image.convertToFormat(QImage::Format_RGB32), screen);
+    double off = 0;
+    for (int y = 0; y < screen.height(); ++y) {
+        for (int x = 0; x < screen.width(); ++x) {
+            const QRgb a = screen.pixel(x, y);
+            const Rgb b = PixelAt(bgr, part.x() + x, part.y() + y);
+            off += std::abs(qRed(a) - b.r) + std::abs(qGreen(a) - b.g) + std::abs(qBlue(a) - b.b);
+        }
+    }
+    EXPECT_LT(off / (3.0 * 150 * 60), 3) << "mean difference per channel";
 
     std::size_t owned = 0;
     const std::vector<unsigned char> stamped =
