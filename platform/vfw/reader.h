@@ -90,7 +90,11 @@ private:
     bool DecodeLocked(std::vector<std::uint8_t>& out);
     bool ConvertFrameLocked(std::vector<std::uint8_t>& out);
     void ReportFailureLocked(const QString& what);
-    Buffer SpareLocked();
+    // A buffer no taker holds; the front one itself only when frontToo.
+    Buffer SpareLocked(bool frontToo = true);
+    void InstallLocked(Buffer next);
+    Buffer DecodeAheadBuffer(FrameFormat* format);
+    void DecodeAhead(AVPacket* packet, Buffer buffer, const FrameFormat& format);
     void Stop();
     static int Interrupted(void* self);
 
@@ -107,6 +111,12 @@ private:
     std::vector<Buffer> m_spares;
     FrameConverter m_takerConverter;
     JpegPlanes m_planes;
+    JpegPlanes m_aheadPlanes; // the reading thread's own
+    // A taker keeping up with the source gets its frames decoded as they
+    // come, on the reading thread, instead of each on its own thread.
+    Clock::time_point m_lastGrab;
+    Clock::duration m_grabGap{};
+    Clock::duration m_frameGap{};
     bool m_hasFrame = false;
     bool m_ended = false;
     QString m_endReason;

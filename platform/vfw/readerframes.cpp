@@ -29,6 +29,13 @@ bool SourceReader::ConvertLocked()
     }
     if (!(m_av->packets ? DecodeLocked(*next) : ConvertFrameLocked(*next)))
         return false;
+    InstallLocked(std::move(next));
+    return true;
+}
+
+// The converted frame in hand becomes the front one.
+void SourceReader::InstallLocked(Buffer next)
+{
     if (next != m_front) {
         m_spares.erase(std::remove(m_spares.begin(), m_spares.end(), next), m_spares.end());
         if (m_front && m_spares.size() < kMaxSpares)
@@ -37,7 +44,6 @@ bool SourceReader::ConvertLocked()
     }
     m_frontSequence = m_sequence;
     m_convertFailing = false;
-    return true;
 }
 
 // A JPEG frame at its own size in 24 bits is kept in its YUV planes; any
@@ -103,9 +109,9 @@ void SourceReader::ReportFailureLocked(const QString& line)
 
 // A buffer no taker holds any more: the front one itself when it was never
 // handed out, otherwise a spare, otherwise a new one.
-SourceReader::Buffer SourceReader::SpareLocked()
+SourceReader::Buffer SourceReader::SpareLocked(bool frontToo)
 {
-    if (m_front && m_front.use_count() == 1)
+    if (frontToo && m_front && m_front.use_count() == 1)
         return m_front;
     for (const Buffer& b : m_spares) {
         if (b.use_count() == 1)
@@ -154,6 +160,9 @@ bool SourceReader::GrabNewest(Frame& out)
         if (ConvertLocked()) {
             out = m_front;
             m_grabbedSequence = m_frontSequence;
+            const Clock::time_point now = Clock::now();
+            m_grabGap = now - m_lastGrab;
+            m_lastGrab = now;
             return true;
         }
     }

@@ -231,3 +231,44 @@ TEST(CaptureReader, BrokenCameraFrameIsNeverHandedOutAndTheNextOneIs)
     EXPECT_EQ(HeaderOf(out).biCompression, kPlanes420) << "kept in its planes";
     SetLogObserver(previous);
 }
+
+TEST(CaptureReader, JpegFramesTakenAsTheyComeAreEachWholeAndNewWithAPreviewBeside)
+{
+    // Ten frames a second, the pattern moving every frame.
+    SourceReader reader;
+    QString error;
+    ASSERT_TRUE(reader.Open(
+        Source("Cam", "exec", "'" VIZO_SOURCE_DIR "/tests/capture/commands/mjpeg.sh'"), {}, &error))
+        << error.toStdString();
+    std::atomic<bool> done{false};
+    std::atomic<int> peeks{0}, brokenPeeks{0};
+    std::thread previewer([&] {
+        std::vector<std::uint8_t> out;
+        std::uint64_t sequence = 0;
+        while (!done) {
+            if (reader.PeekNewest(out, &sequence)) {
+                ++peeks;
+                brokenPeeks += DibImageSize(out.data(), out.size()) != QSize(160, 120);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        }
+    });
+    std::vector<std::uint8_t> previous, frame;
+    ASSERT_TRUE(reader.GrabNewest(previous));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    int grabs = 0, repeats = 0;
+    while (elapsed.elapsed() < 2000) {
+        ASSERT_TRUE(reader.GrabNewest(frame));
+        ++grabs;
+        repeats += frame == previous;
+        EXPECT_EQ(HeaderOf(frame).biCompression, kPlanes420);
+        previous.swap(frame);
+    }
+    done = true;
+    previewer.join();
+    EXPECT_EQ(repeats, 0);
+    EXPECT_EQ(brokenPeeks, 0);
+    EXPECT_GT(peeks, 5);
+    EXPECT_NEAR(grabs * 1000.0 / double(elapsed.elapsed()), 10.0, 2.0) << grabs;
+}
