@@ -1,7 +1,8 @@
 // One connected source: opens it with FFmpeg and runs a thread that decodes
 // and keeps only the newest frame. Frames are taken far less often than a
 // source delivers them, so the packed-bitmap conversion (for a JPEG stream,
-// the decoding itself) waits for a taker.
+// the decoding itself) waits for a taker, unless the taker keeps up with the
+// source.
 // Converted frames are handed out by reference and never change afterwards;
 // their buffers are reused once no taker holds them, so a stream allocates
 // no frame memory.
