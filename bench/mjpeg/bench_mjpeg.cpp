@@ -8,7 +8,12 @@
 // own serving included in both), over a window of frames after a warm-up.
 // The program's resident memory is read at the start, middle and end of
 // each of its windows.
-//   bench_mjpeg [frames per window, default 900] [rounds, default 3]
+// That camera sends 4:2:2, as most UVC cameras do. With "420" a command
+// source stands in for it instead: a clip of 1920x1080 4:2:0 MJPEG made at
+// the start, sent at 30 fps by the FFmpeg tool copying it to its standard
+// output (a child of the program, not counted); the FFmpeg row reads the
+// same clip at the same pace.
+//   bench_mjpeg [frames per window, default 900] [rounds, default 3] [420]
 //   bench_mjpeg 10000 1      (memory over 10,000 frames)
 #include <signal.h>
 #include <sys/stat.h>
@@ -129,7 +134,26 @@ template <typename Count> Run Watch(Child& child, Count count, long window)
     }
 }
 
-Run RunVizo(const std::string& dir, long window)
+// The 4:2:0 clip and how each side reads it; empty when the fake camera is used.
+struct Clip {
+    std::string path;
+    std::vector<std::string> Input() const
+    {
+        return {"-re", "-stream_loop", "-1", "-framerate", "30", "-f", "mjpeg", "-i", path};
+    }
+};
+
+bool MakeClip(const std::string& dir, Clip* clip)
+{
+    clip->path = dir + "/clip.mjpeg";
+    const std::string command =
+        "ffmpeg -loglevel error -f lavfi -i testsrc2=size=1920x1080:rate=30 "
+        "-frames:v 90 -pix_fmt yuvj420p -q:v 3 -f mjpeg -y '" +
+        clip->path + "'";
+    return std::system(command.c_str()) == 0;
+}
+
+Run RunVizo(const std::string& dir, long window, const Clip& clip)
 {
     mkdir((dir + "/config").c_str(), 0700);
     mkdir((dir + "/config/Brindlecote").c_str(), 0700);
@@ -140,16 +164,24 @@ Run RunVizo(const std::string& dir, long window)
          << "[Path]\nLocal=" << dir << "/vizo.jpg\nQuality=" << kQuality << "\n"
          << "[Time]\nShow%20Time=1\n"
          << "[Upload]\nMode=2\nMax%20Fps=30\n24%20Hours=1\n"
-         << "[Video%20Format]\n" << kCard << "=1920x1080x24 mjpeg@30\n";
+         << "[Video%20Format]\n"
+         << kCard << "=1920x1080x24 mjpeg@30\n";
     conf.close();
     chmod((dir + "/config/Brindlecote/vizo.conf").c_str(), 0600);
-    Child child = Spawn({SelfDir() + "/vizo"},
-                        {"QT_QPA_PLATFORM=offscreen", "VIZO_LOG_EVERY_FRAME=1",
-                         "XDG_CONFIG_HOME=" + dir + "/config",
-                         "VIZO_VIDEO_DEVICE_DIR=" + dir + "/devices",
-                         "LD_PRELOAD=" + SelfDir() + "/libuvcfake.so",
-                         std::string("UVCFAKE_CARD=") + kCard, "VIZO_VIDEO_SOURCES="},
-                        2, dir + "/vizo.out");
+    std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "VIZO_LOG_EVERY_FRAME=1",
+                                    "XDG_CONFIG_HOME=" + dir + "/config"};
+    if (clip.path.empty()) {
+        env.insert(env.end(), {"VIZO_VIDEO_DEVICE_DIR=" + dir + "/devices",
+                               "LD_PRELOAD=" + SelfDir() + "/libuvcfake.so",
+                               std::string("UVCFAKE_CARD=") + kCard, "VIZO_VIDEO_SOURCES="});
+    } else {
+        std::string command = "ffmpeg -nostdin -loglevel error";
+        for (const std::string& a : clip.Input())
+            command += " " + a;
+        env.insert(env.end(), {"VIZO_VIDEO_DEVICE_DIR=" + dir + "/none",
+                               "VIZO_VIDEO_SOURCES=Clip=exec:" + command + " -c copy -f mjpeg -"});
+    }
+    Child child = Spawn({SelfDir() + "/vizo"}, env, 2, dir + "/vizo.out");
     long frames = 0;
     bool started = false;
     // Upload now as soon as it is idle; every published frame logs this line.
@@ -158,30 +190,34 @@ Run RunVizo(const std::string& dir, long window)
         [&](const std::string& line) {
             if (!started && line.find(" status: Idle") != std::string::npos)
                 started = kill(child.pid, SIGUSR1) == 0;
-            return line.find(" status: Succesful upload at ") != std::string::npos ? ++frames
-                                                                                    : -1L;
+            return line.find(" status: Succesful upload at ") != std::string::npos ? ++frames : -1L;
         },
         window);
     Stop(child);
     return r;
 }
 
-Run RunFfmpeg(const std::string& dir, long window)
+Run RunFfmpeg(const std::string& dir, long window, const Clip& clip)
 {
     // The program's default caption: local time, 24 pixels, green, centred
     // 2 pixels below the top. -q:v 8 gives pictures about the size of the
     // program's at quality 50.
     const std::string caption = "drawtext=font=Arial:fontsize=24:fontcolor=lime:x=(w-tw)/2:y=2:"
                                 "text='%{localtime\\:%B %d %Y %H\\\\\\:%M\\\\\\:%S}'";
-    Child child = Spawn({"ffmpeg", "-hide_banner", "-nostats", "-loglevel", "error", "-f", "v4l2",
-                         "-input_format", "mjpeg", "-video_size", "1920x1080", "-framerate", "30",
-                         "-i", dir + "/devices/video0", "-vf", caption, "-q:v", "8", "-update",
-                         "1", "-atomic_writing", "1", "-progress", "pipe:1", "-y",
-                         dir + "/ffmpeg.jpg"},
-                        {"VIZO_VIDEO_DEVICE_DIR=" + dir + "/devices",
-                         "LD_PRELOAD=" + SelfDir() + "/libuvcfake.so",
-                         std::string("UVCFAKE_CARD=") + kCard},
-                        1, dir + "/ffmpeg.out");
+    std::vector<std::string> args = {"ffmpeg", "-hide_banner", "-nostats", "-loglevel", "error"};
+    std::vector<std::string> env;
+    if (clip.path.empty()) {
+        args.insert(args.end(), {"-f", "v4l2", "-input_format", "mjpeg", "-video_size", "1920x1080",
+                                 "-framerate", "30", "-i", dir + "/devices/video0"});
+        env = {"VIZO_VIDEO_DEVICE_DIR=" + dir + "/devices",
+               "LD_PRELOAD=" + SelfDir() + "/libuvcfake.so", std::string("UVCFAKE_CARD=") + kCard};
+    } else {
+        const std::vector<std::string> input = clip.Input();
+        args.insert(args.end(), input.begin(), input.end());
+    }
+    args.insert(args.end(), {"-vf", caption, "-q:v", "8", "-update", "1", "-atomic_writing", "1",
+                             "-progress", "pipe:1", "-y", dir + "/ffmpeg.jpg"});
+    Child child = Spawn(args, env, 1, dir + "/ffmpeg.out");
     Run r = Watch(
         child,
         [](const std::string& line) {
@@ -226,6 +262,7 @@ void Print(const char* name, const Run& r, bool memory)
 int main(int argc, char** argv)
 {
     signal(SIGPIPE, SIG_IGN);
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     long window = argc > 1 ? std::atol(argv[1]) : 900;
     if (window < 60)
         window = 900;
@@ -238,16 +275,22 @@ int main(int argc, char** argv)
     const std::string dir = pattern;
     mkdir((dir + "/devices").c_str(), 0700);
     std::ofstream(dir + "/devices/video0").close();
-    std::printf("1920x1080 MJPEG camera at 30 fps, caption, JPEG quality 50: %d round(s) of %ld "
+    Clip clip;
+    if (argc > 3 && std::string(argv[3]) == "420" && !MakeClip(dir, &clip)) {
+        std::printf("the 4:2:0 clip could not be made\n");
+        return 1;
+    }
+    std::printf("1920x1080 MJPEG %s at 30 fps, caption, JPEG quality 50: %d round(s) of %ld "
                 "frames after %ld\n",
-                rounds, window, kWarmupFrames);
+                clip.path.empty() ? "USB camera (4:2:2)" : "command source (4:2:0)", rounds, window,
+                kWarmupFrames);
     std::vector<double> ratios;
     double lowestFps = 1e9;
     long rssGrowth = 0;
     bool ok = true;
     for (int i = 0; i < rounds && ok; ++i) {
-        const Run vizo = RunVizo(dir, window);
-        const Run ffmpeg = RunFfmpeg(dir, window);
+        const Run vizo = RunVizo(dir, window, clip);
+        const Run ffmpeg = RunFfmpeg(dir, window, clip);
         std::printf("round %d\n", i + 1);
         Print("vizo", vizo, true);
         Print("ffmpeg", ffmpeg, false);
