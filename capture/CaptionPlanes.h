@@ -12,9 +12,10 @@
 // 24-bit rows.
 DibLayout PlanesAsBgr(const DibLayout& planes);
 
-// Paints rows [first, last) of the plane frame in view through paint, which
-// gets the BGR layout and picture rows; the rows (grown to whole chroma
-// rows) must be the view's own. False when they are not.
+// Paints the area of the plane frame in view through paint, which gets the
+// BGR layout and picture rows, and may change pixels in the area only; its
+// rows (grown to whole chroma rows) must be the view's own. False when they
+// are not.
 using PaintBgrRows = std::function<void(const DibLayout& bgr, const CaptionRowAt& row)>;
-bool PaintOnPlanes(const BlockView& view, const DibLayout& planes, int first, int last,
+bool PaintOnPlanes(const BlockView& view, const DibLayout& planes, const QRect& area,
                    const PaintBgrRows& paint);

@@ -78,15 +78,17 @@ struct Stamps {
     TimeCaption text;
     const QImage* overlay = nullptr;
     QRect overlayAt;
-    int first = 0, last = 0; // the rows they cover
+    QRect area;              // the part of the picture they may change
+    int first = 0, last = 0; // its rows
 };
 
-void Cover(Stamps& s, int first, int last)
+void Cover(Stamps& s, const QRect& part)
 {
-    if (first >= last)
+    if (part.isEmpty())
         return;
-    s.first = s.first < s.last ? std::min(s.first, first) : first;
-    s.last = std::max(s.last, last);
+    s.area |= part;
+    s.first = s.area.top();
+    s.last = s.area.bottom() + 1;
 }
 
 void Paint(const DibLayout& d, const unsigned char* colourTable, const CaptionRowAt& row,
@@ -105,9 +107,10 @@ bool Draw(HGLOBAL output, const DibLayout& d, const Stamps& s)
     if (!GlobalLockView(output, &v))
         return false;
     if (d.planar) {
-        const bool drawn = PaintOnPlanes(
-            v, d, s.first, s.last,
-            [&](const DibLayout& bgr, const CaptionRowAt& row) { Paint(bgr, nullptr, row, s); });
+        const bool drawn =
+            PaintOnPlanes(v, d, s.area, [&](const DibLayout& bgr, const CaptionRowAt& row) {
+                Paint(bgr, nullptr, row, s);
+            });
         GlobalUnlock(output);
         return drawn;
     }
@@ -148,13 +151,12 @@ HGLOBAL CCameraDlg::StampCaption(HGLOBAL frame, std::time_t t, const CUpload& se
         if (!problem.isEmpty())
             SetStatus(problem);
         if (s.overlay)
-            Cover(s, s.overlayAt.top(), s.overlayAt.bottom() + 1);
+            Cover(s, s.overlayAt);
     }
     s.caption = settings.m_bShowTime && CaptionDrawable(drawn);
     if (s.caption) {
         s.text = MakeTimeCaption(t, settings, logicalDpiY(), CameraSourceName());
-        const auto [first, last] = CaptionRows(drawn, s.text.text, s.text.lines, s.text.style);
-        Cover(s, first, last);
+        Cover(s, CaptionArea(drawn, s.text.text, s.text.lines, s.text.style));
     }
     // The output shares the frame and owns only the rows drawn on: the frame
     // itself stays untouched on the clipboard, and no whole copy is made.

@@ -149,27 +149,28 @@ void PlaneRowToRgb32(const PlaneLayout& p, const PlaneSlotAt& at, int y, int x, 
 // A chroma sample takes the mean colour of the pixels it covers once any of
 // them changed, as the encoder's own downsampling of BGR rows would.
 void BlendBgrIntoPlanes(const PlaneLayout& p, const std::function<std::uint8_t*(int slot)>& at,
-                        int first, int last, const std::uint8_t* before, const std::uint8_t* after,
-                        std::size_t stride)
+                        int first, int last, int left, int right, const std::uint8_t* before,
+                        const std::uint8_t* after, std::size_t stride)
 {
     last = std::min(last, p.height);
+    right = std::min(right, p.width);
     const int rowsPerChroma = p.halfHeight ? 2 : 1;
     for (int y0 = first; y0 < last; y0 += rowsPerChroma) {
         const int rows = std::min(rowsPerChroma, last - y0);
         const int k = p.halfHeight ? y0 / 2 : y0;
         std::uint8_t* cb = at(p.halfHeight ? 2 * k : k) + p.lumaBytes;
         std::uint8_t* cr = p.halfHeight ? at(2 * k + 1) + p.lumaBytes : cb + p.chromaBytes;
-        for (int c = 0; c < p.chromaWidth; ++c) {
+        std::uint8_t* luma[2] = {at(y0), rows > 1 ? at(y0 + 1) : nullptr};
+        for (int c = left / 2; 2 * c < right; ++c) {
             int sumB = 0, sumG = 0, sumR = 0, count = 0;
             bool changed = false;
             for (int dy = 0; dy < rows; ++dy) {
                 const std::size_t row = stride * std::size_t(y0 + dy - first);
-                std::uint8_t* luma = at(y0 + dy);
                 for (int x = 2 * c; x < std::min(2 * c + 2, p.width); ++x) {
                     const std::uint8_t* a = after + row + 3 * std::size_t(x);
                     if (std::memcmp(a, before + row + 3 * std::size_t(x), 3) != 0) {
                         changed = true;
-                        luma[x] = Luma(a);
+                        luma[dy][x] = Luma(a);
                     }
                     sumB += a[0];
                     sumG += a[1];
@@ -185,15 +186,16 @@ void BlendBgrIntoPlanes(const PlaneLayout& p, const std::function<std::uint8_t*(
             cr[c] = Clamp(128 + ((32768 * r - 27439 * g - 5329 * b + 32768) >> 16));
         }
         // Padding past the picture's edge follows its last sample.
+        if (right < p.width)
+            continue;
         if (p.chromaBytes > std::size_t(p.chromaWidth)) {
             std::memset(cb + p.chromaWidth, cb[p.chromaWidth - 1],
                         p.chromaBytes - std::size_t(p.chromaWidth));
             std::memset(cr + p.chromaWidth, cr[p.chromaWidth - 1],
                         p.chromaBytes - std::size_t(p.chromaWidth));
         }
-        for (int dy = 0; dy < rows && p.lumaBytes > std::size_t(p.width); ++dy) {
-            std::uint8_t* luma = at(y0 + dy);
-            std::memset(luma + p.width, luma[p.width - 1], p.lumaBytes - std::size_t(p.width));
-        }
+        for (int dy = 0; dy < rows && p.lumaBytes > std::size_t(p.width); ++dy)
+            std::memset(luma[dy] + p.width, luma[dy][p.width - 1],
+                        p.lumaBytes - std::size_t(p.width));
     }
 }

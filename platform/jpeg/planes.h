@@ -65,10 +65,11 @@ void PlaneRowToBgr(const PlaneLayout& p, const PlaneSlotAt& at, int y, int x, in
 void PlaneRowToRgb32(const PlaneLayout& p, const PlaneSlotAt& at, int y, int x, int n,
                      std::uint32_t* out);
 
-// Writes back the pixels of rows [first, last) that differ between before and
-// after (full-width BGR rows, stride bytes apart, row first at index 0): luma
-// for each changed pixel, chroma for each chroma sample that covers one. All
-// else keeps its bytes. first and last must be aligned as AlignDown/AlignUp.
+// Writes back the pixels of rows [first, last) and columns [left, right)
+// that differ between before and after (full-width BGR rows, stride bytes
+// apart, row first at index 0): luma for each changed pixel, chroma for each
+// chroma sample that covers one. All else keeps its bytes. first and last
+// must be aligned as AlignDown/AlignUp, left even, right even or the width.
 void BlendBgrIntoPlanes(const PlaneLayout& p, const std::function<std::uint8_t*(int slot)>& at,
-                        int first, int last, const std::uint8_t* before, const std::uint8_t* after,
-                        std::size_t stride);
+                        int first, int last, int left, int right, const std::uint8_t* before,
+                        const std::uint8_t* after, std::size_t stride);
