@@ -99,11 +99,11 @@ template <typename Count> Run Watch(Child& child, Count count, long window)
     const Clock::time_point spawned = Clock::now();
     long first = -1;
     bool halfway = false;
-    std::string pending;
+    std::string pending, last;
     char buffer[4096];
     while (true) {
         if (first < 0 && Clock::now() - spawned > std::chrono::seconds(60)) {
-            r.failure = "no steady stream within 60 s";
+            r.failure = "no steady stream within 60 s; last line: " + last;
             return r;
         }
         pollfd p{child.fd, POLLIN, 0};
@@ -111,12 +111,13 @@ template <typename Count> Run Watch(Child& child, Count count, long window)
             continue;
         const ssize_t n = read(child.fd, buffer, sizeof buffer);
         if (n <= 0) {
-            r.failure = "the process ended early";
+            r.failure = "the process ended early; last line: " + last;
             return r;
         }
         pending.append(buffer, std::size_t(n));
         for (std::size_t eol; (eol = pending.find('\n')) != std::string::npos;) {
-            const long total = count(pending.substr(0, eol));
+            last = pending.substr(0, eol);
+            const long total = count(last);
             pending.erase(0, eol + 1);
             if (total < 0)
                 continue;
@@ -169,7 +170,8 @@ Run RunVizo(const std::string& dir, long window, const Clip& clip)
     conf.close();
     chmod((dir + "/config/Brindlecote/vizo.conf").c_str(), 0600);
     std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "VIZO_LOG_EVERY_FRAME=1",
-                                    "XDG_CONFIG_HOME=" + dir + "/config"};
+                                    "XDG_CONFIG_HOME=" + dir + "/config",
+                                    "XDG_STATE_HOME=" + dir + "/state"};
     if (clip.path.empty()) {
         env.insert(env.end(), {"VIZO_VIDEO_DEVICE_DIR=" + dir + "/devices",
                                "LD_PRELOAD=" + SelfDir() + "/libuvcfake.so",
