@@ -291,12 +291,17 @@ bool CaptionDrawable(const DibLayout& d)
            (d.bitCount == 8 || d.bitCount == 16 || d.bitCount == 24);
 }
 
+QRect CaptionArea(const DibLayout& d, const QString& text, int lines, const CaptionStyle& style)
+{
+    return LayoutFor(d, text, lines, style).patch;
+}
+
 std::pair<int, int> CaptionRows(const DibLayout& d, const QString& text, int lines,
                                 const CaptionStyle& style)
 {
-    const CaptionLayout& l = LayoutFor(d, text, lines, style);
-    return l.patch.isEmpty() ? std::pair<int, int>{0, 0}
-                             : std::pair<int, int>{l.patch.top(), l.patch.bottom() + 1};
+    const QRect patch = CaptionArea(d, text, lines, style);
+    return patch.isEmpty() ? std::pair<int, int>{0, 0}
+                           : std::pair<int, int>{patch.top(), patch.bottom() + 1};
 }
 
 CaptionBox DrawCaption(const DibLayout& d, const unsigned char* colourTable, unsigned char* pixels,

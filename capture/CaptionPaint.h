@@ -9,6 +9,7 @@
 #include <QFont>
 #include <QImage>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <functional>
 #include <utility>
@@ -40,8 +41,10 @@ void BlendCaptionInk(QRgb* row, const QRgb* ink, int n);
 // bit, uncompressed); others pass through as they are.
 bool CaptionDrawable(const DibLayout& layout);
 
-// The picture rows [first, last) that drawing this caption changes, top row
-// 0; first == last when it changes none.
+// The part of the picture drawing this caption may change; empty when none.
+QRect CaptionArea(const DibLayout& layout, const QString& text, int lines,
+                  const CaptionStyle& style);
+// Its picture rows [first, last), top row 0; first == last when none.
 std::pair<int, int> CaptionRows(const DibLayout& layout, const QString& text, int lines,
                                 const CaptionStyle& style);
 

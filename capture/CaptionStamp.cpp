@@ -1,5 +1,6 @@
 #include "CaptionFields.h"
 #include "CaptionPaint.h"
+#include "CaptionPlanes.h"
 #include "CaptionSettings.h"
 #include "Overlay.h"
 #include "net/CUpload.h"
@@ -60,6 +61,13 @@ std::pair<std::size_t, std::size_t> RowBytes(const DibLayout& d, int first, int 
 {
     if (first >= last)
         return {d.pixelOffset + d.pixelBytes, 0};
+    // A plane frame's band holds whole chroma rows.
+    if (d.planar) {
+        first = d.planes.AlignDown(first);
+        last = std::min(d.planes.AlignUp(last), d.planes.slotCount);
+        return {d.pixelOffset + d.stride * std::size_t(first),
+                d.stride * std::size_t(last - first)};
+    }
     const std::size_t top = d.RowOffset(first), bottom = d.RowOffset(last - 1);
     return {d.pixelOffset + std::min(top, bottom), d.stride * std::size_t(last - first)};
 }
@@ -70,15 +78,26 @@ struct Stamps {
     TimeCaption text;
     const QImage* overlay = nullptr;
     QRect overlayAt;
-    int first = 0, last = 0; // the rows they cover
+    QRect area;              // the part of the picture they may change
+    int first = 0, last = 0; // its rows
 };
 
-void Cover(Stamps& s, int first, int last)
+void Cover(Stamps& s, const QRect& part)
 {
-    if (first >= last)
+    if (part.isEmpty())
         return;
-    s.first = s.first < s.last ? std::min(s.first, first) : first;
-    s.last = std::max(s.last, last);
+    s.area |= part;
+    s.first = s.area.top();
+    s.last = s.area.bottom() + 1;
+}
+
+void Paint(const DibLayout& d, const unsigned char* colourTable, const CaptionRowAt& row,
+           const Stamps& s)
+{
+    if (s.overlay)
+        BlendLayerRows(d, colourTable, row, *s.overlay, s.overlayAt.topLeft());
+    if (s.caption)
+        DrawCaptionRows(d, colourTable, row, s.text.text, s.text.lines, s.text.style);
 }
 
 // Draws into the output's own rows; false if one is not its own.
@@ -87,6 +106,14 @@ bool Draw(HGLOBAL output, const DibLayout& d, const Stamps& s)
     BlockView v;
     if (!GlobalLockView(output, &v))
         return false;
+    if (d.planar) {
+        const bool drawn =
+            PaintOnPlanes(v, d, s.area, [&](const DibLayout& bgr, const CaptionRowAt& row) {
+                Paint(bgr, nullptr, row, s);
+            });
+        GlobalUnlock(output);
+        return drawn;
+    }
     bool owned = true;
     for (int y = s.first; y < s.last; ++y)
         owned = owned && v.Owns(d.pixelOffset + d.RowOffset(y), d.stride);
@@ -94,10 +121,7 @@ bool Draw(HGLOBAL output, const DibLayout& d, const Stamps& s)
         const CaptionRowAt row = [&](int y) {
             return v.own + (d.pixelOffset + d.RowOffset(y) - v.ownOffset);
         };
-        if (s.overlay)
-            BlendLayerRows(d, v.At(d.header.biSize), row, *s.overlay, s.overlayAt.topLeft());
-        if (s.caption)
-            DrawCaptionRows(d, v.At(d.header.biSize), row, s.text.text, s.text.lines, s.text.style);
+        Paint(d, v.At(d.header.biSize), row, s);
     }
     GlobalUnlock(output);
     return owned;
@@ -118,20 +142,21 @@ HGLOBAL CCameraDlg::StampCaption(HGLOBAL frame, std::time_t t, const CUpload& se
     }
     Stamps s;
     const CaptionExtras& x = CaptionExtrasInForce();
-    if (CaptionDrawable(d) && !x.strOverlayImage.isEmpty()) {
+    // The drawing code sees a plane frame as the BGR rows it stands for.
+    const DibLayout drawn = d.planar ? PlanesAsBgr(d) : d;
+    if (CaptionDrawable(drawn) && !x.strOverlayImage.isEmpty()) {
         QString problem;
         s.overlay = Overlay().Layer(x.strOverlayImage, x.nOverlayPosition, x.nOverlayOpacity,
                                     d.width, d.height, t, &s.overlayAt, &problem);
         if (!problem.isEmpty())
             SetStatus(problem);
         if (s.overlay)
-            Cover(s, s.overlayAt.top(), s.overlayAt.bottom() + 1);
+            Cover(s, s.overlayAt);
     }
-    s.caption = settings.m_bShowTime && CaptionDrawable(d);
+    s.caption = settings.m_bShowTime && CaptionDrawable(drawn);
     if (s.caption) {
         s.text = MakeTimeCaption(t, settings, logicalDpiY(), CameraSourceName());
-        const auto [first, last] = CaptionRows(d, s.text.text, s.text.lines, s.text.style);
-        Cover(s, first, last);
+        Cover(s, CaptionArea(drawn, s.text.text, s.text.lines, s.text.style));
     }
     // The output shares the frame and owns only the rows drawn on: the frame
     // itself stays untouched on the clipboard, and no whole copy is made.

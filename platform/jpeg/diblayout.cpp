@@ -11,6 +11,28 @@ bool ReadDibHeader(const void* block, std::size_t blockSize, BITMAPINFOHEADER* h
     return header->biSize >= sizeof(BITMAPINFOHEADER) && header->biSize <= blockSize;
 }
 
+namespace
+{
+
+bool ReadPlaneLayout(std::size_t blockSize, DibLayout* d)
+{
+    const BITMAPINFOHEADER& h = d->header;
+    if (h.biHeight >= 0 || !MakePlaneLayout(h.biWidth, -h.biHeight, h.biCompression, &d->planes))
+        return false;
+    d->width = d->planes.width;
+    d->height = d->planes.height;
+    d->topDown = true;
+    d->bitCount = h.biBitCount;
+    d->colours = 0;
+    d->pixelOffset = h.biSize;
+    d->stride = d->planes.slot;
+    d->pixelBytes = d->planes.PixelBytes();
+    return h.biSizeImage >= d->pixelBytes && d->pixelOffset <= blockSize &&
+           d->pixelBytes <= blockSize - d->pixelOffset;
+}
+
+} // namespace
+
 bool ReadDibLayout(const void* block, std::size_t blockSize, DibLayout* d)
 {
     if (!ReadDibHeader(block, blockSize, &d->header))
@@ -19,6 +41,9 @@ bool ReadDibLayout(const void* block, std::size_t blockSize, DibLayout* d)
     if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN || h.biBitCount == 0 ||
         h.biBitCount > 32)
         return false;
+    d->planar = IsPlaneCompression(h.biCompression);
+    if (d->planar)
+        return ReadPlaneLayout(blockSize, d);
     d->width = h.biWidth;
     d->height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
     d->topDown = h.biHeight < 0;

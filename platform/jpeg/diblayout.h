@@ -3,6 +3,7 @@
 // block whose header lies about its size.
 #pragma once
 
+#include "planes.h"
 #include "wintypes.h"
 
 #include <cstddef>
@@ -17,6 +18,9 @@ struct DibLayout {
     std::size_t pixelOffset = 0; // header plus colour table
     std::size_t stride = 0;      // row bytes, padded to 4
     std::size_t pixelBytes = 0;  // biSizeImage, or the rows' size when it is 0
+    // A frame in YUV planes: stride is then a picture row's slot.
+    bool planar = false;
+    PlaneLayout planes;
 
     // Byte offset from the first pixel row in memory to picture row y (0 = top).
     std::size_t RowOffset(int y) const

@@ -113,26 +113,9 @@ public:
                 jpeg_abort_compress(&m_cinfo);
             return JPEG_ERR_ENCODER;
         }
-        if (!m_created) {
-            jpeg_create_compress(&m_cinfo);
-            m_created = true;
-            m_cinfo.dest = &m_dest;
-        }
-        m_cinfo.image_width = static_cast<JDIMENSION>(width);
-        m_cinfo.image_height = static_cast<JDIMENSION>(rows.size());
-        m_cinfo.in_color_space = JCS_EXT_BGR;
-        m_cinfo.input_components = 3;
-        jpeg_set_defaults(&m_cinfo);
-        jpeg_set_quality(&m_cinfo, quality, TRUE);
-        // The fast DCT's error is below what quantisation removes anyway
-        // until the quality keeps nearly every coefficient.
-        m_cinfo.dct_method = quality >= 96 ? JDCT_ISLOW : JDCT_FASTEST;
-        jpeg_set_colorspace(&m_cinfo, JCS_YCbCr);
         // 4:2:0: colour at half resolution both ways.
-        m_cinfo.comp_info[0].h_samp_factor = 2;
-        m_cinfo.comp_info[0].v_samp_factor = 2;
-        for (int i = 1; i < 3; ++i)
-            m_cinfo.comp_info[i].h_samp_factor = m_cinfo.comp_info[i].v_samp_factor = 1;
+        Start(width, int(rows.size()), quality, 2, JCS_EXT_BGR);
+        m_cinfo.raw_data_in = FALSE;
         jpeg_start_compress(&m_cinfo, TRUE);
         // The encoder only reads the rows; its interface predates const.
         auto** first = const_cast<JSAMPARRAY>(reinterpret_cast<const JSAMPLE* const*>(rows.data()));
@@ -142,13 +125,63 @@ public:
         jpeg_finish_compress(&m_cinfo);
         return JPEG_OK;
     }
+    // From YUV planes, in the planes' own subsampling. planes[c] lists the
+    // rows of component c, padded to whole rows of blocks.
+    int RunPlanes(const PlaneLayout& p, Rows (&planes)[3], int quality)
+    {
+        if (setjmp(m_err.jump)) {
+            if (m_created)
+                jpeg_abort_compress(&m_cinfo);
+            return JPEG_ERR_ENCODER;
+        }
+        Start(p.width, p.height, quality, p.halfHeight ? 2 : 1, JCS_YCbCr);
+        m_cinfo.raw_data_in = TRUE;
+        jpeg_start_compress(&m_cinfo, TRUE);
+        const int lines = DCTSIZE * m_cinfo.max_v_samp_factor;
+        for (int i = 0; m_cinfo.next_scanline < m_cinfo.image_height; ++i) {
+            JSAMPARRAY parts[3];
+            for (int c = 0; c < 3; ++c) {
+                const int n = DCTSIZE * m_cinfo.comp_info[c].v_samp_factor;
+                parts[c] = const_cast<JSAMPARRAY>(
+                    reinterpret_cast<const JSAMPLE* const*>(planes[c].data() + i * n));
+            }
+            jpeg_write_raw_data(&m_cinfo, parts, JDIMENSION(lines));
+        }
+        jpeg_finish_compress(&m_cinfo);
+        return JPEG_OK;
+    }
     const unsigned char* Data() const { return m_out.data(); }
     std::size_t Size() const { return m_size; }
     // 16- and 8-bit rows expanded to 24 bits.
     std::vector<unsigned char>& Expanded() { return m_expanded; }
     Rows& RowList() { return m_rows; }
+    Rows (&PlaneLists())[3] { return m_planes; }
 
 private:
+    // Called after the caller's setjmp.
+    void Start(int width, int height, int quality, int lumaRowsPerChroma, J_COLOR_SPACE in)
+    {
+        if (!m_created) {
+            jpeg_create_compress(&m_cinfo);
+            m_created = true;
+            m_cinfo.dest = &m_dest;
+        }
+        m_cinfo.image_width = static_cast<JDIMENSION>(width);
+        m_cinfo.image_height = static_cast<JDIMENSION>(height);
+        m_cinfo.in_color_space = in;
+        m_cinfo.input_components = 3;
+        jpeg_set_defaults(&m_cinfo);
+        jpeg_set_quality(&m_cinfo, quality, TRUE);
+        // The fast DCT's error is below what quantisation removes anyway
+        // until the quality keeps nearly every coefficient.
+        m_cinfo.dct_method = quality >= 96 ? JDCT_ISLOW : JDCT_FASTEST;
+        jpeg_set_colorspace(&m_cinfo, JCS_YCbCr);
+        m_cinfo.comp_info[0].h_samp_factor = 2;
+        m_cinfo.comp_info[0].v_samp_factor = lumaRowsPerChroma;
+        for (int i = 1; i < 3; ++i)
+            m_cinfo.comp_info[i].h_samp_factor = m_cinfo.comp_info[i].v_samp_factor = 1;
+    }
+
     static Encoder& Of(j_compress_ptr c) { return *static_cast<Encoder*>(c->client_data); }
 
     static void InitDestination(j_compress_ptr c)
@@ -198,6 +231,7 @@ private:
     std::size_t m_size = 0;
     std::vector<unsigned char> m_expanded;
     Rows m_rows;
+    Rows m_planes[3];
 };
 
 // A range of the block as one pointer, or null when it straddles the edge of
@@ -227,10 +261,33 @@ bool ListRows(const DibLayout& d, const BlockView& v, Rows& rows)
 // block is then read whole.
 constexpr int kStraddles = -1;
 
+// Each plane's rows, padded to whole rows of blocks with its last row.
+bool ListPlaneRows(const PlaneLayout& p, const DibLayout& d, const BlockView& v, Rows (&planes)[3])
+{
+    const int blockRows[3] = {p.halfHeight ? 16 : 8, 8, 8};
+    for (int c = 0; c < 3; ++c) {
+        const int height = c == 0 ? p.height : p.chromaHeight;
+        const std::size_t bytes = c == 0 ? p.lumaBytes : p.chromaBytes;
+        planes[c].resize(std::size_t((height + blockRows[c] - 1) / blockRows[c] * blockRows[c]));
+        for (int y = 0; y < height; ++y) {
+            const std::size_t at = c == 0 ? p.LumaRow(y) : c == 1 ? p.CbRow(y) : p.CrRow(y);
+            if (!(planes[c][std::size_t(y)] = Span(v, d.pixelOffset + at, bytes)))
+                return false;
+        }
+        std::fill(planes[c].begin() + height, planes[c].end(), planes[c][std::size_t(height - 1)]);
+    }
+    return true;
+}
+
 int Compress(const DibLayout& d, const BlockView& v, int quality, Encoder* encoder)
 {
-    Rows& rows = encoder->RowList();
     const bool headerOwned = v.own && v.own != v.bytes && v.ownOffset < d.pixelOffset;
+    if (d.planar) {
+        if (headerOwned || !ListPlaneRows(d.planes, d, v, encoder->PlaneLists()))
+            return kStraddles;
+        return encoder->RunPlanes(d.planes, encoder->PlaneLists(), quality);
+    }
+    Rows& rows = encoder->RowList();
     if (headerOwned || !ListRows(d, v, rows))
         return kStraddles;
     if (d.bitCount == 16)
@@ -277,8 +334,10 @@ int WriteView(const BlockView& v, const char* fileName, int quality)
     BITMAPINFOHEADER header;
     if (!ReadDibHeader(v.bytes, v.size, &header))
         return JPEG_ERR_BAD_BITMAP;
-    if (header.biCompression != BI_RGB ||
-        (header.biBitCount != 8 && header.biBitCount != 16 && header.biBitCount != 24))
+    const bool packed =
+        header.biCompression == BI_RGB &&
+        (header.biBitCount == 8 || header.biBitCount == 16 || header.biBitCount == 24);
+    if (!packed && !IsPlaneCompression(header.biCompression))
         return JPEG_ERR_UNSUPPORTED;
     DibLayout layout;
     if (!ReadDibLayout(v.bytes, v.size, &layout))

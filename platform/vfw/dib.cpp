@@ -1,5 +1,6 @@
 #include "dib.h"
 
+#include "diblayout.h"
 #include "wintypes.h"
 
 #include <climits>
@@ -130,11 +131,37 @@ QImage CopyPart(const Part& part)
     return image;
 }
 
+// A frame kept in YUV planes: only the part asked for is converted.
+bool ReadPlanes(const std::uint8_t* dib, std::size_t bytes, DibLayout* d)
+{
+    return ReadDibLayout(dib, bytes, d) && d->planar;
+}
+
+template <typename Convert>
+QImage PlanesPart(const DibLayout& d, const std::uint8_t* dib, const QRect& region,
+                  QImage::Format kind, Convert convert)
+{
+    const QRect rect = region.intersected(QRect(0, 0, d.width, d.height));
+    if (rect.isEmpty())
+        return {};
+    QImage image(rect.size(), kind);
+    if (image.isNull())
+        return {};
+    const std::uint8_t* pixels = dib + d.pixelOffset;
+    const PlaneSlotAt at = [&](int slot) { return pixels + d.planes.slot * std::size_t(slot); };
+    for (int y = 0; y < rect.height(); ++y)
+        convert(d.planes, at, rect.top() + y, rect.left(), rect.width(), image.scanLine(y));
+    return image;
+}
+
 } // namespace
 
 QSize DibImageSize(const std::uint8_t* dib, std::size_t bytes)
 {
     FrameFormat format;
+    DibLayout planes;
+    if (ReadPlanes(dib, bytes, &planes))
+        return QSize(planes.width, planes.height);
     return ReadFormat(dib, bytes, &format) ? QSize(format.width, format.height) : QSize();
 }
 
@@ -145,6 +172,11 @@ QImage DibToImage(const std::uint8_t* dib, std::size_t bytes)
 
 QImage DibRegionToImage(const std::uint8_t* dib, std::size_t bytes, const QRect& region)
 {
+    DibLayout planes;
+    if (ReadPlanes(dib, bytes, &planes))
+        return PlanesPart(planes, dib, region, QImage::Format_BGR888,
+                          [](const PlaneLayout& p, const PlaneSlotAt& at, int y, int x, int n,
+                             std::uint8_t* out) { PlaneRowToBgr(p, at, y, x, n, out); });
     Part part;
     return FindPart(dib, bytes, region, &part) ? CopyPart(part) : QImage();
 }
@@ -153,6 +185,14 @@ QImage DibRegionToImage(const std::uint8_t* dib, std::size_t bytes, const QRect&
 // it spreads that work over a pool of threads it has to wake.
 QImage DibRegionToScreenImage(const std::uint8_t* dib, std::size_t bytes, const QRect& region)
 {
+    DibLayout planes;
+    if (ReadPlanes(dib, bytes, &planes))
+        return PlanesPart(planes, dib, region, QImage::Format_RGB32,
+                          [](const PlaneLayout& p, const PlaneSlotAt& at, int y, int x, int n,
+                             std::uint8_t* out) {
+                              PlaneRowToRgb32(p, at, y, x, n,
+                                              reinterpret_cast<std::uint32_t*>(out));
+                          });
     Part part;
     if (!FindPart(dib, bytes, region, &part))
         return {};

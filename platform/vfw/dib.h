@@ -1,6 +1,7 @@
 // Packed device-independent bitmaps as the capture layer hands them out:
-// 40-byte header, a grey colour table for 8 bits, bottom-up rows padded to
-// 4 bytes.
+// 40-byte header, a grey colour table for 8 bits, top-down rows padded to
+// 4 bytes; or a JPEG camera's frame in its YUV planes (planes.h), which the
+// functions that make images below convert.
 #pragma once
 
 #include <QImage>

@@ -74,7 +74,10 @@ void SourceReader::Run()
         }
         if (r < 0)
             break;
-        if (packet->stream_index == av.stream && avcodec_send_packet(av.decoder, packet) == 0) {
+        if (packet->stream_index == av.stream && av.packets) {
+            DeliverPacket(packet);
+        } else if (packet->stream_index == av.stream &&
+                   avcodec_send_packet(av.decoder, packet) == 0) {
             while (!m_stop && avcodec_receive_frame(av.decoder, frame) == 0) {
                 Pace(frame);
                 Deliver(frame);
@@ -97,7 +100,7 @@ void SourceReader::Run()
     m_ended = true;
     m_endReason = reason;
     m_hasFrame = false;
-    av_frame_unref(av.held);
+    av.Drop();
     m_cv.notify_all();
 }
 
@@ -126,16 +129,82 @@ void SourceReader::Deliver(AVFrame*& frame)
         return;
     // A frame the decoder had to patch up (a stream joined between key
     // frames) is half a picture.
-    if ((frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags)
+    if ((frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags || WarmingUp())
         return;
-    if (m_warmUp > 0) {
-        --m_warmUp;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::swap(frame, m_av->held);
+    MarkNewLocked();
+}
+
+// Takes the packet's data over; the one it replaces is released here, which
+// for a camera hands its buffer back to the driver.
+void SourceReader::DeliverPacket(AVPacket* packet)
+{
+    if (packet->size <= 0 || (packet->flags & AV_PKT_FLAG_CORRUPT) || WarmingUp())
+        return;
+    FrameFormat format;
+    Buffer ahead = DecodeAheadBuffer(&format);
+    if (ahead) {
+        DecodeAhead(packet, std::move(ahead), format);
         return;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::swap(frame, m_av->held);
+    av_packet_unref(m_av->heldPacket);
+    av_packet_move_ref(m_av->heldPacket, packet);
+    MarkNewLocked();
+}
+
+// A buffer to decode the packet into before it is announced, when the taker
+// took the newest frame and takes them about as often as they come; null
+// otherwise: a taker that skips frames decodes only those it takes.
+SourceReader::Buffer SourceReader::DecodeAheadBuffer(FrameFormat* format)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const Clock::time_point now = Clock::now();
+    const bool keepingUp = m_grabbedSequence == m_sequence && m_frameGap.count() > 0 &&
+                           m_grabGap < m_frameGap * 3 / 2 && now - m_lastGrab < 2 * m_frameGap;
+    if (!keepingUp || m_format.bitCount != 24)
+        return nullptr;
+    *format = m_format;
+    return SpareLocked(false);
+}
+
+void SourceReader::DecodeAhead(AVPacket* packet, Buffer buffer, const FrameFormat& format)
+{
+    QString error;
+    const JpegPlanes::Result result = m_aheadPlanes.Decode(
+        packet->data, std::size_t(packet->size), format.width, format.height, *buffer, &error);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    av_packet_unref(m_av->heldPacket);
+    av_packet_move_ref(m_av->heldPacket, packet);
+    MarkNewLocked();
+    // A format changed meanwhile, or a frame not for the planes, is left to
+    // the taker.
+    if (format != m_format || result == JpegPlanes::Result::NotPlanes)
+        return;
+    if (result == JpegPlanes::Result::Decoded)
+        InstallLocked(std::move(buffer));
+    else
+        ReportFailureLocked(
+            QStringLiteral("Video frame could not be decoded: %1; waiting for the next.")
+                .arg(error));
+}
+
+bool SourceReader::WarmingUp()
+{
+    if (m_warmUp <= 0)
+        return false;
+    --m_warmUp;
+    return true;
+}
+
+void SourceReader::MarkNewLocked()
+{
+    const Clock::time_point now = Clock::now();
+    if (m_hasFrame)
+        m_frameGap = now - m_frameTime;
     m_hasFrame = true;
     ++m_sequence;
-    m_frameTime = Clock::now();
+    m_frameTime = now;
     m_cv.notify_all();
 }

@@ -1,6 +1,8 @@
 // One connected source: opens it with FFmpeg and runs a thread that decodes
 // and keeps only the newest frame. Frames are taken far less often than a
-// source delivers them, so the packed-bitmap conversion waits for a taker.
+// source delivers them, so the packed-bitmap conversion (for a JPEG stream,
+// the decoding itself) waits for a taker, unless the taker keeps up with the
+// source.
 // Converted frames are handed out by reference and never change afterwards;
 // their buffers are reused once no taker holds them, so a stream allocates
 // no frame memory.
@@ -9,6 +11,7 @@
 #include "converter.h"
 #include "dib.h"
 #include "drivers.h"
+#include "jpegplanes.h"
 
 #include <QSize>
 #include <atomic>
@@ -21,6 +24,7 @@
 #include <vector>
 
 struct AVFrame;
+struct AVPacket;
 
 class SourceReader
 {
@@ -77,11 +81,21 @@ private:
     static int ReadCommand(void* self, std::uint8_t* buffer, int size);
     void Run();
     void Deliver(AVFrame*& frame);
+    void DeliverPacket(AVPacket* packet);
+    bool WarmingUp();
+    void MarkNewLocked();
     void Pace(AVFrame* frame);
     bool FreshLocked(Clock::time_point now) const;
     using Buffer = std::shared_ptr<std::vector<std::uint8_t>>;
     bool ConvertLocked();
-    Buffer SpareLocked();
+    bool DecodeLocked(std::vector<std::uint8_t>& out);
+    bool ConvertFrameLocked(std::vector<std::uint8_t>& out);
+    void ReportFailureLocked(const QString& what);
+    // A buffer no taker holds; the front one itself only when frontToo.
+    Buffer SpareLocked(bool frontToo = true);
+    void InstallLocked(Buffer next);
+    Buffer DecodeAheadBuffer(FrameFormat* format);
+    void DecodeAhead(AVPacket* packet, Buffer buffer, const FrameFormat& format);
     void Stop();
     static int Interrupted(void* self);
 
@@ -97,6 +111,13 @@ private:
     Buffer m_front; // the converted frame of m_frontSequence
     std::vector<Buffer> m_spares;
     FrameConverter m_takerConverter;
+    JpegPlanes m_planes;
+    JpegPlanes m_aheadPlanes; // the reading thread's own
+    // A taker keeping up with the source gets its frames decoded as they
+    // come, on the reading thread, instead of each on its own thread.
+    Clock::time_point m_lastGrab;
+    Clock::duration m_grabGap{};
+    Clock::duration m_frameGap{};
     bool m_hasFrame = false;
     bool m_ended = false;
     QString m_endReason;

@@ -16,6 +16,10 @@ struct SourceReader::Av {
     AVFormatContext* input = nullptr;
     AVCodecContext* decoder = nullptr;
     AVFrame* held = nullptr; // the newest decoded frame
+    // JPEG streams are held undecoded: a taker decodes the newest frame
+    // straight into the block it is handed, most often in YUV planes.
+    bool packets = false;
+    AVPacket* heldPacket = nullptr;
     int stream = -1;
     AVRational timeBase{1, 1};
     // A command source: the process and our reading of its output.
@@ -23,9 +27,18 @@ struct SourceReader::Av {
     AVIOContext* pipe = nullptr;
     long long piped = 0; // bytes read from it, by the thread reading
 
+    // Lets go of the frame in hand.
+    void Drop()
+    {
+        av_frame_unref(held);
+        if (heldPacket)
+            av_packet_unref(heldPacket);
+    }
+
     ~Av()
     {
         av_frame_free(&held);
+        av_packet_free(&heldPacket);
         avcodec_free_context(&decoder);
         avformat_close_input(&input);
         if (pipe)

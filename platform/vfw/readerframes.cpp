@@ -23,19 +23,19 @@ bool SourceReader::ConvertLocked()
     if (m_frontSequence == m_sequence && m_front)
         return true;
     Buffer next = SpareLocked();
-    if (next)
-        next->resize(DibTotalBytes(m_format));
-    if (!next || !m_takerConverter.Convert(m_av->held, m_format, next->data())) {
-        m_failedSequence = m_sequence;
-        if (!m_convertFailing)
-            LogLine("capture", QStringLiteral("Video frames could not be converted to %1x%2 at "
-                                              "%3 bits.")
-                                   .arg(m_format.width)
-                                   .arg(m_format.height)
-                                   .arg(m_format.bitCount));
-        m_convertFailing = true;
+    if (!next) {
+        ReportFailureLocked(QStringLiteral("Video frames could not be kept: out of memory."));
         return false;
     }
+    if (!(m_av->packets ? DecodeLocked(*next) : ConvertFrameLocked(*next)))
+        return false;
+    InstallLocked(std::move(next));
+    return true;
+}
+
+// The converted frame in hand becomes the front one.
+void SourceReader::InstallLocked(Buffer next)
+{
     if (next != m_front) {
         m_spares.erase(std::remove(m_spares.begin(), m_spares.end(), next), m_spares.end());
         if (m_front && m_spares.size() < kMaxSpares)
@@ -44,14 +44,74 @@ bool SourceReader::ConvertLocked()
     }
     m_frontSequence = m_sequence;
     m_convertFailing = false;
-    return true;
+}
+
+// A JPEG frame at its own size in 24 bits is kept in its YUV planes; any
+// other is decoded and converted to the format's rows.
+bool SourceReader::DecodeLocked(std::vector<std::uint8_t>& out)
+{
+    const AVPacket* packet = m_av->heldPacket;
+    QString error;
+    if (m_format.bitCount == 24) {
+        switch (m_planes.Decode(packet->data, std::size_t(packet->size), m_format.width,
+                                m_format.height, out, &error)) {
+        case JpegPlanes::Result::Decoded:
+            return true;
+        case JpegPlanes::Result::Failed:
+            ReportFailureLocked(
+                QStringLiteral("Video frame could not be decoded: %1; waiting for the next.")
+                    .arg(error));
+            return false;
+        case JpegPlanes::Result::NotPlanes:
+            break;
+        }
+    }
+    AVFrame* frame = m_av->held;
+    av_frame_unref(frame);
+    const bool decoded = avcodec_send_packet(m_av->decoder, packet) == 0 &&
+                         avcodec_receive_frame(m_av->decoder, frame) == 0 &&
+                         !(frame->flags & AV_FRAME_FLAG_CORRUPT) && !frame->decode_error_flags;
+    if (!decoded) {
+        avcodec_flush_buffers(m_av->decoder);
+        ReportFailureLocked(
+            QStringLiteral("Video frame could not be decoded; waiting for the next."));
+        return false;
+    }
+    return ConvertFrameLocked(out);
+}
+
+bool SourceReader::ConvertFrameLocked(std::vector<std::uint8_t>& out)
+{
+    try {
+        out.resize(DibTotalBytes(m_format));
+    } catch (const std::bad_alloc&) {
+        ReportFailureLocked(QStringLiteral("Video frames could not be kept: out of memory."));
+        return false;
+    }
+    if (m_takerConverter.Convert(m_av->held, m_format, out.data()))
+        return true;
+    ReportFailureLocked(QStringLiteral("Video frames could not be converted to %1x%2 at %3 bits.")
+                            .arg(m_format.width)
+                            .arg(m_format.height)
+                            .arg(m_format.bitCount));
+    return false;
+}
+
+// The frame in hand counts as stale, so a grab waits for the next one. A
+// source failing frame after frame is logged once until a frame works again.
+void SourceReader::ReportFailureLocked(const QString& line)
+{
+    m_failedSequence = m_sequence;
+    if (!m_convertFailing)
+        LogLine("capture", line);
+    m_convertFailing = true;
 }
 
 // A buffer no taker holds any more: the front one itself when it was never
 // handed out, otherwise a spare, otherwise a new one.
-SourceReader::Buffer SourceReader::SpareLocked()
+SourceReader::Buffer SourceReader::SpareLocked(bool frontToo)
 {
-    if (m_front && m_front.use_count() == 1)
+    if (frontToo && m_front && m_front.use_count() == 1)
         return m_front;
     for (const Buffer& b : m_spares) {
         if (b.use_count() == 1)
@@ -77,7 +137,7 @@ void SourceReader::SetFormat(const FrameFormat& format)
         return;
     m_format = format;
     m_hasFrame = false;
-    av_frame_unref(m_av->held);
+    m_av->Drop();
 }
 
 bool SourceReader::FreshLocked(Clock::time_point now) const
@@ -100,6 +160,9 @@ bool SourceReader::GrabNewest(Frame& out)
         if (ConvertLocked()) {
             out = m_front;
             m_grabbedSequence = m_frontSequence;
+            const Clock::time_point now = Clock::now();
+            m_grabGap = now - m_lastGrab;
+            m_lastGrab = now;
             return true;
         }
     }

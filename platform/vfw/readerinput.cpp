@@ -151,6 +151,11 @@ bool SourceReader::OpenInput(const CaptureDriver& driver, const FrameFormat& wan
         *error = QStringLiteral("the decoder could not be opened");
         return false;
     }
+    av.packets = codec->id == AV_CODEC_ID_MJPEG;
+    if (av.packets && !(av.heldPacket = av_packet_alloc())) {
+        *error = QStringLiteral("out of memory");
+        return false;
+    }
     m_native = QSize(stream->codecpar->width, stream->codecpar->height);
     // Raw video is told apart by its pixel layout.
     const char* pixels = av_get_pix_fmt_name(AVPixelFormat(stream->codecpar->format));

@@ -3,6 +3,7 @@
 // or leaving a file behind.
 #include "jpeg/dibtest.h"
 #include "jpegwriter.h"
+#include "planes.h"
 
 #include <gtest/gtest.h>
 
@@ -230,6 +231,58 @@ TEST_F(JpegWriter, UnreadableBitmapsAre601)
             std::memcpy(bytes.data(), &h, 40);
         EXPECT_EQ(WriteBytes(bytes), 601);
         EXPECT_FALSE(Exists(out));
+    }
+}
+
+// A frame in YUV planes, red above and blue below, as a JPEG camera's
+// decoder leaves it.
+std::vector<unsigned char> RedOverBluePlanes(int width, int height, DWORD compression)
+{
+    PlaneLayout p;
+    if (!MakePlaneLayout(width, height, compression, &p))
+        return {};
+    std::vector<unsigned char> bytes(PlaneBlockBytes(p));
+    WritePlaneHeader(bytes.data(), p, compression);
+    unsigned char* pixels = bytes.data() + 40;
+    // JPEG's YCbCr of kRed and kBlue.
+    const unsigned char red[3] = {81, 91, 228}, blue[3] = {40, 228, 110};
+    for (int y = 0; y < height; ++y)
+        std::memset(pixels + p.LumaRow(y), (y < height / 2 ? red : blue)[0], std::size_t(width));
+    for (int k = 0; k < p.chromaHeight; ++k) {
+        const unsigned char* c = (p.halfHeight ? 2 * k : k) < height / 2 ? red : blue;
+        std::memset(pixels + p.CbRow(k), c[1], std::size_t(p.chromaWidth));
+        std::memset(pixels + p.CrRow(k), c[2], std::size_t(p.chromaWidth));
+    }
+    PadPlaneRows(p, pixels);
+    return bytes;
+}
+
+TEST_F(JpegWriter, PlaneFramesDecodeBackAndLyingOnesAre601)
+{
+    for (DWORD compression : {kPlanes420, kPlanes422}) {
+        SCOPED_TRACE(compression);
+        const auto good = RedOverBluePlanes(37, 24, compression);
+        ASSERT_EQ(WriteBytes(good), 0);
+        ExpectRedOverBlue(37, 24);
+        ::unlink(out.c_str());
+        using Edit = std::function<void(std::vector<unsigned char>&, BITMAPINFOHEADER&)>;
+        const std::vector<std::pair<const char*, Edit>> lies = {
+            {"planes cut short", [](auto& b, auto&) { b.resize(b.size() - 1); }},
+            {"size image under planes", [](auto&, auto& h) { h.biSizeImage -= 1; }},
+            {"bottom-up", [](auto&, auto& h) { h.biHeight = 24; }},
+            {"height past block", [](auto&, auto& h) { h.biHeight = -25; }},
+            {"huge width", [](auto&, auto& h) { h.biWidth = 0x7fffffff; }},
+        };
+        for (const auto& [what, edit] : lies) {
+            SCOPED_TRACE(what);
+            auto bytes = good;
+            BITMAPINFOHEADER h;
+            std::memcpy(&h, bytes.data(), 40);
+            edit(bytes, h);
+            std::memcpy(bytes.data(), &h, 40);
+            EXPECT_EQ(WriteBytes(bytes), 601);
+            EXPECT_FALSE(Exists(out));
+        }
     }
 }
 
