@@ -1,7 +1,9 @@
 // A USB camera sending 1920x1080 MJPEG at 30 fps (the test camera of
 // tests/uvcfake, preloaded, serving real JPEG frames), taken through a caption
 // and a JPEG at quality 50, two ways side by side:
-//   vizo    the program itself (build/vizo) in a continuous stream, FTP off
+//   vizo    the program itself (build/vizo) in a continuous stream, FTP off,
+//           unattended (-service: no window, as the tool has none); with
+//           BENCH_WINDOW=1 in its window, the preview painting every frame
 //   ffmpeg  the FFmpeg tool on the same camera: MJPEG decode, drawtext, one
 //           JPEG rewritten atomically (-update 1 -atomic_writing 1)
 // Processor time is the kernel's account of each whole process (the camera's
@@ -154,6 +156,12 @@ bool MakeClip(const std::string& dir, Clip* clip)
     return std::system(command.c_str()) == 0;
 }
 
+bool WithWindow()
+{
+    const char* value = std::getenv("BENCH_WINDOW");
+    return value && std::string(value) == "1";
+}
+
 Run RunVizo(const std::string& dir, long window, const Clip& clip)
 {
     mkdir((dir + "/config").c_str(), 0700);
@@ -183,7 +191,10 @@ Run RunVizo(const std::string& dir, long window, const Clip& clip)
         env.insert(env.end(), {"VIZO_VIDEO_DEVICE_DIR=" + dir + "/none",
                                "VIZO_VIDEO_SOURCES=Clip=exec:" + command + " -c copy -f mjpeg -"});
     }
-    Child child = Spawn({SelfDir() + "/vizo"}, env, 2, dir + "/vizo.out");
+    std::vector<std::string> args = {SelfDir() + "/vizo"};
+    if (!WithWindow())
+        args.push_back("-service");
+    Child child = Spawn(args, env, 2, dir + "/vizo.out");
     long frames = 0;
     bool started = false;
     // Upload now as soon as it is idle; every published frame logs this line.
@@ -283,9 +294,9 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("1920x1080 MJPEG %s at 30 fps, caption, JPEG quality 50: %d round(s) of %ld "
-                "frames after %ld\n",
+                "frames after %ld; the program %s\n",
                 clip.path.empty() ? "USB camera (4:2:2)" : "command source (4:2:0)", rounds, window,
-                kWarmupFrames);
+                kWarmupFrames, WithWindow() ? "in its window" : "unattended (-service)");
     std::vector<double> ratios;
     double lowestFps = 1e9;
     long rssGrowth = 0;
