@@ -57,27 +57,8 @@ struct Sample {
 
 bool Take(pid_t pid, Sample* s)
 {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
-        return false;
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string f;
-    unsigned long long utime = 0, stime = 0;
-    long rssPages = 0;
-    // From the state on: utime and stime are the 12th and 13th, rss the 22nd.
-    for (int i = 1; i <= 22 && fields >> f; ++i) {
-        if (i == 12)
-            utime = std::stoull(f);
-        else if (i == 13)
-            stime = std::stoull(f);
-        else if (i == 22)
-            rssPages = std::stol(f);
-    }
-    s->cpuMs = 1000.0 * double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-    s->rssKb = rssPages * (sysconf(_SC_PAGESIZE) / 1024);
     s->at = Clock::now();
-    return true;
+    return Account(pid, &s->cpuMs, &s->rssKb);
 }
 
 struct Run {

@@ -55,12 +55,6 @@ void Stop(Child& c)
     c = {};
 }
 
-namespace
-{
-
-using Clock = std::chrono::steady_clock;
-
-// Processor milliseconds of the whole process, and its resident kilobytes.
 bool Account(pid_t pid, double* cpuMs, long* rssKb)
 {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -84,6 +78,11 @@ bool Account(pid_t pid, double* cpuMs, long* rssKb)
     *rssKb = rssPages * (sysconf(_SC_PAGESIZE) / 1024);
     return true;
 }
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
 
 } // namespace
 

@@ -18,6 +18,9 @@ Child Spawn(const std::vector<std::string>& args, const std::vector<std::string>
             const std::string& logPath);
 void Stop(Child& c);
 
+// Processor milliseconds of the whole process, and its resident kilobytes.
+bool Account(pid_t pid, double* cpuMs, long* rssKb);
+
 struct Result {
     bool ok = false;
     std::string failure;
