@@ -1,7 +1,7 @@
 // The JPEG writer: every accepted layout decodes back to the picture it was
 // given, and every refused one returns its code without reading past the block
 // or leaving a file behind.
-#include "jpeg/dibtest.h"
+#include "jpeg/writertest.h"
 #include "jpegwriter.h"
 #include "planes.h"
 
@@ -15,58 +15,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace dibtest;
+using namespace writertest;
 
 namespace
 {
-
-const Rgb kRed{230, 20, 20};
-const Rgb kBlue{20, 20, 230};
-
-bool Exists(const std::string& path)
-{
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
-}
-
-class JpegWriter : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/vizo-jpeg-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        out = dir + "/out.jpg";
-    }
-    void TearDown() override
-    {
-        ::unlink(out.c_str());
-        ::rmdir(dir.c_str());
-    }
-
-    int Write(HGLOBAL h, int quality = 90)
-    {
-        const int rc = jpeg_write_file(h, out.c_str(), quality);
-        GlobalFree(h);
-        return rc;
-    }
-    int WriteBytes(const std::vector<unsigned char>& bytes) { return Write(ToBlock(bytes)); }
-
-    // Red above, blue below, so an upside-down or red/blue-swapped result shows.
-    void ExpectRedOverBlue(int width, int height)
-    {
-        const Decoded d = DecodeJpegFile(out);
-        ASSERT_TRUE(d.ok);
-        EXPECT_EQ(d.width, width);
-        EXPECT_EQ(d.height, height);
-        EXPECT_TRUE(Near(d.at(width / 2, height / 4), kRed, 24));
-        EXPECT_TRUE(Near(d.at(width / 2, 3 * height / 4), kBlue, 24));
-    }
-
-    std::string dir;
-    std::string out;
-};
 
 DibLayout RedOverBlue(int width, int height, int bits)
 {
@@ -203,8 +155,7 @@ TEST_F(JpegWriter, UnreadableBitmapsAre601)
     EXPECT_EQ(jpeg_write_file(freed, out.c_str(), 50), 601);
 
     const auto good = BuildDibBytes(RedOverBlue(40, 30, 24));
-    using Edit = std::function<void(std::vector<unsigned char>&, BITMAPINFOHEADER&)>;
-    const std::vector<std::pair<const char*, Edit>> lies = {
+    const std::vector<Lie> lies = {
         {"block shorter than a header", [](auto& b, auto&) { b.resize(39); }},
         {"header size past block", [](auto& b, auto& h) { h.biSize = DWORD(b.size() + 1); }},
         {"header size under 40", [](auto&, auto& h) { h.biSize = 12; }},
@@ -221,17 +172,7 @@ TEST_F(JpegWriter, UnreadableBitmapsAre601)
         {"huge sizes",
          [](auto&, auto& h) { h.biWidth = h.biHeight = 0x7fffffff, h.biSizeImage = 0; }},
     };
-    for (const auto& [what, edit] : lies) {
-        SCOPED_TRACE(what);
-        auto bytes = good;
-        BITMAPINFOHEADER h;
-        std::memcpy(&h, bytes.data(), 40);
-        edit(bytes, h);
-        if (bytes.size() >= 40)
-            std::memcpy(bytes.data(), &h, 40);
-        EXPECT_EQ(WriteBytes(bytes), 601);
-        EXPECT_FALSE(Exists(out));
-    }
+    ExpectRefused(good, lies);
 }
 
 // A frame in YUV planes, red above and blue below, as a JPEG camera's
@@ -265,24 +206,14 @@ TEST_F(JpegWriter, PlaneFramesDecodeBackAndLyingOnesAre601)
         ASSERT_EQ(WriteBytes(good), 0);
         ExpectRedOverBlue(37, 24);
         ::unlink(out.c_str());
-        using Edit = std::function<void(std::vector<unsigned char>&, BITMAPINFOHEADER&)>;
-        const std::vector<std::pair<const char*, Edit>> lies = {
+        const std::vector<Lie> lies = {
             {"planes cut short", [](auto& b, auto&) { b.resize(b.size() - 1); }},
             {"size image under planes", [](auto&, auto& h) { h.biSizeImage -= 1; }},
             {"bottom-up", [](auto&, auto& h) { h.biHeight = 24; }},
             {"height past block", [](auto&, auto& h) { h.biHeight = -25; }},
             {"huge width", [](auto&, auto& h) { h.biWidth = 0x7fffffff; }},
         };
-        for (const auto& [what, edit] : lies) {
-            SCOPED_TRACE(what);
-            auto bytes = good;
-            BITMAPINFOHEADER h;
-            std::memcpy(&h, bytes.data(), 40);
-            edit(bytes, h);
-            std::memcpy(bytes.data(), &h, 40);
-            EXPECT_EQ(WriteBytes(bytes), 601);
-            EXPECT_FALSE(Exists(out));
-        }
+        ExpectRefused(good, lies);
     }
 }
 
