@@ -110,14 +110,9 @@ QByteArray QueueToJson(const QList<QueuedVideo>& videos)
 
 bool QueueFromJson(const QByteArray& json, QList<QueuedVideo>* videos, QString* error)
 {
-    QJsonParseError parse{};
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &parse);
-    if (!doc.isObject()) {
-        *error = parse.error != QJsonParseError::NoError ? parse.errorString()
-                                                         : QStringLiteral("not a JSON object");
+    QJsonObject top;
+    if (!JsonObjectFrom(json, &top, error))
         return false;
-    }
-    const QJsonObject top = doc.object();
     if (top.value(QLatin1String("format")).toString() != QLatin1String(kFormat) ||
         top.value(QLatin1String("version")).toInt() != 1 ||
         !top.value(QLatin1String("videos")).isArray()) {

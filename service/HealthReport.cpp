@@ -130,7 +130,7 @@ QByteArray HealthToJson(const HealthState& s)
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
 }
 
-bool HealthFromJson(const QByteArray& json, HealthState* s, QString* error)
+bool JsonObjectFrom(const QByteArray& json, QJsonObject* object, QString* error)
 {
     QJsonParseError parse{};
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parse);
@@ -139,7 +139,15 @@ bool HealthFromJson(const QByteArray& json, HealthState* s, QString* error)
                                                          : QStringLiteral("not a JSON object");
         return false;
     }
-    const QJsonObject o = doc.object();
+    *object = doc.object();
+    return true;
+}
+
+bool HealthFromJson(const QByteArray& json, HealthState* s, QString* error)
+{
+    QJsonObject o;
+    if (!JsonObjectFrom(json, &o, error))
+        return false;
     if (!o.value(QLatin1String("version")).isString()) {
         *error = QStringLiteral("no version field");
         return false;

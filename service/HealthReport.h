@@ -5,6 +5,7 @@
 #include "schedule/UploadTimes.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QVector>
 #include <ctime>
@@ -45,6 +46,8 @@ struct HealthState {
 // ISO 8601 local time with its offset ("2026-12-07T18:40:05+01:00").
 QString IsoLocalTime(std::time_t t);
 std::time_t ParseIsoTime(const QString& text); // 0 when it is not one
+// The object a state file holds; false with the reason when it holds none.
+bool JsonObjectFrom(const QByteArray& json, QJsonObject* object, QString* error);
 
 QByteArray HealthToJson(const HealthState& s);
 // False with a reason when the bytes are not a report this program wrote.
