@@ -23,18 +23,26 @@ inline double Median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// Writes the files into dir; false when one cannot be written.
-inline bool MakeBenchFiles(const QTemporaryDir& dir, QStringList* paths,
-                           QList<QByteArray>* contents)
-{
-    for (int i = 0; i < kBenchFiles; ++i) {
-        *contents << RandomBytes(kBenchFileBytes, unsigned(i + 1));
-        *paths << dir.filePath(QString::asprintf("f%03d.jpg", i));
-        if (!WriteLocalFile(paths->last(), contents->last()))
-            return false;
+// The files a benchmark sends, in a folder of their own.
+struct BenchFiles {
+    QTemporaryDir local;
+    QStringList paths;
+    QList<QByteArray> contents;
+
+    // Writes them and says how they go; false when one cannot be written.
+    bool Make(const char* how)
+    {
+        for (int i = 0; i < kBenchFiles; ++i) {
+            contents << RandomBytes(kBenchFileBytes, unsigned(i + 1));
+            paths << local.filePath(QString::asprintf("f%03d.jpg", i));
+            if (!WriteLocalFile(paths.last(), contents.last()))
+                return false;
+        }
+        std::printf("%d files of %d KB to local servers, %s\n", kBenchFiles, kBenchFileBytes / 1024,
+                    how);
+        return true;
     }
-    return true;
-}
+};
 
 // Sends file i as "t%03d.jpg" with Transfer over one connection of an engine
 // that configure points at the server.

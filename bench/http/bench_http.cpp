@@ -86,13 +86,11 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     NoProxyEnvironment noProxy;
-    QTemporaryDir local;
-    QStringList paths;
-    QList<QByteArray> contents;
-    if (!MakeBenchFiles(local, &paths, &contents))
+    BenchFiles files;
+    if (!files.Make("PUT to the final name"))
         return 1;
-    std::printf("%d files of %d KB to local servers, PUT to the final name\n", kBenchFiles,
-                kBenchFileBytes / 1024);
+    const QStringList& paths = files.paths;
+    const QList<QByteArray>& contents = files.contents;
     double worst = 0;
 
     DavTestServer dav;
