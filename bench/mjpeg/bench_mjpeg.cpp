@@ -9,7 +9,8 @@
 // Processor time is the kernel's account of each whole process (the camera's
 // own serving included in both), over a window of frames after a warm-up.
 // The program's resident memory is read at the start, middle and end of
-// each of its windows.
+// each of its windows. Each round also times the floor: libjpeg-turbo alone
+// decoding the same frames into planes and encoding them (floor.h).
 // That camera sends 4:2:2, as most UVC cameras do. With "420" a command
 // source stands in for it instead: a clip of 1920x1080 4:2:0 MJPEG made at
 // the start, sent at 30 fps by the FFmpeg tool copying it to its standard
@@ -22,6 +23,7 @@
 #include <unistd.h>
 
 #include "../stream/children.h"
+#include "floor.h"
 
 #include <algorithm>
 #include <chrono>
@@ -39,6 +41,7 @@ namespace
 using Clock = std::chrono::steady_clock;
 constexpr int kQuality = 50;
 constexpr long kWarmupFrames = 60;
+constexpr long kFloorFrames = 150;
 constexpr const char* kCard = "BenchCam";
 
 std::string SelfDir()
@@ -278,7 +281,8 @@ int main(int argc, char** argv)
                 "frames after %ld; the program %s\n",
                 clip.path.empty() ? "USB camera (4:2:2)" : "command source (4:2:0)", rounds, window,
                 kWarmupFrames, WithWindow() ? "in its window" : "unattended (-service)");
-    std::vector<double> ratios;
+    const JpegFrames frames = clip.path.empty() ? CameraFrames(1920, 1080) : SplitMjpeg(clip.path);
+    std::vector<double> ratios, floorRatios;
     double lowestFps = 1e9;
     long rssGrowth = 0;
     bool ok = true;
@@ -294,7 +298,12 @@ int main(int argc, char** argv)
         ratios.push_back(vizo.MsPerFrame() / ffmpeg.MsPerFrame());
         lowestFps = std::min(lowestFps, vizo.Fps());
         rssGrowth = std::max(rssGrowth, vizo.end.rssKb - vizo.start.rssKb);
-        std::printf("  vizo/ffmpeg %.2f\n", ratios.back());
+        const double floorMs = FloorMsPerFrame(frames, kFloorFrames, kQuality);
+        floorRatios.push_back(floorMs / ffmpeg.MsPerFrame());
+        std::printf(
+            "  floor  %6.2f ms CPU per frame (decode into planes and encode, nothing else)\n"
+            "  vizo/ffmpeg %.2f  floor/ffmpeg %.2f\n",
+            floorMs, ratios.back(), floorRatios.back());
     }
     if (!ok) {
         std::printf("logs in %s\n", dir.c_str());
@@ -305,6 +314,8 @@ int main(int argc, char** argv)
                 "least 29: %s)  resident growth at most %ld kB over %ld frames\n",
                 ratio, ratio <= 0.6 ? "met" : "NOT met", lowestFps,
                 lowestFps >= 29 ? "met" : "NOT met", rssGrowth, window);
+    std::printf("floor/ffmpeg median %.2f: libjpeg-turbo's decode and encode alone\n",
+                Median(floorRatios));
     std::printf("JPEG sizes: vizo %ld B, ffmpeg %ld B\n", FileBytes(dir + "/vizo.jpg"),
                 FileBytes(dir + "/ffmpeg.jpg"));
     std::system(("rm -rf '" + dir + "'").c_str());

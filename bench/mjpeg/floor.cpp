@@ -1,0 +1,81 @@
+#include "floor.h"
+
+#include "../../tests/uvcfake/frames.h"
+#include "../../tests/uvcfake/pattern.h"
+
+#include <chrono>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include <turbojpeg.h>
+
+namespace
+{
+
+double ThreadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+} // namespace
+
+JpegFrames SplitMjpeg(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)),
+                                         std::istreambuf_iterator<char>());
+    JpegFrames frames;
+    std::size_t start = 0;
+    // Each picture ends at its end-of-image marker; entropy-coded data never
+    // holds one (0xff is always stuffed there).
+    for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+        if (data[i] == 0xff && data[i + 1] == 0xd9) {
+            frames.emplace_back(data.begin() + long(start), data.begin() + long(i + 2));
+            start = ++i + 1;
+        }
+    }
+    return frames;
+}
+
+JpegFrames CameraFrames(int width, int height)
+{
+    JpegFrames frames;
+    for (int i = 0; i < uvcfake::kJpegCycle; ++i)
+        frames.push_back(uvcfake::JpegFrame(width, height, std::uint64_t(i)));
+    return frames;
+}
+
+double FloorMsPerFrame(const JpegFrames& frames, long count, int quality)
+{
+    tjhandle decoder = tjInitDecompress(), encoder = tjInitCompress();
+    std::vector<std::uint8_t> planes, jpeg;
+    bool ok = decoder && encoder && !frames.empty();
+    double spent = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (long n = 0; ok && n < count; ++n) {
+        std::this_thread::sleep_until(start + std::chrono::microseconds(33333 * n));
+        const std::vector<std::uint8_t>& f = frames[std::size_t(n) % frames.size()];
+        const double before = ThreadCpuMs();
+        int w = 0, h = 0, sampling = 0, colours = 0;
+        ok = tjDecompressHeader3(decoder, f.data(), f.size(), &w, &h, &sampling, &colours) == 0;
+        if (!ok)
+            break;
+        planes.resize(tjBufSizeYUV2(w, 1, h, sampling));
+        jpeg.resize(tjBufSize(w, h, sampling));
+        unsigned char* out = jpeg.data();
+        unsigned long size = jpeg.size();
+        ok = tjDecompressToYUV2(decoder, f.data(), f.size(), planes.data(), w, 1, h,
+                                TJFLAG_FASTDCT) == 0 &&
+             tjCompressFromYUV(encoder, planes.data(), w, 1, h, sampling, &out, &size, quality,
+                               TJFLAG_FASTDCT | TJFLAG_NOREALLOC) == 0;
+        spent += ThreadCpuMs() - before;
+    }
+    if (decoder)
+        tjDestroy(decoder);
+    if (encoder)
+        tjDestroy(encoder);
+    return ok ? spent / double(count) : 0;
+}
