@@ -11,7 +11,7 @@
 // The program's resident memory is read at the start, middle and end of
 // each of its windows. Each round also times the floor: libjpeg-turbo alone
 // decoding the same frames into planes and encoding them (floor.h).
-// That camera sends 4:2:2, as most UVC cameras do. With "420" a command
+// That camera sends 4:2:2, as most UVC cameras do; both write 4:2:0. With "420" a command
 // source stands in for it instead: a clip of 1920x1080 4:2:0 MJPEG made at
 // the start, sent at 30 fps by the FFmpeg tool copying it to its standard
 // output (a child of the program, not counted); the FFmpeg row reads the

@@ -27,6 +27,32 @@ namespace
 // frame come partly from the shared frame and partly from the caption's band.
 using Rows = std::vector<const unsigned char*>;
 
+// The encoder only reads the rows; its interface predates const.
+JSAMPARRAY Writable(const unsigned char* const* rows)
+{
+    return const_cast<JSAMPARRAY>(reinterpret_cast<const JSAMPLE* const*>(rows));
+}
+
+// Eight chroma rows, each the rounded mean of two of the sixteen in rows,
+// written to out and listed in list. Rows from `picture` on lie below the
+// picture and repeat its last one, as the encoder pads: a padding row with
+// other values would ripple into the visible rows of its block.
+void HalveChroma(const unsigned char* const* rows, std::size_t bytes, int picture,
+                 unsigned char* out, JSAMPROW* list)
+{
+    for (int r = 0; r < DCTSIZE; ++r, out += bytes) {
+        list[r] = out;
+        if (r > 0 && r >= picture) {
+            list[r] = list[r - 1];
+            continue;
+        }
+        const unsigned char* a = rows[2 * r];
+        const unsigned char* b = rows[2 * r + 1];
+        for (std::size_t x = 0; x < bytes; ++x)
+            out[x] = static_cast<unsigned char>((a[x] + b[x] + 1) >> 1);
+    }
+}
+
 // 16- and 8-bit rows become BGR rows in out, which is kept from picture to
 // picture; rows then points at them.
 void ExpandRgb555(const DibLayout& d, Rows& rows, std::vector<unsigned char>& out)
@@ -117,16 +143,18 @@ public:
         Start(width, int(rows.size()), quality, 2, JCS_EXT_BGR);
         m_cinfo.raw_data_in = FALSE;
         jpeg_start_compress(&m_cinfo, TRUE);
-        // The encoder only reads the rows; its interface predates const.
-        auto** first = const_cast<JSAMPARRAY>(reinterpret_cast<const JSAMPLE* const*>(rows.data()));
+        JSAMPARRAY first = Writable(rows.data());
         while (m_cinfo.next_scanline < m_cinfo.image_height)
             jpeg_write_scanlines(&m_cinfo, first + m_cinfo.next_scanline,
                                  m_cinfo.image_height - m_cinfo.next_scanline);
         jpeg_finish_compress(&m_cinfo);
         return JPEG_OK;
     }
-    // From YUV planes, in the planes' own subsampling. planes[c] lists the
-    // rows of component c, padded to whole rows of blocks.
+    // From YUV planes, always written 4:2:0 as the BGR path writes them: a
+    // 4:2:2 camera's chroma rows are averaged in pairs, strip by strip, which
+    // costs far less than the third more chroma blocks it saves encoding and
+    // sending. planes[c] lists the rows of component c, padded to whole
+    // strips of 16 picture rows.
     int RunPlanes(const PlaneLayout& p, Rows (&planes)[3], int quality)
     {
         if (setjmp(m_err.jump)) {
@@ -134,18 +162,24 @@ public:
                 jpeg_abort_compress(&m_cinfo);
             return JPEG_ERR_ENCODER;
         }
-        Start(p.width, p.height, quality, p.halfHeight ? 2 : 1, JCS_YCbCr);
+        Start(p.width, p.height, quality, 2, JCS_YCbCr);
         m_cinfo.raw_data_in = TRUE;
+        if (!p.halfHeight)
+            m_halved.resize(2 * DCTSIZE * p.chromaBytes);
         jpeg_start_compress(&m_cinfo, TRUE);
-        const int lines = DCTSIZE * m_cinfo.max_v_samp_factor;
         for (int i = 0; m_cinfo.next_scanline < m_cinfo.image_height; ++i) {
-            JSAMPARRAY parts[3];
-            for (int c = 0; c < 3; ++c) {
-                const int n = DCTSIZE * m_cinfo.comp_info[c].v_samp_factor;
-                parts[c] = const_cast<JSAMPARRAY>(
-                    reinterpret_cast<const JSAMPLE* const*>(planes[c].data() + i * n));
+            JSAMPROW halved[2][DCTSIZE];
+            JSAMPARRAY parts[3] = {Writable(planes[0].data() + i * 2 * DCTSIZE), halved[0],
+                                   halved[1]};
+            for (int c = 1; c < 3; ++c) {
+                if (p.halfHeight)
+                    parts[c] = Writable(planes[c].data() + i * DCTSIZE);
+                else
+                    HalveChroma(planes[c].data() + i * 2 * DCTSIZE, p.chromaBytes,
+                                (p.height + 1) / 2 - i * DCTSIZE,
+                                m_halved.data() + (c - 1) * DCTSIZE * p.chromaBytes, parts[c]);
             }
-            jpeg_write_raw_data(&m_cinfo, parts, JDIMENSION(lines));
+            jpeg_write_raw_data(&m_cinfo, parts, JDIMENSION(2 * DCTSIZE));
         }
         jpeg_finish_compress(&m_cinfo);
         return JPEG_OK;
@@ -231,6 +265,7 @@ private:
     std::size_t m_size = 0;
     std::vector<unsigned char> m_expanded;
     Rows m_rows;
+    std::vector<unsigned char> m_halved;
     Rows m_planes[3];
 };
 
@@ -261,10 +296,10 @@ bool ListRows(const DibLayout& d, const BlockView& v, Rows& rows)
 // block is then read whole.
 constexpr int kStraddles = -1;
 
-// Each plane's rows, padded to whole rows of blocks with its last row.
+// Each plane's rows, padded to whole strips with its last row.
 bool ListPlaneRows(const PlaneLayout& p, const DibLayout& d, const BlockView& v, Rows (&planes)[3])
 {
-    const int blockRows[3] = {p.halfHeight ? 16 : 8, 8, 8};
+    const int blockRows[3] = {16, p.halfHeight ? 8 : 16, p.halfHeight ? 8 : 16};
     for (int c = 0; c < 3; ++c) {
         const int height = c == 0 ? p.height : p.chromaHeight;
         const std::size_t bytes = c == 0 ? p.lumaBytes : p.chromaBytes;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <turbojpeg.h>
 #include <unistd.h>
 
 using namespace writertest;
@@ -215,6 +216,37 @@ TEST_F(JpegWriter, PlaneFramesDecodeBackAndLyingOnesAre601)
         };
         ExpectRefused(good, lies);
     }
+}
+
+// Chroma rows alternating between two values must come out as their mean,
+// to the last row: dropping every other row would keep one of them, and
+// padding below the picture unlike its last row would ripple into it.
+TEST_F(JpegWriter, FourTwoTwoPlanesAreWrittenFourTwoZeroWithRowPairsAveraged)
+{
+    const int width = 32, height = 30;
+    PlaneLayout p;
+    ASSERT_TRUE(MakePlaneLayout(width, height, kPlanes422, &p));
+    std::vector<unsigned char> bytes(PlaneBlockBytes(p));
+    WritePlaneHeader(bytes.data(), p, kPlanes422);
+    unsigned char* pixels = bytes.data() + 40;
+    for (int y = 0; y < height; ++y) {
+        std::memset(pixels + p.LumaRow(y), 128, p.lumaBytes);
+        std::memset(pixels + p.CbRow(y), y % 2 ? 160 : 100, p.chromaBytes);
+        std::memset(pixels + p.CrRow(y), 128, p.chromaBytes);
+    }
+    ASSERT_EQ(WriteBytes(bytes), 0);
+    const std::vector<unsigned char> jpeg = ReadFileBytes(out);
+    tjhandle tj = tjInitDecompress();
+    int w = 0, h = 0, sampling = -1, colours = 0;
+    ASSERT_EQ(tjDecompressHeader3(tj, jpeg.data(), jpeg.size(), &w, &h, &sampling, &colours), 0);
+    EXPECT_EQ(sampling, TJSAMP_420);
+    std::vector<unsigned char> yuv(tjBufSizeYUV2(w, 1, h, sampling));
+    ASSERT_EQ(tjDecompressToYUV2(tj, jpeg.data(), jpeg.size(), yuv.data(), w, 1, h, 0), 0);
+    tjDestroy(tj);
+    const unsigned char* cb = yuv.data() + std::size_t(w) * h;
+    const auto [low, high] = std::minmax_element(cb, cb + (w / 2) * (h / 2));
+    EXPECT_GE(*low, 129);
+    EXPECT_LE(*high, 131);
 }
 
 TEST_F(JpegWriter, LyingColourTablesAre601)
