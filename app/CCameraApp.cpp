@@ -81,8 +81,10 @@ CCameraApp::CCameraApp()
 
 CCameraApp::~CCameraApp()
 {
-    if (m_instanceLock >= 0)
-        ::close(m_instanceLock);
+    for (int fd : {m_instanceLock, m_instanceName}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
     if (g_app == this)
         g_app = nullptr;
 }

@@ -123,9 +123,11 @@ private:
     // One program per settings file; false (said, exit status set) when
     // another holds it.
     bool TakeInstanceLock();
+    bool RefuseSecondInstance(const QString& settings, const QString& holder);
 
     std::unique_ptr<Profile> m_profile;
     int m_instanceLock = -1;               // held until the program ends
+    int m_instanceName = -1;               // likewise
     static constexpr int kExitLocked = 75; // another holds the settings (EX_TEMPFAIL)
     Watchdog m_watchdog;
 };

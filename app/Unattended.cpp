@@ -17,24 +17,30 @@
 #include <QDir>
 #include <QFile>
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace
 {
-// The lock lives in the state folder, one per settings file, so that two
-// programs under different names (different files) still run side by side.
-QString LockFilePath(const QString& settingsFile)
+// One key per settings file, so that two programs under different names
+// (different files) still run side by side.
+QByteArray InstanceKey(const QString& settingsFile)
 {
-    const QByteArray key =
-        QCryptographicHash::hash(QFile::encodeName(QDir::cleanPath(settingsFile)),
-                                 QCryptographicHash::Sha256)
-            .toHex()
-            .left(16);
+    return QCryptographicHash::hash(QFile::encodeName(QDir::cleanPath(settingsFile)),
+                                    QCryptographicHash::Sha256)
+        .toHex()
+        .left(16);
+}
+
+QString LockFilePath(const QByteArray& key)
+{
     return StateDirectory() + QStringLiteral("/instance-%1.lock").arg(QLatin1String(key));
 }
 
@@ -45,21 +51,73 @@ QString LockHolder(int fd)
     const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
     return n > 0 ? QString::fromLatin1(text, int(n)).trimmed() : QString();
 }
+
+QString LockHolder(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return QString();
+    const QString holder = LockHolder(fd);
+    ::close(fd);
+    return holder;
+}
+
+constexpr int kNameTaken = -1, kNameUnavailable = -2;
+
+// A name in the kernel's abstract socket space: no file a user can delete
+// under a running program (the state folder, say) lets a second one in, and
+// the name goes with its holder however it ends.
+int BindInstanceName(const QByteArray& key)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return kNameUnavailable;
+    const QByteArray name = "vizo-instance-" + QByteArray::number(::getuid()) + '-' + key;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    // sun_path[0] stays 0: the abstract namespace.
+    std::memcpy(address.sun_path + 1, name.constData(), std::size_t(name.size()));
+    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + std::size_t(name.size()));
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0)
+        return fd;
+    const int error = errno;
+    ::close(fd);
+    return error == EADDRINUSE ? kNameTaken : kNameUnavailable;
+}
 } // namespace
 
-// A lock on a file of our own that the kernel drops when the process ends,
-// however it ends: nothing stale is ever left to clear.
+bool CCameraApp::RefuseSecondInstance(const QString& settings, const QString& holder)
+{
+    const QString which = m_strProfile.isEmpty()
+                              ? QString()
+                              : QStringLiteral(" for the profile '%1'").arg(m_strProfile);
+    AfxMessageBox(QStringLiteral("Vizo is already running%1 with the settings file %2 "
+                                 "(process %3).\n\nOnly one may use these settings at a "
+                                 "time; this one ends.")
+                      .arg(which, settings, holder.isEmpty() ? QStringLiteral("unknown") : holder));
+    m_nExitCode = kExitLocked;
+    return false;
+}
+
+// Two guards the kernel drops when the process ends, however it ends, so
+// nothing stale is ever left to clear: a name that no file stands for, and a
+// lock on a file of our own that tells a second program who holds it.
 bool CCameraApp::TakeInstanceLock()
 {
     const QString settings = m_profile ? m_profile->filePath() : QString();
-    const QString path = LockFilePath(settings);
+    const QByteArray key = InstanceKey(settings);
+    const QString path = LockFilePath(key);
+    const int name = BindInstanceName(key);
+    if (name == kNameTaken)
+        return RefuseSecondInstance(settings, LockHolder(path));
+    m_instanceName = name;
     QDir().mkpath(StateDirectory());
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     struct stat st {
     };
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        // The guard is lost, not the uploads: say so and run on.
+        // The file's guard is lost, not the uploads: say so and run on.
         LogLine("service", QStringLiteral("Cannot take the lock %1 (%2); not guarded against a "
                                           "second Vizo on the same settings")
                                .arg(path, fd < 0 ? QString::fromLocal8Bit(std::strerror(errno))
@@ -71,16 +129,7 @@ bool CCameraApp::TakeInstanceLock()
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const QString holder = LockHolder(fd);
         ::close(fd);
-        const QString which = m_strProfile.isEmpty()
-                                  ? QString()
-                                  : QStringLiteral(" for the profile '%1'").arg(m_strProfile);
-        AfxMessageBox(
-            QStringLiteral("Vizo is already running%1 with the settings file %2 "
-                           "(process %3).\n\nOnly one may use these settings at a "
-                           "time; this one ends.")
-                .arg(which, settings, holder.isEmpty() ? QStringLiteral("unknown") : holder));
-        m_nExitCode = kExitLocked;
-        return false;
+        return RefuseSecondInstance(settings, holder);
     }
     const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) < 0)

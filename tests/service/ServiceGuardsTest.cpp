@@ -166,6 +166,11 @@ TEST(ServiceGuards, SecondProgramOnTheSameSettingsIsRefused)
     run.Another({"-timelapse", "2026-12-07"}, &out);
     EXPECT_FALSE(out.contains("already running")) << out.toStdString();
 
+    // Nor does a state folder deleted under it let a second one in.
+    ASSERT_TRUE(QDir(run.StateDir()).removeRecursively());
+    EXPECT_EQ(run.Another({"-service"}, &out), 75) << out.toStdString();
+    EXPECT_TRUE(out.contains("message: Vizo is already running")) << out.toStdString();
+
     run.Signal(SIGKILL);
     EXPECT_EQ(run.Exit(5000), -2);
     run.Start();
