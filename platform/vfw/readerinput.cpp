@@ -20,7 +20,10 @@ constexpr int kPipeBufferBytes = 64 * 1024;
 // A command's output gives no honest frame rate (the pipe readers assume 25),
 // and a still camera may take seconds for each picture.
 constexpr std::chrono::seconds kCommandStallLimit{10};
-constexpr int64_t kCommandAnalyseUs = 500000;
+// The stream is analysed only until its first picture is decoded: a pipe's
+// demuxer gives no header, so it would otherwise wait for half a second of
+// frames, which a still camera sends over minutes.
+constexpr int64_t kCommandAnalyseUs = 1;
 
 bool IsCommand(const CaptureDriver& driver)
 {
@@ -73,8 +76,7 @@ bool SourceReader::StartCommand(const CaptureDriver& driver, QString* error)
     }
     av.input->pb = av.pipe;
     av.input->flags |= AVFMT_FLAG_CUSTOM_IO;
-    // A pipe's frames carry no rate to find; seconds of analysing a slow
-    // camera module would hold the opening for nothing.
+    // A pipe's frames carry no rate to find.
     av.input->max_analyze_duration = kCommandAnalyseUs;
     return true;
 }

@@ -8,6 +8,7 @@
 #include "reader.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -119,6 +120,43 @@ TEST_F(CommandSource, SilentCommandIsGivenUpAndKilledThoughItIgnoresTheRequest)
     QThread::msleep(1000);
     EXPECT_FALSE(LiveInGroup(script).isEmpty()) << "it ignores the polite request";
     EXPECT_TRUE(WaitFor([&] { return LiveInGroup(script).isEmpty(); }, 5000));
+}
+
+// A still camera's tethering program sends a picture every few seconds: the
+// first one is enough to open on, and the wait for the next must not break
+// the pipe.
+TEST_F(CommandSource, StillCameraOpensOnItsFirstPictureAndKeepsDelivering)
+{
+    SourceReader reader;
+    QString error;
+    QElapsedTimer opening;
+    opening.start();
+    ASSERT_TRUE(reader.Open(Driver("mjpeg.sh", "-r 0.5"), {}, &error)) << error.toStdString();
+    EXPECT_LT(opening.elapsed(), 6000);
+    SourceReader::Frame frame;
+    for (int picture = 0; picture < 3; ++picture)
+        ASSERT_TRUE(reader.GrabNewest(frame)) << picture << " " << reader.EndReason().toStdString();
+}
+
+// What a camera module's program writes besides MJPEG: the stream is
+// analysed only to its first picture, which must still give size and kind.
+TEST_F(CommandSource, H264AndTransportStreamOpenWithTheirSizeAndDeliver)
+{
+    for (const char* muxer : {"h264", "mpegts"}) {
+        SCOPED_TRACE(muxer);
+        SourceReader reader;
+        QString error;
+        const QString line = QString("ffmpeg -nostdin -loglevel error -re -f lavfi -i "
+                                     "testsrc2=size=160x120:rate=10 -c:v libx264 -preset ultrafast "
+                                     "-tune zerolatency -f %1 -")
+                                 .arg(muxer);
+        ASSERT_TRUE(reader.Open(Source("Cam", "exec", line), {}, &error)) << error.toStdString();
+        EXPECT_EQ(reader.NativeSize(), QSize(160, 120));
+        EXPECT_EQ(reader.Encoding(), "h264");
+        SourceReader::Frame frame;
+        EXPECT_TRUE(reader.GrabNewest(frame));
+        EXPECT_TRUE(reader.GrabNewest(frame)) << "and the next";
+    }
 }
 
 TEST_F(CommandSource, CommandThatExitsIsLostWithItsStatusAndComesBack)
