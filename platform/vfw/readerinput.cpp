@@ -20,9 +20,10 @@ constexpr int kPipeBufferBytes = 64 * 1024;
 // A command's output gives no honest frame rate (the pipe readers assume 25),
 // and a still camera may take seconds for each picture.
 constexpr std::chrono::seconds kCommandStallLimit{10};
-// The stream is analysed only until its first picture is decoded: a pipe's
-// demuxer gives no header, so it would otherwise wait for half a second of
-// frames, which a still camera sends over minutes.
+// A pipe's demuxer gives no header, so the stream is analysed for this long:
+// one microsecond ends it with its first pictures, where half a second of
+// frames would keep a program sending a picture every few seconds past the
+// opening's time limit.
 constexpr int64_t kCommandAnalyseUs = 1;
 
 bool IsCommand(const CaptureDriver& driver)
@@ -89,8 +90,9 @@ QString SourceReader::CommandOpenError(int code)
         return QStringLiteral("the command's output is not video");
     if (code == AVERROR_EOF || code == AVERROR_INVALIDDATA)
         return av.command->EndReason(1000);
-    if (av.piped == 0 && code == AVERROR_EXIT && !m_stop)
-        return QStringLiteral("the command wrote nothing");
+    if (code == AVERROR_EXIT && !m_stop)
+        return av.piped == 0 ? QStringLiteral("the command wrote nothing")
+                             : QStringLiteral("the command's first pictures came too slowly");
     return AvErrorText(code);
 }
 
@@ -134,6 +136,10 @@ bool SourceReader::OpenInput(const CaptureDriver& driver, const FrameFormat& wan
     // non-blocking node.
     if (r >= 0 && !driver.isDevice)
         r = avformat_find_stream_info(av.input, nullptr);
+    // The time limit cut a slow command's analysis short: the pipe keeps that
+    // error, and the stream would end at its first read.
+    if (r >= 0 && command && av.input->pb->error == AVERROR_EXIT)
+        r = AVERROR_EXIT;
     if (r < 0) {
         *error = command ? CommandOpenError(r) : AvErrorText(r);
         return false;

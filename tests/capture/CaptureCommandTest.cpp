@@ -103,6 +103,12 @@ TEST_F(CommandSource, CommandsThatCannotDeliverSayWhy)
     EXPECT_TRUE(
         WaitFor([&] { return log.Has("Video source 'Cam' command: camera not connected"); }, 2000));
     EXPECT_EQ(OpenError("garbage.sh"), "the command's output is not video");
+    // A picture every 8 seconds: not enough of them within the opening's
+    // limit, which must fail the opening rather than break the stream.
+    SourceReader slow;
+    QString error;
+    EXPECT_FALSE(slow.Open(Driver("mjpeg.sh", "-r 0.125"), {}, &error));
+    EXPECT_EQ(error, "the command's first pictures came too slowly");
     const QString missing = OpenError("absent.sh");
     EXPECT_TRUE(missing.startsWith("cannot run '" + Scripts() + "/absent.sh': "))
         << missing.toStdString();
@@ -122,10 +128,11 @@ TEST_F(CommandSource, SilentCommandIsGivenUpAndKilledThoughItIgnoresTheRequest)
     EXPECT_TRUE(WaitFor([&] { return LiveInGroup(script).isEmpty(); }, 5000));
 }
 
-// A still camera's tethering program sends a picture every few seconds: the
-// first one is enough to open on, and the wait for the next must not break
-// the pipe.
-TEST_F(CommandSource, StillCameraOpensOnItsFirstPictureAndKeepsDelivering)
+// A stills script sends a picture every few seconds: its first pictures are
+// enough to open on (FFmpeg ends each when the next begins), not the half
+// second of frames that took it past the opening's time limit and broke the
+// pipe.
+TEST_F(CommandSource, StillsScriptOpensOnItsFirstPicturesAndKeepsDelivering)
 {
     SourceReader reader;
     QString error;
