@@ -1,8 +1,9 @@
 // What the upload benchmarks share: the files sent, the engine sending them
-// over one connection with the time of each, and the median.
+// over one connection with the time of each.
 #pragma once
 
 #include "FtpTestUtil.h"
+#include "benchmath.h"
 #include "net/CUpload.h"
 #include "net/Ftp.h"
 
@@ -15,13 +16,6 @@
 
 constexpr int kBenchFiles = 200;
 constexpr int kBenchFileBytes = 100 * 1024;
-
-inline double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 // The files a benchmark sends, in a folder of their own.
 struct BenchFiles {

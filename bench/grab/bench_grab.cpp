@@ -4,6 +4,7 @@
 // the capture window, as a camera's would.
 //   bench_grab [grabs for the memory run, default 10000] [copy of the last
 //   640x480 picture]
+#include "../benchmath.h"
 #include "app/CCameraApp.h"
 #include "platform/afx/afx.h"
 #include "platform/jpeg/jpegwriter.h"
@@ -40,17 +41,12 @@ struct Size {
 const Size kSizes[] = {{640, 480, "Bench 640x480"}, {1920, 1080, "Bench 1920x1080"}};
 constexpr int kQuality = 50;
 
-double Median(std::vector<double> v)
+// The upper of the middle two for an even count, as this benchmark has
+// always reported.
+double UpperMedian(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0.0 : v[v.size() / 2];
-}
-
-double ThreadCpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
 // Wall and processor milliseconds of each run of a step.
@@ -66,7 +62,7 @@ struct Samples {
         cpu.push_back(ThreadCpuMs() - c);
         return result;
     }
-    double Median(bool processor) const { return ::Median(processor ? cpu : wall); }
+    double Median(bool processor) const { return UpperMedian(processor ? cpu : wall); }
 };
 
 long ResidentKb()

@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "../benchmath.h"
 #include "../stream/children.h"
 #include "floor.h"
 
@@ -230,14 +231,6 @@ long FileBytes(const std::string& path)
     struct stat st {
     };
     return stat(path.c_str(), &st) == 0 ? long(st.st_size) : -1;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty()      ? 0
-           : v.size() % 2 ? v[v.size() / 2]
-                          : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 void Print(const char* name, const Run& r, bool memory)

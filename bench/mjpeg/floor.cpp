@@ -1,26 +1,15 @@
 #include "floor.h"
 
+#include "../benchmath.h"
+
 #include "../../tests/uvcfake/frames.h"
 #include "../../tests/uvcfake/pattern.h"
 
 #include <chrono>
-#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <thread>
 #include <turbojpeg.h>
-
-namespace
-{
-
-double ThreadCpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
-
-} // namespace
 
 JpegFrames SplitMjpeg(const std::string& path)
 {

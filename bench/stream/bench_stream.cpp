@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "../benchmath.h"
 #include "children.h"
 
 #include <algorithm>
@@ -93,8 +94,7 @@ Child StartVizo(const Size& size, const std::string& dir)
     chmod((dir + "/config/Brindlecote/vizo.conf").c_str(), 0600);
     return Spawn({SelfDir() + "/vizo"},
                  {"QT_QPA_PLATFORM=offscreen", "VIZO_LOG_EVERY_FRAME=1",
-                  "XDG_CONFIG_HOME=" + dir + "/config",
-                  "VIZO_VIDEO_DEVICE_DIR=" + dir + "/devices",
+                  "XDG_CONFIG_HOME=" + dir + "/config", "VIZO_VIDEO_DEVICE_DIR=" + dir + "/devices",
                   "VIZO_VIDEO_SOURCES=Bench=lavfi:" + Source(size)},
                  2, dir + "/vizo.out");
 }
@@ -191,14 +191,6 @@ struct Row {
         return ms;
     }
 };
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty()      ? 0
-           : v.size() % 2 ? v[v.size() / 2]
-                          : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
 
 bool AllOk(const Row& row)
 {
