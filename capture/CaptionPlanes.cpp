@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 DibLayout PlanesAsBgr(const DibLayout& planes)
@@ -22,8 +23,8 @@ bool PaintOnPlanes(const BlockView& v, const DibLayout& d, const QRect& area,
     const QRect part = area & QRect(0, 0, d.width, d.height);
     if (part.isEmpty())
         return true;
-    const int first = p.AlignDown(part.top());
-    const int last = std::min(p.AlignUp(part.bottom() + 1), p.slotCount);
+    int first = 0, last = 0;
+    std::tie(first, last) = p.BandSlots(part.top(), part.bottom() + 1);
     // Whole chroma samples across as well.
     const int left = part.left() & ~1, right = std::min((part.right() + 2) & ~1, d.width);
     const std::size_t bandStart = d.pixelOffset + p.slot * std::size_t(first);

@@ -8,6 +8,7 @@
 #include "session/CCameraDlg.h"
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 namespace
@@ -63,8 +64,7 @@ std::pair<std::size_t, std::size_t> RowBytes(const DibLayout& d, int first, int 
         return {d.pixelOffset + d.pixelBytes, 0};
     // A plane frame's band holds whole chroma rows.
     if (d.planar) {
-        first = d.planes.AlignDown(first);
-        last = std::min(d.planes.AlignUp(last), d.planes.slotCount);
+        std::tie(first, last) = d.planes.BandSlots(first, last);
         return {d.pixelOffset + d.stride * std::size_t(first),
                 d.stride * std::size_t(last - first)};
     }

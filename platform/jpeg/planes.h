@@ -11,9 +11,11 @@
 
 #include "wintypes.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 constexpr DWORD kPlanes420 = 0x30323450; // 'P420'
 constexpr DWORD kPlanes422 = 0x32323450; // 'P422'
@@ -44,6 +46,12 @@ struct PlaneLayout {
     // The picture rows [first, last) grown to whole chroma rows.
     int AlignDown(int y) const { return halfHeight ? y & ~1 : y; }
     int AlignUp(int y) const { return halfHeight ? (y + 1) & ~1 : y; }
+    // The slots [first, last) a band of picture rows [first, last) spans: the
+    // byte range a captioned frame owns, and the rows it paints.
+    std::pair<int, int> BandSlots(int first, int last) const
+    {
+        return {AlignDown(first), std::min(AlignUp(last), slotCount)};
+    }
 };
 
 bool IsPlaneCompression(DWORD compression);
