@@ -185,9 +185,7 @@ void SourceReader::DecodeAhead(AVPacket* packet, Buffer buffer, const FrameForma
     if (result == JpegPlanes::Result::Decoded)
         InstallLocked(std::move(buffer));
     else
-        ReportFailureLocked(
-            QStringLiteral("Video frame could not be decoded: %1; waiting for the next.")
-                .arg(error));
+        ReportUndecodedLocked(error);
 }
 
 bool SourceReader::WarmingUp()

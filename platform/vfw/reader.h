@@ -91,6 +91,8 @@ private:
     bool DecodeLocked(std::vector<std::uint8_t>& out);
     bool ConvertFrameLocked(std::vector<std::uint8_t>& out);
     void ReportFailureLocked(const QString& what);
+    // A JPEG frame the planes decoder refused, with its reason.
+    void ReportUndecodedLocked(const QString& error);
     // A buffer no taker holds; the front one itself only when frontToo.
     Buffer SpareLocked(bool frontToo = true);
     void InstallLocked(Buffer next);

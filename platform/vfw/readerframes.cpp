@@ -58,9 +58,7 @@ bool SourceReader::DecodeLocked(std::vector<std::uint8_t>& out)
         case JpegPlanes::Result::Decoded:
             return true;
         case JpegPlanes::Result::Failed:
-            ReportFailureLocked(
-                QStringLiteral("Video frame could not be decoded: %1; waiting for the next.")
-                    .arg(error));
+            ReportUndecodedLocked(error);
             return false;
         case JpegPlanes::Result::NotPlanes:
             break;
@@ -105,6 +103,12 @@ void SourceReader::ReportFailureLocked(const QString& line)
     if (!m_convertFailing)
         LogLine("capture", line);
     m_convertFailing = true;
+}
+
+void SourceReader::ReportUndecodedLocked(const QString& error)
+{
+    ReportFailureLocked(
+        QStringLiteral("Video frame could not be decoded: %1; waiting for the next.").arg(error));
 }
 
 // A buffer no taker holds any more: the front one itself when it was never
